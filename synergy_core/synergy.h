@@ -21,6 +21,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -144,3 +145,13 @@ struct pair_res {
   std::vector<int> cid;
 };
 int flip_search(int a, int b, int sel, const part& pa, const part& pb, work& w, pair_res& r);
+
+// ---- threads -----------------------------------------------------------------------
+// Run job(i, tid) for every i in [0, n) on n_thr worker threads (tid in
+// [0, n_thr)) and call emit(i) on the calling thread in increasing i, each after
+// its job has finished. No job starts more than `window` items ahead of the
+// next emit, so callers keep results in a ring of `window` slots (slot
+// i % window). An exception from a job or from emit stops the run and is
+// rethrown here. n_thr 1 runs everything on the calling thread.
+void par_ordered(long n, int n_thr, long window, const std::function<void(long, int)>& job,
+                 const std::function<void(long)>& emit);
