@@ -1,5 +1,0 @@
-#include <gtest/gtest.h>
-
-#include "synergy.h"
-
-TEST(Score, EntropyOfHalfIsOne) { EXPECT_EQ(mi(0.5), 1.0); }
