@@ -14,6 +14,8 @@ int min_id[2] = {0, 0};
 std::vector<int> s_cid;
 std::string dndr;
 const double cut = 0.06;
+std::vector<double> ent_tab;
+std::vector<double> phe_tab;
 
 void init_work() {
   dis.assign(n_samp, std::vector<double>(n_samp));

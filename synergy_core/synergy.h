@@ -49,6 +49,8 @@ extern int min_id[2];                          // closest sample pair of the las
 extern std::vector<int> s_cid;                 // cluster number of each sample, last partition read back; synergic
 extern std::string dndr;                       // partition string of the last clustering, or "N"; cluster
 extern const double cut;                       // merge-height threshold, 0.06
+extern std::vector<double> ent_tab;            // mi(S/M)*M at M*(M+1)/2+S, 0 <= S <= M <= n_samp; tab_init
+extern std::vector<double> phe_tab;            // mi(k/n_samp) for k ones; tab_init
 
 // The one error type of the core; what() is a one-line message.
 struct syn_error : std::runtime_error {
@@ -112,15 +114,25 @@ struct part {
   int n_grp = 0;
 };
 
+// Entropy sum of one partition under the flip search's labels.
+struct ent_sum {
+  std::vector<int> m, s;         // cluster sizes and label sums
+  std::vector<double> t, pre;    // cluster terms, and the sum of the terms before each
+  std::vector<double> memo;      // sum with one label of cluster c flipped: [2c] up, [2c+1] down
+  std::vector<int> memo_at;      // pass that filled each memo entry
+  double tot = 0.0;
+};
+
 // Per-thread scratch, sized once by work_init and reused by every call.
 struct work {
-  std::vector<double> d;  // distance block of one group, m x m
-  std::vector<double> sz;
-  std::vector<double> rmin;
-  std::vector<int> ramin, nxt, prv, mnext, mtail, idx, stamp, cell, lab;
-  std::vector<int> cnt_m, cnt_s, ord;
-  std::vector<double> pre, memo;
-  std::vector<char> memo_ok;
+  std::vector<double> d;                        // distances within one group, m x m
+  std::vector<double> sz, rmin;                 // cluster sizes; row minima to the right
+  std::vector<int> ramin, nxt, prv, mnext, mtail;
+  std::vector<int> ord, off, cnt, stamp, slot, rep, num;
+  std::vector<double> val;
+  part jp;                                      // joint partition of the current pair
+  std::vector<int> lab;                         // working label vector of the flip search
+  ent_sum es[3];                                // first probe, second probe, joint
 };
 void work_init(work& w);
 

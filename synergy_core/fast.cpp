@@ -1,0 +1,361 @@
+// The fast path: partitions computed once, clustered group by group with row
+// minima instead of full rescans, and scored from per-cluster counts. Every
+// result equals the plain step order bit for bit.
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
+#include "synergy.h"
+
+namespace {
+
+// Samples further apart than this never end in one cluster. Each average-linkage
+// update loses at most a few units in the last place, so averages of distances
+// above 2*cut*(1 + 1e-7) stay above 2*cut for any table that fits in memory.
+const double GRP_LIM = 2 * cut * (1 + 1e-7);
+
+inline double ent_term(int m, int s) { return ent_tab[static_cast<size_t>(m) * (m + 1) / 2 + s]; }
+
+// Recompute the row minimum of active slot i over active slots to its right;
+// the first column in scan order takes a tie.
+inline void row_min(work& w, int m, int i) {
+  const double* di = w.d.data() + static_cast<size_t>(i) * m;
+  double best = BIG_DIS;
+  int arg = -1;
+  for (int j = w.nxt[i]; j < m; j = w.nxt[j])
+    if (di[j] < best) {
+      best = di[j];
+      arg = j;
+    }
+  w.rmin[i] = best;
+  w.ramin[i] = arg;
+}
+
+// Average-linkage clustering of one group of m samples (smp, ascending) whose
+// distances are in w.d. Slots keep the order of smallest members, and the
+// survivor of a merge keeps the lower slot, so scan order over active slots is
+// the scan order over cluster numbers. Writes rep[sample] = the smallest
+// member of its cluster.
+void clus_grp(const int* smp, int m, work& w) {
+  double* d = w.d.data();
+  for (int i = 0; i < m; ++i) {
+    w.nxt[i] = i + 1;
+    w.prv[i] = i - 1;
+    w.sz[i] = 1.0;
+    w.mnext[i] = -1;
+    w.mtail[i] = i;
+  }
+  for (int i = 0; i < m; ++i) row_min(w, m, i);
+  int head = 0, count = m;
+  while (count > 1) {
+    double best = BIG_DIS;
+    int lo = -1, hi = -1;
+    for (int i = head; i < m; i = w.nxt[i])
+      if (w.rmin[i] < best) {
+        best = w.rmin[i];
+        lo = i;
+        hi = w.ramin[i];
+      }
+    if (lo < 0) break;  // no distance below BIG_DIS; checked input never gets here
+    double h = d[static_cast<size_t>(lo) * m + hi] / 2;
+    if (h > cut) break;
+    double n_lo = w.sz[lo], n_hi = w.sz[hi];
+    double* dl = d + static_cast<size_t>(lo) * m;
+    const double* dh = d + static_cast<size_t>(hi) * m;
+    for (int k = head; k < m; k = w.nxt[k]) {
+      if (k == lo || k == hi) continue;
+      double v = (n_lo * dl[k] + n_hi * dh[k]) / (n_lo + n_hi);
+      dl[k] = v;
+      d[static_cast<size_t>(k) * m + lo] = v;
+    }
+    w.sz[lo] = n_lo + n_hi;
+    w.mnext[w.mtail[lo]] = hi;
+    w.mtail[lo] = w.mtail[hi];
+    // unlink hi; lo < hi, so head never changes
+    w.nxt[w.prv[hi]] = w.nxt[hi];
+    if (w.nxt[hi] < m) w.prv[w.nxt[hi]] = w.prv[hi];
+    --count;
+    row_min(w, m, lo);
+    for (int k = head; k < lo; k = w.nxt[k]) {
+      int a = w.ramin[k];
+      double v = d[static_cast<size_t>(k) * m + lo];
+      if (a == hi || (a == lo && v > w.rmin[k])) {
+        row_min(w, m, k);
+      } else if (a == lo) {
+        w.rmin[k] = v;
+      } else if (v < w.rmin[k] || (v == w.rmin[k] && lo < a)) {
+        w.rmin[k] = v;
+        w.ramin[k] = lo;
+      }
+    }
+    for (int k = w.nxt[lo]; k < hi; k = w.nxt[k])
+      if (w.ramin[k] == hi) row_min(w, m, k);
+  }
+  for (int i = head; i < m; i = w.nxt[i])
+    for (int k = i; k >= 0; k = w.mnext[k]) w.rep[smp[k]] = smp[i];
+}
+
+// Cluster every group alone and number the clusters by smallest member.
+// w.ord lists the samples group by group, each group ascending, group g at
+// [w.off[g], w.off[g+1]). dist(i, j) is the distance of samples i < j.
+template <class Dist>
+void clus_all(int n_grp, Dist dist, work& w, part& out) {
+  const int n = n_samp;
+  out.cid.resize(n);
+  for (int g = 0; g < n_grp; ++g) {
+    const int* smp = w.ord.data() + w.off[g];
+    int m = w.off[g + 1] - w.off[g];
+    if (m == 1) {
+      w.rep[smp[0]] = smp[0];
+      continue;
+    }
+    size_t mm = static_cast<size_t>(m) * m;
+    if (w.d.size() < mm) w.d.resize(mm);
+    double* d = w.d.data();
+    for (int i = 0; i < m; ++i) {
+      d[static_cast<size_t>(i) * m + i] = 0.0;
+      for (int j = i + 1; j < m; ++j) {
+        double v = dist(smp[i], smp[j]);
+        d[static_cast<size_t>(i) * m + j] = v;
+        d[static_cast<size_t>(j) * m + i] = v;
+      }
+    }
+    clus_grp(smp, m, w);
+  }
+  int k = 0;
+  for (int s = 0; s < n; ++s) {
+    if (w.rep[s] == s) w.num[s] = k++;
+    out.cid[s] = w.num[w.rep[s]];
+  }
+  // a single cluster, or fewer than two samples, is no partition
+  out.n_cl = k >= 2 ? k : 0;
+}
+
+}  // namespace
+
+void work_init(work& w) {
+  const size_t n = static_cast<size_t>(n_samp);
+  w.sz.resize(n);
+  w.rmin.resize(n);
+  for (auto* v : {&w.ramin, &w.nxt, &w.prv, &w.mnext, &w.mtail, &w.ord, &w.stamp, &w.slot, &w.rep, &w.num})
+    v->assign(n, 0);
+  w.off.assign(n + 1, 0);
+  w.cnt.assign(n + 1, 0);
+  w.val.resize(n);
+  w.lab.resize(n);
+}
+
+void tab_init() {
+  const int n = n_samp;
+  ent_tab.assign(static_cast<size_t>(n + 1) * (n + 2) / 2, 0.0);
+  for (int m = 1; m <= n; ++m) {
+    double md = m;
+    for (int s = 0; s <= m; ++s) {
+      double sd = s;
+      ent_tab[static_cast<size_t>(m) * (m + 1) / 2 + s] = mi(sd / md) * md;
+    }
+  }
+  phe_tab.assign(n + 1, 0.0);
+  for (int k = 0; k <= n; ++k) phe_tab[k] = mi(static_cast<double>(k) / static_cast<double>(n));
+}
+
+void sin_part(int p, work& w, part& out) {
+  const int n = n_samp;
+  const double* x = expr[p].data();
+  out.grp.resize(n);
+  out.n_grp = 0;
+  if (n < 2) {
+    out.cid.assign(n, 0);
+    out.n_cl = 0;
+    return;
+  }
+  // groups: runs of the sorted values with no gap above GRP_LIM
+  int* ord = w.ord.data();
+  for (int s = 0; s < n; ++s) ord[s] = s;
+  std::sort(ord, ord + n, [x](int a, int b) { return x[a] < x[b] || (x[a] == x[b] && a < b); });
+  int g = 0;
+  out.grp[ord[0]] = 0;
+  for (int k = 1; k < n; ++k) {
+    if (std::fabs(x[ord[k]] - x[ord[k - 1]]) > GRP_LIM) ++g;
+    out.grp[ord[k]] = g;
+  }
+  out.n_grp = g + 1;
+  // list the samples group by group, ascending within each group
+  std::fill(w.off.begin(), w.off.begin() + out.n_grp + 1, 0);
+  for (int s = 0; s < n; ++s) ++w.off[out.grp[s] + 1];
+  for (int k = 0; k < out.n_grp; ++k) w.off[k + 1] += w.off[k];
+  for (int k = 0; k < out.n_grp; ++k) w.cnt[k] = w.off[k];
+  for (int s = 0; s < n; ++s) ord[w.cnt[out.grp[s]]++] = s;
+  clus_all(out.n_grp, [x](int i, int j) { return std::fabs(x[i] - x[j]); }, w, out);
+}
+
+void two_part(int a, int b, int sel, const part& pa, const part& pb, work& w, part& out) {
+  const int n = n_samp;
+  out.grp.clear();
+  out.n_grp = 0;
+  if (n < 2 || pa.n_grp == 0 || pb.n_grp == 0) {
+    out.cid.assign(n, 0);
+    out.n_cl = 0;
+    return;
+  }
+  // cells: samples in one group of both probes. Samples in different groups of
+  // either probe are further apart than GRP_LIM in the plane too.
+  int* cnt = w.cnt.data();
+  std::fill(cnt, cnt + pa.n_grp + 1, 0);
+  for (int s = 0; s < n; ++s) ++cnt[pa.grp[s] + 1];
+  for (int k = 0; k < pa.n_grp; ++k) cnt[k + 1] += cnt[k];
+  int* bya = w.num.data();  // samples by group of a, ascending within each
+  for (int s = 0; s < n; ++s) bya[cnt[pa.grp[s]]++] = s;
+  // cnt[k] is now the end of group k of a
+  int* cell = w.rep.data();  // cell of each sample, reused below as rep
+  int n_cell = 0, from = 0;
+  for (int ga = 0; ga < pa.n_grp; ++ga) {
+    int to = cnt[ga];
+    for (int k = from; k < to; ++k) {
+      int gb = pb.grp[bya[k]];
+      if (!w.stamp[gb]) {
+        w.stamp[gb] = 1;
+        w.slot[gb] = n_cell++;
+      }
+      cell[bya[k]] = w.slot[gb];
+    }
+    // stamps of this a-group must not leak into the next one
+    for (int k = from; k < to; ++k) w.stamp[pb.grp[bya[k]]] = 0;
+    from = to;
+  }
+  std::fill(w.off.begin(), w.off.begin() + n_cell + 1, 0);
+  for (int s = 0; s < n; ++s) ++w.off[cell[s] + 1];
+  for (int k = 0; k < n_cell; ++k) w.off[k + 1] += w.off[k];
+  for (int k = 0; k < n_cell; ++k) cnt[k] = w.off[k];
+  for (int s = 0; s < n; ++s) w.ord[cnt[cell[s]]++] = s;
+  const double* x = expr[a].data();
+  const double* y = expr[b].data();
+  if (sel == 0)
+    clus_all(n_cell, [x, y](int i, int j) {
+      double u = std::fabs(x[i] - x[j]), v = std::fabs(y[i] - y[j]);
+      return u > v ? u : v;
+    }, w, out);
+  else
+    clus_all(n_cell, [x, y](int i, int j) {
+      double u = x[i] - x[j], v = y[i] - y[j];
+      return std::sqrt(u * u + v * v);
+    }, w, out);
+}
+
+namespace {
+
+// Counts, terms and prefix sums of a partition under labels lab.
+void es_load(ent_sum& e, const part& pt, const int* lab) {
+  const int k = pt.n_cl;
+  e.m.assign(k, 0);
+  e.s.assign(k, 0);
+  for (int i = 0; i < n_samp; ++i) {
+    ++e.m[pt.cid[i]];
+    e.s[pt.cid[i]] += lab[i];
+  }
+  e.t.resize(k);
+  e.pre.resize(k);
+  e.memo.resize(2 * static_cast<size_t>(k));
+  e.memo_at.assign(2 * static_cast<size_t>(k), -1);
+}
+
+// Terms and prefix sums in cluster order: the sum runs term by term, as the
+// partition string is read.
+void es_sum(ent_sum& e) {
+  double t = 0.0;
+  for (size_t c = 0; c < e.t.size(); ++c) {
+    e.pre[c] = t;
+    e.t[c] = ent_term(e.m[c], e.s[c]);
+    t += e.t[c];
+  }
+  e.tot = t;
+}
+
+// The sum with one label of cluster c raised (up) or lowered, memoised per pass.
+inline double es_flip(ent_sum& e, int c, bool up, int pass) {
+  size_t key = 2 * static_cast<size_t>(c) + (up ? 0 : 1);
+  if (e.memo_at[key] == pass) return e.memo[key];
+  double t = e.pre[c] + ent_term(e.m[c], e.s[c] + (up ? 1 : -1));
+  const size_t k = e.t.size();
+  for (size_t q = c + 1; q < k; ++q) t += e.t[q];
+  e.memo[key] = t;
+  e.memo_at[key] = pass;
+  return t;
+}
+
+}  // namespace
+
+double part_ent(const part& pt, const int* lab, work& w) {
+  if (pt.n_cl == 0) return NO_PART;
+  ent_sum& e = w.es[2];
+  es_load(e, pt, lab);
+  es_sum(e);
+  return e.tot / n_samp;
+}
+
+int flip_search(int a, int b, int sel, const part& pa, const part& pb, work& w, pair_res& r) {
+  if (pa.n_cl == 0 || pb.n_cl == 0) return -1;
+  part& pj = w.jp;
+  two_part(a, b, sel, pa, pb, w, pj);
+  if (pj.n_cl == 0) return -1;
+  const int n = n_samp;
+  int* lab = w.lab.data();
+  int ones = 0;
+  for (int i = 0; i < n; ++i) {
+    lab[i] = ini_phe[i];
+    ones += lab[i];
+  }
+  const part* pp[3] = {&pa, &pb, &pj};
+  for (int k = 0; k < 3; ++k) {
+    es_load(w.es[k], *pp[k], lab);
+    es_sum(w.es[k]);
+  }
+  // ((s1 + s2) - e) - h, each entropy divided by n_samp as the scores do
+  auto syn = [n](double ta, double tb, double tj, int k1) {
+    return ((ta / n + tb / n) - tj / n) - phe_tab[k1];
+  };
+  double best = syn(w.es[0].tot, w.es[1].tot, w.es[2].tot, ones);
+  for (int pass = 0;; ++pass) {
+    bool imp = false;
+    double rmax = 0.0, fmax = -std::numeric_limits<double>::infinity();
+    int ch = -1, fch = -1;
+    // every flip is judged against the same labels and the same current best
+    for (int i = 0; i < n; ++i) {
+      bool up = lab[i] == 0;
+      double ta = es_flip(w.es[0], pa.cid[i], up, pass);
+      double tb = es_flip(w.es[1], pb.cid[i], up, pass);
+      double tj = es_flip(w.es[2], pj.cid[i], up, pass);
+      double sc = syn(ta, tb, tj, ones + (up ? 1 : -1));
+      if (sc - best > IMP_MARGIN) {
+        imp = true;
+        if (sc > rmax) {
+          rmax = sc;
+          ch = i;
+        }
+        if (sc > fmax) {
+          fmax = sc;
+          fch = i;
+        }
+      }
+    }
+    if (!imp) break;
+    // improving flips that all score 0.0 or less: take the best of them, the
+    // lowest sample on ties, as when some scores above 0.0
+    if (ch < 0) {
+      ch = fch;
+      rmax = fmax;
+    }
+    int dl = lab[ch] == 0 ? 1 : -1;
+    lab[ch] = 1 - lab[ch];
+    ones += dl;
+    for (int k = 0; k < 3; ++k) {
+      w.es[k].s[pp[k]->cid[ch]] += dl;
+      es_sum(w.es[k]);
+    }
+    best = rmax;
+  }
+  r.best = best;
+  r.lab.assign(lab, lab + n);
+  r.cid = pj.cid;
+  return 1;
+}
