@@ -1,0 +1,253 @@
+// Expression file reader: field and line rules, gzip input, and the input check.
+#include <gtest/gtest.h>
+#include <zlib.h>
+
+#include <cmath>
+#include <cstdio>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "gen.h"
+#include "synergy.h"
+
+namespace {
+
+std::string tmp_path(const std::string& name) { return std::string(SYN_BINARY_DIR) + "/reader_" + name; }
+
+void reset_state() {
+  probe.clear();
+  phe.clear();
+  expr.clear();
+  p_line.clear();
+  n_samp = 0;
+  n_prob = 0;
+  n_line = 0;
+}
+
+// Write text to a scratch file and read it into the core; returns the path.
+std::string load(const std::string& name, const std::string& text) {
+  std::string path = tmp_path(name);
+  gen::write_file(path, text);
+  reset_state();
+  read_exp(path.c_str());
+  return path;
+}
+
+// check_exp's message for text, or "" when it accepts the table.
+std::string check_msg(const std::string& name, const std::string& text) {
+  std::string path = load(name, text);
+  try {
+    check_exp(path.c_str());
+  } catch (const syn_error& e) {
+    return e.what();
+  }
+  return "";
+}
+
+using dvec = std::vector<double>;
+using ivec = std::vector<int>;
+
+// ---- label line -----------------------------------------------------------------
+
+TEST(ReaderLabels, OneLabelPerFieldAfterCaption) {
+  load("lab1.tsv", "h\nlab\t1\t0\t1\n");
+  EXPECT_EQ(n_samp, 3);
+  EXPECT_EQ(phe, (ivec{1, 0, 1}));
+  EXPECT_EQ(n_prob, 0);
+}
+
+TEST(ReaderLabels, TrailingTabAddsALabelZero) {
+  load("lab2.tsv", "h\nlab\t1\t0\t1\t\n");
+  EXPECT_EQ(n_samp, 4);
+  EXPECT_EQ(phe, (ivec{1, 0, 1, 0}));
+}
+
+TEST(ReaderLabels, AtoiRules) {
+  load("lab3.tsv", "h\nlab\t1.7\t\t 1\t+1\tx1\t1\r\n");
+  EXPECT_EQ(phe, (ivec{1, 0, 1, 1, 0, 1}));
+}
+
+TEST(ReaderLabels, EmptyOrTablessLabelLineGivesNoSamples) {
+  load("lab4.tsv", "h\n\ng0\t1\n");
+  EXPECT_EQ(n_samp, 0);
+  EXPECT_EQ(n_prob, 1);
+  load("lab5.tsv", "h\nlabels 1 0 1\ng0\t1\n");
+  EXPECT_EQ(n_samp, 0);
+}
+
+TEST(ReaderLabels, HeaderContentIsIgnored) {
+  load("hdr1.tsv", "\nlab\t0\t1\ng0\t1\t2\n");
+  EXPECT_EQ(n_samp, 2);
+  load("hdr2.tsv", "a\tb\tc\td\te\tf\tg\nlab\t0\t1\ng0\t1\t2\n");
+  EXPECT_EQ(n_samp, 2);
+  EXPECT_EQ(expr, (std::vector<dvec>{{1, 2}}));
+}
+
+// ---- probe rows -------------------------------------------------------------------
+
+TEST(ReaderRows, NamesAndValuesInOrder) {
+  load("row1.tsv", "h\nlab\t0\t1\t0\nprobe one\t0.5\t-1.25\t3e-2\ng2\t\tabc\t7\n");
+  ASSERT_EQ(n_prob, 2);
+  EXPECT_EQ(probe, (std::vector<std::string>{"probe one", "g2"}));
+  EXPECT_EQ(expr[0], (dvec{0.5, -1.25, 0.03}));
+  EXPECT_EQ(expr[1], (dvec{0.0, 0.0, 7.0}));  // a field without a number reads 0
+}
+
+TEST(ReaderRows, TrailingTabAddsAValueZeroAndExtraValuesAreKept) {
+  load("row2.tsv", "h\nlab\t0\t1\ng0\t1\t2\t\ng1\t1\t2\t3\t4\n");
+  EXPECT_EQ(expr[0], (dvec{1, 2, 0}));
+  EXPECT_EQ(expr[1], (dvec{1, 2, 3, 4}));
+}
+
+TEST(ReaderRows, ShortLinesAreSkippedAndNumbersStayConsecutive) {
+  load("row3.tsv", "h\nlab\t0\t1\n\ng0\t1\t2\nx\n\n \ng1\t3\t4\n\t\ng2\t5\t6\n");
+  ASSERT_EQ(n_prob, 3);
+  EXPECT_EQ(probe, (std::vector<std::string>{"g0", "g1", "g2"}));
+  EXPECT_EQ(expr[2], (dvec{5, 6}));
+  EXPECT_EQ(p_line, (ivec{4, 8, 10}));  // file lines, for messages
+}
+
+TEST(ReaderRows, TablessRowIsAProbeWithoutValues) {
+  load("row4.tsv", "h\nlab\ng0\nab\n");
+  ASSERT_EQ(n_prob, 2);
+  EXPECT_EQ(probe[0], "g0");
+  EXPECT_TRUE(expr[0].empty());
+  EXPECT_EQ(probe[1], "ab");
+}
+
+TEST(ReaderRows, LastLineWithoutNewline) {
+  load("row5.tsv", "h\nlab\t1\t0\ng0\t1\t2\ng1\t3\t4");
+  ASSERT_EQ(n_prob, 2);
+  EXPECT_EQ(expr[1], (dvec{3, 4}));
+}
+
+TEST(ReaderRows, CrlfReadsTheSameNumbers) {
+  load("crlf_lf.tsv", "h\tx\nlab\t1\t0\t1\ng0\t0.5\t1\t2.25\n\ng1\t3\t4\t5\n");
+  std::vector<std::vector<double>> e = expr;
+  ivec l = phe;
+  load("crlf_crlf.tsv", "h\tx\r\nlab\t1\t0\t1\r\ng0\t0.5\t1\t2.25\r\n\r\ng1\t3\t4\t5\r\n");
+  EXPECT_EQ(phe, l);
+  EXPECT_EQ(expr, e);
+  EXPECT_EQ(n_prob, 2);  // the lone carriage return is a short line
+  // the carriage return is not stripped: it ends the last field
+  load("crlf_name.tsv", "h\r\nlab\r\nab\r\n");
+  ASSERT_EQ(n_prob, 1);
+  EXPECT_EQ(probe[0], "ab\r");
+}
+
+TEST(ReaderRows, GzipReadsLikePlain) {
+  std::mt19937_64 rng(77);
+  gen::opts o;
+  o.min_samp = 5;
+  o.min_prob = 3;
+  gen::table t = gen::make(rng, o);
+  load("gz_plain.tsv", t.text);
+  auto p0 = probe;
+  auto l0 = phe;
+  auto e0 = expr;
+  std::string gz = tmp_path("gz.tsv.gz");
+  gzFile f = gzopen(gz.c_str(), "wb");
+  ASSERT_NE(f, nullptr);
+  ASSERT_EQ(gzwrite(f, t.text.data(), static_cast<unsigned>(t.text.size())), static_cast<int>(t.text.size()));
+  ASSERT_EQ(gzclose(f), Z_OK);
+  reset_state();
+  read_exp(gz.c_str());
+  EXPECT_EQ(probe, p0);
+  EXPECT_EQ(phe, l0);
+  EXPECT_EQ(expr, e0);
+  check_exp(gz.c_str());
+}
+
+TEST(ReaderRows, TruncatedGzipIsAnErrorNotAShortTable) {
+  std::string text = "h\nlab\t0\t1\n";
+  for (int p = 0; p < 2000; ++p) text += "g" + std::to_string(p) + "\t" + std::to_string(p) + "\t0.5\n";
+  std::string gz = tmp_path("cut.tsv.gz");
+  gzFile f = gzopen(gz.c_str(), "wb");
+  ASSERT_NE(f, nullptr);
+  gzwrite(f, text.data(), static_cast<unsigned>(text.size()));
+  gzclose(f);
+  std::string bytes;
+  {
+    std::ifstream in(gz, std::ios::binary);
+    bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  }
+  gen::write_file(gz, bytes.substr(0, bytes.size() / 2));
+  reset_state();
+  try {
+    read_exp(gz.c_str());
+    FAIL() << "a truncated gzip file was read as " << n_prob << " probes";
+  } catch (const syn_error& e) {
+    EXPECT_NE(std::string(e.what()).find(gz), std::string::npos) << e.what();
+  }
+}
+
+TEST(ReaderRows, MissingFileThrowsNamingIt) {
+  std::string path = tmp_path("does_not_exist.tsv");
+  std::remove(path.c_str());
+  reset_state();
+  try {
+    read_exp(path.c_str());
+    FAIL() << "no error for a missing file";
+  } catch (const syn_error& e) {
+    EXPECT_NE(std::string(e.what()).find(path), std::string::npos) << e.what();
+  }
+}
+
+// ---- input check ----------------------------------------------------------------------
+
+// The message names the file and the line, and the probe where there is one.
+void expect_names(const std::string& msg, const std::string& file, int line, const std::string& what) {
+  EXPECT_NE(msg.find(tmp_path(file) + ":" + std::to_string(line) + ":"), std::string::npos) << msg;
+  EXPECT_NE(msg.find(what), std::string::npos) << msg;
+  EXPECT_EQ(msg.find('\n'), std::string::npos) << "one line: " << msg;
+}
+
+TEST(Check, AcceptsValidTables) {
+  EXPECT_EQ(check_msg("ok1.tsv", "h\nlab\t0\t1\ng0\t1\t2\t3\n"), "");
+  EXPECT_EQ(check_msg("ok2.tsv", "h\nlab\n"), "");                       // no samples, no probes
+  EXPECT_EQ(check_msg("ok3.tsv", "h\nlab\t1\t0\ng0\t\tx\n"), "");        // fields without numbers read 0
+  EXPECT_EQ(check_msg("ok4.tsv", "h\nlab\t1\t0\ng0\t0\t6999999.99\n"), "");
+  EXPECT_EQ(check_msg("ok5.tsv", "h\r\nlab\t1\t0\r\ng0\t1\t2\r\n"), "");
+}
+
+TEST(Check, EmptyFile) {
+  std::string msg = check_msg("empty.tsv", "");
+  EXPECT_NE(msg.find(tmp_path("empty.tsv")), std::string::npos) << msg;
+  EXPECT_NE(msg.find("empty"), std::string::npos) << msg;
+}
+
+TEST(Check, FileEndingWithinHeaderLine) {
+  expect_names(check_msg("hdronly.tsv", "only a header"), "hdronly.tsv", 1, "label");
+}
+
+TEST(Check, LabelOtherThanZeroOrOne) {
+  expect_names(check_msg("lab2.tsv", "h\nlab\t0\t2\t1\ng0\t1\t2\t3\n"), "lab2.tsv", 2, "sample 1");
+  expect_names(check_msg("labm.tsv", "h\nlab\t-1\t0\ng0\t1\t2\n"), "labm.tsv", 2, "sample 0");
+}
+
+TEST(Check, ShortRowNamesLineAndProbe) {
+  std::string msg = check_msg("short.tsv", "h\nlab\t0\t1\t0\ng0\t1\t2\t3\n\nshort one\t1\t2\n");
+  expect_names(msg, "short.tsv", 5, "'short one'");
+  // a tabless row has no values at all
+  expect_names(check_msg("short2.tsv", "h\nlab\t0\t1\ng0\t1\t2\nab\n"), "short2.tsv", 4, "'ab'");
+}
+
+TEST(Check, ValuesThatAreNotFinite) {
+  expect_names(check_msg("nan.tsv", "h\nlab\t0\t1\ng0\t1\t2\ng1\t1\tnan\n"), "nan.tsv", 4, "'g1'");
+  expect_names(check_msg("inf.tsv", "h\nlab\t0\t1\ng0\tinf\t2\n"), "inf.tsv", 3, "'g0'");
+  expect_names(check_msg("minf.tsv", "h\nlab\t0\t1\ng0\t1\t-INF\n"), "minf.tsv", 3, "'g0'");
+  expect_names(check_msg("ovf.tsv", "h\nlab\t0\t1\ng0\t1e999\t1\n"), "ovf.tsv", 3, "'g0'");
+}
+
+TEST(Check, ValueSpanTooWideForTheClustering) {
+  std::string msg = check_msg("wide.tsv", "h\nlab\t0\t1\t1\ng0\t1\t2\t3\ng1\t-3500000\t0\t3500000\n");
+  expect_names(msg, "wide.tsv", 4, "'g1'");
+  EXPECT_NE(msg.find("log"), std::string::npos) << msg;  // suggests log-transforming
+  expect_names(check_msg("wide2.tsv", "h\nlab\t0\t1\ng0\t0\t7e6\n"), "wide2.tsv", 3, "'g0'");
+  // values beyond n_samp are never read and do not count
+  EXPECT_EQ(check_msg("wide3.tsv", "h\nlab\t0\t1\ng0\t0\t1\t9e9\tnan\n"), "");
+}
+
+}  // namespace
