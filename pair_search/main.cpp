@@ -1,0 +1,201 @@
+// pair_search: greedy label-flip search over pairs of candidate probes.
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <new>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "search.h"
+#include "synergy.h"
+
+namespace {
+
+const char* const prog = "pair_search";
+const char* const usage_line =
+    "usage: pair_search [-t N] [-q] EXPR RANKED START END RECORDS\n"
+    "       pair_search --count-candidates RANKED";
+const int max_threads = 1024;
+
+void help() {
+  std::printf(
+      "%s\n"
+      "\n"
+      "Take as candidates the leading probes of the ranked list RANKED (written by\n"
+      "probe_rank from the same table) whose score is above %g. For every candidate\n"
+      "position i in [START, END) and every candidate position j, search the\n"
+      "relabelling of the samples that raises the synergy of the pair: one label\n"
+      "flip per pass, the best one, while it gains more than %g. Append each pair\n"
+      "that has a partition to RECORDS as two lines (best synergy and labels; \"-9\"\n"
+      "and joint cluster numbers) and print \"i<TAB>j\" on standard output after\n"
+      "every pair. EXPR may be gzip-compressed.\n"
+      "\n"
+      "Options (before the arguments):\n"
+      "  -t, --threads N           worker threads (default 1; 0 = all cores);\n"
+      "                            the output is the same for every N\n"
+      "  -q, --quiet               no progress display on a terminal\n"
+      "      --count-candidates R  print the number of candidates in the ranked\n"
+      "                            list R and exit\n"
+      "  -h, --help                show this help and exit\n"
+      "      --version             show the version and exit\n"
+      "\n"
+      "Exit status: 1 after a complete run, 2 on an error (records already\n"
+      "appended stay, each one whole), 0 for --help, --version and\n"
+      "--count-candidates.\n",
+      usage_line, CAND_BOUND, IMP_MARGIN);
+}
+
+int bad_usage(const std::string& why) {
+  std::fprintf(stderr, "%s: %s\n%s\n", prog, why.c_str(), usage_line);
+  return 2;
+}
+
+// Thread count: a plain decimal number, 0 meaning every core.
+bool parse_threads(const char* s, int& n) {
+  if (!*s || std::strlen(s) > 6) return false;
+  long v = 0;
+  for (const char* c = s; *c; ++c) {
+    if (*c < '0' || *c > '9') return false;
+    v = v * 10 + (*c - '0');
+  }
+  if (v > max_threads) return false;
+  if (v == 0) v = std::max(1u, std::thread::hardware_concurrency());
+  n = static_cast<int>(v);
+  return true;
+}
+
+// A candidate position: optional sign and decimal digits, nothing else.
+bool parse_pos(const char* s, int& v) {
+  const char* d = (*s == '-' || *s == '+') ? s + 1 : s;
+  if (*d < '0' || *d > '9') return false;
+  char* end = nullptr;
+  errno = 0;
+  long x = std::strtol(s, &end, 10);
+  if (*end != '\0' || errno == ERANGE || x < INT_MIN || x > INT_MAX) return false;
+  v = static_cast<int>(x);
+  return true;
+}
+
+// Pairs done of the range, rate and time left, redrawn on stderr at most four
+// times a second; only on a terminal, so files and pipes see no such text.
+class meter {
+ public:
+  meter(long total, bool on) : total_(total), on_(on && total > 0 && isatty(2)) {}
+  void operator()(long done) {
+    if (!on_) return;
+    auto now = std::chrono::steady_clock::now();
+    if (done < total_ && now - last_ < std::chrono::milliseconds(250)) return;
+    last_ = now;
+    double el = std::chrono::duration<double>(now - t0_).count();
+    double rate = el > 0 ? done / el : 0.0;
+    std::fprintf(stderr, "\r%s: %ld/%ld pairs, %.1f/s", prog, done, total_, rate);
+    if (done < total_ && rate > 0) {
+      long left = static_cast<long>((total_ - done) / rate);
+      std::fprintf(stderr, ", %ld:%02ld:%02ld left", left / 3600, left / 60 % 60, left % 60);
+    }
+    std::fputs("      ", stderr);
+    if (done == total_) std::fputc('\n', stderr);
+  }
+
+ private:
+  long total_;
+  bool on_;
+  std::chrono::steady_clock::time_point t0_ = std::chrono::steady_clock::now(), last_ = t0_;
+};
+
+int fail(const char* msg) {
+  std::fprintf(stderr, "%s: %s\n", prog, msg);
+  return 2;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  int n_thr = 1;
+  bool quiet = false;
+  const char* count_of = nullptr;
+  int k = 1;
+  for (; k < argc && argv[k][0] == '-' && argv[k][1] != '\0'; ++k) {
+    std::string a = argv[k];
+    if (a == "--") {
+      ++k;
+      break;
+    }
+    if (a == "-h" || a == "--help") {
+      help();
+      return 0;
+    }
+    if (a == "--version") {
+      std::printf("%s %s\n", prog, SYN_VERSION);
+      return 0;
+    }
+    if (a == "-q" || a == "--quiet") {
+      quiet = true;
+    } else if (a == "--count-candidates" || a.rfind("--count-candidates=", 0) == 0) {
+      if (a == "--count-candidates") {
+        if (k + 1 >= argc) return bad_usage("option --count-candidates needs a file");
+        count_of = argv[++k];
+      } else {
+        count_of = argv[k] + 19;
+      }
+    } else if (a == "-t" || a == "--threads" || a.rfind("--threads=", 0) == 0 || (a.size() > 2 && a.compare(0, 2, "-t") == 0)) {
+      const char* v;
+      if (a == "-t" || a == "--threads") {
+        if (k + 1 >= argc) return bad_usage("option " + a + " needs a number");
+        v = argv[++k];
+      } else {
+        v = argv[k] + (a[1] == '-' ? 10 : 2);
+      }
+      if (!parse_threads(v, n_thr))
+        return bad_usage("thread count '" + std::string(v) + "' is not a number from 0 to " +
+                         std::to_string(max_threads));
+    } else {
+      return bad_usage("unknown option '" + a + "'");
+    }
+  }
+
+  try {
+    if (count_of) {
+      if (k != argc) return bad_usage("--count-candidates takes no further arguments");
+      std::printf("%zu\n", read_cand(count_of, -1).size());
+      if (std::fflush(stdout) != 0) return fail("standard output: write failed");
+      return 0;
+    }
+    if (argc - k != 5) return bad_usage(argc - k < 5 ? "missing arguments" : "too many arguments");
+    const char* in_path = argv[k];
+    const char* ranked = argv[k + 1];
+    int start = 0, end = 0;
+    if (!parse_pos(argv[k + 2], start))
+      return bad_usage("START '" + std::string(argv[k + 2]) + "' is not a decimal integer");
+    if (!parse_pos(argv[k + 3], end))
+      return bad_usage("END '" + std::string(argv[k + 3]) + "' is not a decimal integer");
+
+    rec_out rec(argv[k + 4]);  // checked now, created at the first record
+    read_exp(in_path);
+    check_exp(in_path);
+    init_work();
+    tab_init();
+    std::vector<int> cand = read_cand(ranked, n_prob);
+    const int count = static_cast<int>(cand.size());
+    if (count > 0 && (start < 0 || start > count || end < 0 || end > count))
+      throw syn_error("range " + std::to_string(start) + ".." + std::to_string(end) +
+                      " reaches outside the candidate positions 0.." + std::to_string(count) + " of " +
+                      ranked);
+    if (start >= end || count == 0) return 1;
+    meter show(static_cast<long>(end - start) * count, !quiet);
+    run_search(cand, start, end, n_thr, rec, stdout, [&](long done) { show(done); });
+  } catch (const syn_error& e) {
+    return fail(e.what());
+  } catch (const std::bad_alloc&) {
+    return fail("out of memory");
+  } catch (const std::exception& e) {
+    return fail(e.what());
+  }
+  return 1;
+}

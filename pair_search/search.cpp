@@ -1,0 +1,251 @@
+// Pair search: candidate list, label-flip search, pair records.
+#include "search.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+
+#include "synergy.h"
+
+namespace {
+
+std::string os_err(const std::string& what) { return what + ": " + std::strerror(errno); }
+
+std::string dir_of(const std::string& path) {
+  size_t k = path.rfind('/');
+  if (k == std::string::npos) return ".";
+  if (k == 0) return "/";
+  return path.substr(0, k);
+}
+
+// atoi without its undefined overflow: out-of-range values clamp.
+int to_int(const char* s) {
+  long v = std::strtol(s, nullptr, 10);
+  if (v > INT_MAX) return INT_MAX;
+  if (v < INT_MIN) return INT_MIN;
+  return static_cast<int>(v);
+}
+
+// Owns a FILE* from fopen.
+struct file_in {
+  std::FILE* f;
+  ~file_in() {
+    if (f) std::fclose(f);
+  }
+};
+
+// Owns a line buffer from getline.
+struct line_buf {
+  char* p = nullptr;
+  size_t cap = 0;
+  ~line_buf() { std::free(p); }
+};
+
+// One write() for the whole record; a short write is cut back off the file
+// so that it holds whole records only.
+void write_rec(int fd, const std::string& path, const std::string& rec) {
+  off_t old = lseek(fd, 0, SEEK_END);
+  size_t done = 0;
+  while (done < rec.size()) {
+    ssize_t k = write(fd, rec.data() + done, rec.size() - done);
+    if (k > 0) {
+      // after a short write, writing the rest tells why (or completes it)
+      done += static_cast<size_t>(k);
+      continue;
+    }
+    if (k == 0) errno = ENOSPC;
+    else if (errno == EINTR) continue;
+    int err = errno;
+    if (done > 0 && (old < 0 || ftruncate(fd, old) != 0)) {
+      errno = err;
+      throw syn_error(os_err(path + ": write failed, last record left incomplete"));
+    }
+    errno = err;
+    throw syn_error(os_err(path + ": write failed"));
+  }
+}
+
+}  // namespace
+
+std::vector<int> read_cand(const std::string& ranked, int n_lim) {
+  errno = 0;
+  file_in in{std::fopen(ranked.c_str(), "rb")};
+  if (!in.f) throw syn_error(os_err(ranked + ": cannot open"));
+  std::vector<int> cand;
+  line_buf buf;
+  const char* fld[3];
+  for (long ln = 1;; ++ln) {
+    errno = 0;
+    ssize_t len = getline(&buf.p, &buf.cap, in.f);
+    if (len < 0) {
+      if (std::ferror(in.f)) throw syn_error(os_err(ranked + ": read error"));
+      break;
+    }
+    if (len > 0 && buf.p[len - 1] == '\n') buf.p[--len] = '\0';
+    // Cut fields at tabs so that the conversions cannot run into the next
+    // field (atof skips leading white space, tabs included).
+    int nf = 0;
+    fld[nf++] = buf.p;
+    for (ssize_t k = 0; k < len && nf < 3; ++k)
+      if (buf.p[k] == '\t') {
+        buf.p[k] = '\0';
+        fld[nf++] = buf.p + k + 1;
+      }
+    if (nf == 3) {
+      char* tab = std::strchr(const_cast<char*>(fld[2]), '\t');
+      if (tab) *tab = '\0';
+    }
+    double score = nf >= 3 ? std::strtod(fld[2], nullptr) : 0.0;
+    // a score that reads as NaN is taken, as the plain comparison does
+    if (score <= CAND_BOUND) break;
+    int p = nf >= 2 ? to_int(fld[1]) : 0;
+    if (n_lim >= 0 && (p < 0 || p >= n_lim))
+      throw syn_error(ranked + ":" + std::to_string(ln) + ": probe number " + std::to_string(p) +
+                      " is outside the table's probes 0.." + std::to_string(n_lim - 1) +
+                      " (was the list written from another table?)");
+    cand.push_back(p);
+  }
+  return cand;
+}
+
+std::string pair_record(int a, int b, double best, const int* lab, const int* cid) {
+  std::string head = probe[a];
+  head += '\t';
+  head += probe[b];
+  head += '\t';
+  char num[64];
+  // %g with precision 6 is the default stream format
+  std::snprintf(num, sizeof num, "%g", best);
+  std::string rec;
+  rec.reserve(2 * head.size() + 8 * static_cast<size_t>(n_samp) + 32);
+  rec += head;
+  rec += num;
+  for (int s = 0; s < n_samp; ++s) {
+    rec += '\t';
+    rec += std::to_string(lab[s]);
+  }
+  rec += '\n';
+  rec += head;
+  rec += "-9";
+  for (int s = 0; s < n_samp; ++s) {
+    rec += '\t';
+    rec += std::to_string(cid[s]);
+  }
+  rec += '\n';
+  return rec;
+}
+
+int optimize(int a, int b, int sel, const char* out) {
+  std::vector<int> lab(ini_phe);
+  double base = call_two_syn(a, b, ini_phe.data(), sel);
+  if (base == NO_PART) return -1;
+  double best = base;
+  for (;;) {
+    // Every flip of a pass is judged against the same labels and the same
+    // best. The flip applied is the improving one with the largest score,
+    // lowest sample number on ties. This is the pass's running maximum from
+    // 0.0 whenever an improving flip scores above 0.0; when none does (the
+    // best is below -0.01), the same rule picks among the negative scores.
+    int pick = -1;
+    double top = 0.0;
+    for (int i = 0; i < n_samp; ++i) {
+      lab[i] = 1 - lab[i];
+      double s = call_two_syn(a, b, lab.data(), sel);
+      if (s - best > IMP_MARGIN && (pick < 0 || s > top)) {
+        top = s;
+        pick = i;
+      }
+      lab[i] = 1 - lab[i];
+    }
+    if (pick < 0) break;
+    lab[pick] = 1 - lab[pick];
+    best = top;
+  }
+  // s_cid holds the joint partition: partitions do not depend on the labels
+  std::string rec = pair_record(a, b, best, lab.data(), s_cid.data());
+  int fd = open(out, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
+  if (fd < 0) throw syn_error(os_err(std::string(out) + ": cannot open for appending"));
+  try {
+    write_rec(fd, out, rec);
+  } catch (...) {
+    close(fd);
+    throw;
+  }
+  if (close(fd) != 0) throw syn_error(os_err(std::string(out) + ": write failed"));
+  return 1;
+}
+
+rec_out::rec_out(std::string path) : path_(std::move(path)) {
+  if (path_.empty()) throw syn_error("record file path is empty");
+  struct stat st;
+  if (stat(path_.c_str(), &st) == 0) {
+    if (S_ISDIR(st.st_mode)) throw syn_error(path_ + ": is a folder");
+    // an existing file: try to open it for appending, which creates nothing
+    int fd = open(path_.c_str(), O_WRONLY | O_APPEND | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) throw syn_error(os_err(path_ + ": cannot append"));
+    close(fd);
+    return;
+  }
+  if (errno != ENOENT) throw syn_error(os_err(path_ + ": cannot append"));
+  std::string dir = dir_of(path_);
+  if (stat(dir.c_str(), &st) != 0) throw syn_error(os_err(path_ + ": cannot create in folder '" + dir + "'"));
+  if (!S_ISDIR(st.st_mode)) throw syn_error(path_ + ": '" + dir + "' is not a folder");
+  if (access(dir.c_str(), W_OK | X_OK) != 0)
+    throw syn_error(os_err(path_ + ": cannot create in folder '" + dir + "'"));
+}
+
+rec_out::~rec_out() {
+  if (fd_ >= 0) close(fd_);
+}
+
+void rec_out::append(const std::string& rec) {
+  if (fd_ < 0) {
+    fd_ = open(path_.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
+    if (fd_ < 0) throw syn_error(os_err(path_ + ": cannot open for appending"));
+  }
+  write_rec(fd_, path_, rec);
+}
+
+void run_search(const std::vector<int>& cand, int start, int end, int n_thr, rec_out& rec,
+                std::FILE* prog, const std::function<void(long)>& tick) {
+  const long count = static_cast<long>(cand.size());
+  if (start >= end || count == 0) return;
+  const int nt = std::max(1, n_thr);
+  std::vector<work> ws(nt);
+  for (work& w : ws) work_init(w);
+
+  // Single partitions depend on values only: one per candidate for the run.
+  std::vector<part> sp(cand.size());
+  par_ordered(
+      count, nt, 64L * nt, [&](long k, int tid) { sin_part(cand[k], ws[tid], sp[k]); }, [](long) {});
+
+  struct slot {
+    int rc = -1;
+    pair_res res;
+  };
+  const long window = 8L * nt;
+  std::vector<slot> ring(static_cast<size_t>(window));
+  const long n_pairs = static_cast<long>(end - start) * count;
+  par_ordered(
+      n_pairs, nt, window,
+      [&](long k, int tid) {
+        long i = start + k / count, j = k % count;
+        slot& s = ring[static_cast<size_t>(k % window)];
+        s.rc = flip_search(cand[i], cand[j], 0, sp[i], sp[j], ws[tid], s.res);
+      },
+      [&](long k) {
+        long i = start + k / count, j = k % count;
+        const slot& s = ring[static_cast<size_t>(k % window)];
+        if (s.rc == 1) rec.append(pair_record(cand[i], cand[j], s.res.best, s.res.lab.data(), s.res.cid.data()));
+        // the progress line follows its pair's record
+        if (std::fprintf(prog, "%ld\t%ld\n", i, j) < 0 || std::fflush(prog) != 0)
+          throw syn_error(os_err("standard output: write failed"));
+        if (tick) tick(k + 1);
+      });
+}

@@ -1,0 +1,58 @@
+// search.h: candidate list, label-flip search over candidate pairs, pair records.
+//
+// Pair record: two lines of n_samp + 3 tab-separated fields,
+//   first name, second name, best synergy, final label of each sample
+//   first name, second name, "-9", joint cluster number of each sample
+// appended to the record file in a single write, so a run that is killed
+// leaves only whole records behind.
+//
+// Call after read_exp, check_exp, init_work and tab_init.
+#pragma once
+
+#include <cstdio>
+#include <functional>
+#include <string>
+#include <vector>
+
+// Candidate list: the probe numbers (field 2, atoi) of the leading lines of a
+// ranked probe list whose score (field 3, atof) is above CAND_BOUND; reading
+// stops at the first line that is not, and nothing after it is read. A missing
+// field reads as empty, so a short or empty line stops the list. When n_lim is
+// 0 or more, a taken probe number outside [0, n_lim) is an error naming the
+// line. Throws syn_error when the file cannot be opened or read.
+std::vector<int> read_cand(const std::string& ranked, int n_lim);
+
+// Text of one pair record for probes a, b.
+std::string pair_record(int a, int b, double best, const int* lab, const int* cid);
+
+// Greedy label-flip search of one ordered pair over the shared working state,
+// step by step with call_two_syn; appends the pair's record to `out` and
+// returns 1, or returns -1 and leaves `out` untouched (not even created) when
+// the pair has no partition. Throws syn_error when the record cannot be written.
+int optimize(int a, int b, int sel, const char* out);
+
+// The pair record file of a run. The constructor checks, without creating the
+// file, that records can be appended to `path`; the file is opened (created if
+// absent) at the first record and stays open. Throws syn_error.
+class rec_out {
+ public:
+  explicit rec_out(std::string path);
+  ~rec_out();
+  rec_out(const rec_out&) = delete;
+  rec_out& operator=(const rec_out&) = delete;
+  // Append one whole record in a single write; a write that fails part way
+  // is cut back off the file before the error is thrown.
+  void append(const std::string& rec);
+
+ private:
+  std::string path_;
+  int fd_ = -1;
+};
+
+// Run the search for candidate positions i in [start, end) against every
+// position j, on n_thr threads. For each pair, in (i, j) order whatever the
+// thread count: its record (when it has a partition) goes to `rec`, then the
+// line "i\tj\n" to `prog`, flushed, then tick(pairs done). Requires
+// 0 <= start <= end <= cand.size(). Throws syn_error on a failed write.
+void run_search(const std::vector<int>& cand, int start, int end, int n_thr, rec_out& rec,
+                std::FILE* prog, const std::function<void(long)>& tick);

@@ -1,0 +1,149 @@
+// probe_rank: rank every probe of an expression table by its single-probe score.
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <new>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "rank.h"
+#include "synergy.h"
+
+namespace {
+
+const char* const prog = "probe_rank";
+const char* const usage_line = "usage: probe_rank [-t N] [-q] EXPR OUT";
+const int max_threads = 1024;
+
+void help() {
+  std::printf(
+      "%s\n"
+      "\n"
+      "Score every probe of the expression table EXPR (tab-separated, plain or\n"
+      "gzip) by the label entropy, in bits, left inside the clusters of its\n"
+      "samples (average linkage, cut at merge height %g), and write all probes to\n"
+      "OUT, highest score first, one line each: name, probe number, score, number\n"
+      "of clusters. Probes without a partition come last with score %g.\n"
+      "\n"
+      "Options (before EXPR):\n"
+      "  -t, --threads N  worker threads (default 1; 0 = all cores)\n"
+      "  -q, --quiet      no progress display on a terminal\n"
+      "  -h, --help       show this help and exit\n"
+      "      --version    show the version and exit\n"
+      "\n"
+      "Exit status: 1 after a complete run, 2 on an error (OUT is then left as it\n"
+      "was), 0 for --help and --version.\n",
+      usage_line, cut, NO_PART);
+}
+
+int bad_usage(const std::string& why) {
+  std::fprintf(stderr, "%s: %s\n%s\n", prog, why.c_str(), usage_line);
+  return 2;
+}
+
+// Thread count: a plain decimal number, 0 meaning every core.
+bool parse_threads(const char* s, int& n) {
+  if (!*s || std::strlen(s) > 6) return false;
+  long v = 0;
+  for (const char* c = s; *c; ++c) {
+    if (*c < '0' || *c > '9') return false;
+    v = v * 10 + (*c - '0');
+  }
+  if (v > max_threads) return false;
+  if (v == 0) v = std::max(1u, std::thread::hardware_concurrency());
+  n = static_cast<int>(v);
+  return true;
+}
+
+// Probes scored of all, rate and time left, redrawn on stderr at most four
+// times a second; only on a terminal, so files and pipes see no such text.
+class meter {
+ public:
+  meter(long total, bool on) : total_(total), on_(on && total > 0 && isatty(2)) {}
+  void operator()(long done) {
+    if (!on_) return;
+    auto now = std::chrono::steady_clock::now();
+    if (done < total_ && now - last_ < std::chrono::milliseconds(250)) return;
+    last_ = now;
+    double el = std::chrono::duration<double>(now - t0_).count();
+    double rate = el > 0 ? done / el : 0.0;
+    std::fprintf(stderr, "\r%s: %ld/%ld probes scored, %.1f/s", prog, done, total_, rate);
+    if (done < total_ && rate > 0) {
+      long left = static_cast<long>((total_ - done) / rate);
+      std::fprintf(stderr, ", %ld:%02ld:%02ld left", left / 3600, left / 60 % 60, left % 60);
+    }
+    std::fputs("      ", stderr);
+    if (done == total_) std::fputc('\n', stderr);
+  }
+
+ private:
+  long total_;
+  bool on_;
+  std::chrono::steady_clock::time_point t0_ = std::chrono::steady_clock::now(), last_ = t0_;
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  int n_thr = 1;
+  bool quiet = false;
+  int k = 1;
+  for (; k < argc && argv[k][0] == '-' && argv[k][1] != '\0'; ++k) {
+    std::string a = argv[k];
+    if (a == "--") {
+      ++k;
+      break;
+    }
+    if (a == "-h" || a == "--help") {
+      help();
+      return 0;
+    }
+    if (a == "--version") {
+      std::printf("%s %s\n", prog, SYN_VERSION);
+      return 0;
+    }
+    if (a == "-q" || a == "--quiet") {
+      quiet = true;
+    } else if (a == "-t" || a == "--threads" || a.rfind("--threads=", 0) == 0 || (a.size() > 2 && a.compare(0, 2, "-t") == 0)) {
+      const char* v;
+      if (a == "-t" || a == "--threads") {
+        if (k + 1 >= argc) return bad_usage("option " + a + " needs a number");
+        v = argv[++k];
+      } else {
+        v = argv[k] + (a[1] == '-' ? 10 : 2);
+      }
+      if (!parse_threads(v, n_thr))
+        return bad_usage("thread count '" + std::string(v) + "' is not a number from 0 to " +
+                         std::to_string(max_threads));
+    } else {
+      return bad_usage("unknown option '" + a + "'");
+    }
+  }
+  if (argc - k != 2) return bad_usage(argc - k < 2 ? "missing arguments" : "too many arguments");
+  const char* in_path = argv[k];
+  std::string out_path = argv[k + 1];
+
+  try {
+    check_out(out_path);  // before the long scoring, not after it
+    read_exp(in_path);
+    check_exp(in_path);
+    init_work();
+    tab_init();
+    meter show(n_prob, !quiet);
+    std::vector<rank_row> rows = rank_probes(n_thr, [&](long done) { show(done); });
+    write_whole(out_path, rank_text(rows));
+  } catch (const syn_error& e) {
+    std::fprintf(stderr, "%s: %s\n", prog, e.what());
+    return 2;
+  } catch (const std::bad_alloc&) {
+    std::fprintf(stderr, "%s: out of memory\n", prog);
+    return 2;
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "%s: %s\n", prog, e.what());
+    return 2;
+  }
+  return 1;
+}

@@ -1,0 +1,41 @@
+// rank.h: scoring and writing of the ranked probe list.
+//
+// Ranked probe list: one line per probe, "name\tprobe number\tscore\tclusters\n",
+// highest score first (equal scores keep file order, no-partition probes last
+// with score -10 and 1 cluster). Scores are written like the default stream
+// format (six significant digits).
+//
+// Call after read_exp, check_exp, init_work and tab_init.
+#pragma once
+
+#include <functional>
+#include <string>
+#include <vector>
+
+// One line of the list.
+struct rank_row {
+  int p = 0;             // probe number
+  double score = 0.0;    // single-probe score, or NO_PART
+  int n_cl = 1;          // clusters of the probe's partition; 1 when it has none
+};
+
+// Largest cluster number in s_cid, starting from 0: the cluster count of the
+// partition last read back, minus 1.
+int max_cid();
+
+// Score every probe on n_thr threads and return the rows in ranked order.
+// tick(k) is called on the calling thread with the number of probes scored so
+// far, in probe order (for a progress display); it may be empty.
+std::vector<rank_row> rank_probes(int n_thr, const std::function<void(long)>& tick);
+
+// The list's text for rows, in the given order.
+std::string rank_text(const std::vector<rank_row>& rows);
+
+// Throws syn_error unless a file can be written at `out`: its folder exists
+// and is writable, and `out` is not a folder. Run it before the long scoring.
+void check_out(const std::string& out);
+
+// Write text to `out` through a temporary file beside it that is renamed into
+// place only when complete; on failure nothing is left at `out` that was not
+// there before. Throws syn_error.
+void write_whole(const std::string& out, const std::string& text);
