@@ -1,0 +1,252 @@
+// The report page: summary, top pairs, flipped samples, one plot per top pair.
+#include <algorithm>
+#include <cmath>
+
+#include "report.h"
+#include "svg.h"
+
+namespace {
+
+const int FLIP_SHOW = 25;   // flipped-sample rows shown before the fold
+const int NAMES_SHOW = 12;  // flipped names listed in a top-table cell
+
+const char* const PAGE_CSS = R"(*{box-sizing:border-box}
+body{margin:0;background:#f4f5f7;color:#1d2430;font:15px/1.5 system-ui,-apple-system,"Segoe UI",Roboto,sans-serif}
+main{max-width:1220px;margin:0 auto;padding:8px 24px 40px}
+header{background:#1f3350;color:#fff;padding:18px 24px}
+header h1{margin:0;font-size:24px;font-weight:600}
+header p{margin:4px 0 0;color:#c9d4e5;font-size:13px;word-break:break-all}
+h2{font-size:19px;margin:30px 0 10px;padding-bottom:4px;border-bottom:2px solid #d8dde6}
+h3{font-size:16px;margin:0 0 6px}
+p.note{max-width:900px;color:#3a4454}
+.facts{display:grid;grid-template-columns:repeat(auto-fill,minmax(210px,1fr));gap:10px;margin:12px 0}
+.fact{background:#fff;border:1px solid #dde2ea;border-radius:6px;padding:8px 12px}
+.fact b{display:block;font-size:22px;font-weight:600;color:#1f3350}
+.fact span{font-size:13px;color:#5a6475}
+.figs{display:flex;flex-wrap:wrap;gap:16px}
+figure{margin:0;background:#fff;border:1px solid #dde2ea;border-radius:6px;padding:8px}
+figcaption{font-size:13px;color:#5a6475;max-width:560px;padding:4px 6px 0}
+table{border-collapse:collapse;background:#fff;border:1px solid #dde2ea;font-size:14px}
+th,td{padding:5px 10px;border-bottom:1px solid #e8ebf0;text-align:left;vertical-align:top}
+th{background:#eef1f5;font-weight:600;white-space:nowrap}
+td.n{text-align:right;font-variant-numeric:tabular-nums;white-space:nowrap}
+td.names{max-width:520px;font-size:13px}
+td.probe{font-family:ui-monospace,Menlo,Consolas,monospace;font-size:13px;word-break:break-all}
+tr:hover td{background:#f7f9fc}
+.hbar{display:inline-block;height:10px;background:#d55e00;opacity:.75;border-radius:2px;vertical-align:middle;margin-right:6px}
+.flip{white-space:nowrap}
+.l0t{color:#0072b2;font-weight:600}.l1t{color:#d55e00;font-weight:600}
+details{margin-top:10px}
+summary{cursor:pointer;color:#1f3350}
+.pairs{display:flex;flex-direction:column;gap:18px}
+.pair{display:flex;flex-wrap:wrap;gap:18px;background:#fff;border:1px solid #dde2ea;border-radius:6px;padding:14px}
+.pair .info{flex:1;min-width:260px;font-size:14px}
+.pair dl{display:grid;grid-template-columns:max-content 1fr;gap:3px 12px;margin:8px 0}
+.pair dt{color:#5a6475}
+.pair dd{margin:0}
+.pair ul{margin:4px 0;padding-left:18px;max-height:300px;overflow:auto}
+a{color:#1f5fa8}
+footer{color:#7a8494;font-size:12px;margin-top:30px}
+)";
+
+std::string i2s(long v) { return std::to_string(v); }
+
+std::string lab_txt(int l) { return "<span class=\"l" + i2s(l) + "t\">" + i2s(l) + "</span>"; }
+
+std::string fact(const std::string& big, const std::string& small) {
+  return "<div class=\"fact\"><b>" + big + "</b><span>" + small + "</span></div>\n";
+}
+
+// A sample and the direction of its flip, e.g. "A12 1→0".
+std::string flip_item(const page_in& in, const pair_rec& r, int k) {
+  return "<span class=\"flip\">" + esc(in.names[k]) + " " + lab_txt(phe[k]) + "&#8594;" + lab_txt(r.lab[k]) +
+         "</span>";
+}
+
+}  // namespace
+
+void write_page(std::ostream& os, const page_in& in) {
+  const rank_info& rk = *in.rk;
+  const rec_sum& rs = *in.rs;
+  const int n1 = static_cast<int>(std::count(phe.begin(), phe.end(), 1));
+  const long n_dist = static_cast<long>(rs.syn.size());
+  const long n_cand = rk.n_cand;
+  std::string o;
+  o += "<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n"
+       "<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">\n"
+       "<title>Pair report: " + esc(in.expr_path) + "</title>\n<style>\n" + PAGE_CSS + svg_css() + "</style>\n</head>\n<body>\n";
+  o += "<header><h1>Synergistic probe pairs</h1><p>table " + esc(in.expr_path) + " &middot; ranked list " +
+       esc(in.ranked_path) + " &middot; pair records " + esc(in.rec_path) + "</p></header>\n<main>\n";
+
+  // ---- summary
+  o += "<h2 id=\"summary\">Summary</h2>\n<div class=\"facts\">\n";
+  o += fact(i2s(n_samp), "samples: " + i2s(n1) + " with label 1, " + i2s(n_samp - n1) + " with label 0");
+  o += fact(i2s(n_prob), "probes in the table; " + i2s(static_cast<long>(rk.rows.size())) + " in the ranked list, " +
+                             i2s(rk.n_nopart) + " of them without a partition");
+  o += fact(i2s(n_cand), "candidates: leading probes scoring above " + num(CAND_BOUND) + "; a full search has " +
+                             i2s(n_cand * (n_cand + 1) / 2) + " distinct pairs");
+  o += fact(i2s(n_dist), "distinct pairs recorded, from " + i2s(rs.n_rec) + " records" +
+                             (rs.n_dup ? " (" + i2s(rs.n_dup) + " mirrors or repeats counted once)" : ""));
+  if (n_dist > 0) {
+    std::vector<double> v = rs.syn;
+    std::sort(v.begin(), v.end());
+    o += fact(num(v.back()), "best final synergy (bits); median " + num(v[v.size() / 2], 4) + ", lowest " + num(v.front(), 4));
+  }
+  o += "</div>\n";
+  o += "<p class=\"note\">For each pair, the <em>synergy</em> is how much more the joint clustering of the samples by "
+       "both probes tells about the 0/1 labels than the two probes&#8217; own clusterings do, in bits. Starting from "
+       "the table&#8217;s labels, the search flipped one sample&#8217;s label at a time while a flip raised the synergy "
+       "by more than " + num(IMP_MARGIN) + "; the <em>final synergy</em> and the <em>flipped samples</em> are those at "
+       "its end. A sample flipped in many pairs is worth checking for a wrong label.</p>\n";
+
+  o += "<div class=\"figs\">\n<figure>";
+  {
+    hist_in h;
+    h.v = rs.syn;
+    h.x_lab = "final synergy (bits)";
+    h.y_lab = "pairs";
+    h.label = "histogram of final synergies";
+    if (!rs.top.empty() && n_dist > static_cast<long>(rs.top.size()))
+      h.marks.emplace_back(rs.top.back().syn, "top " + i2s(static_cast<long>(rs.top.size())));
+    o += svg_hist(h);
+    o += "<figcaption>Final synergy of the " + i2s(n_dist) + " distinct pairs recorded.</figcaption>";
+  }
+  o += "</figure>\n<figure>";
+  {
+    hist_in h;
+    for (const rank_row& r : rk.rows)
+      if (r.score != NO_PART) h.v.push_back(r.score);
+    h.x_lab = "single-probe score (bits of label entropy left)";
+    h.y_lab = "probes";
+    h.label = "histogram of single-probe scores";
+    h.has_split = true;
+    h.split = CAND_BOUND;
+    h.lo_lab = "at or below the bound";
+    h.hi_lab = "above the bound";
+    h.marks.emplace_back(CAND_BOUND, "candidate bound " + num(CAND_BOUND));
+    o += svg_hist(h);
+    o += "<figcaption>Single-probe scores of the " + i2s(static_cast<long>(h.v.size())) +
+         " ranked probes with a partition. Probes above the bound say almost nothing about the labels alone; "
+         "the leading ones are the pair candidates.</figcaption>";
+  }
+  o += "</figure>\n</div>\n";
+
+  // ---- top pairs
+  const std::vector<pair_rec>& top = rs.top;
+  o += "<h2 id=\"top\">Top " + i2s(static_cast<long>(top.size())) + " pairs by final synergy</h2>\n";
+  if (top.empty()) {
+    o += "<p class=\"note\">No pair records to show.</p>\n";
+  } else {
+    o += "<p class=\"note\">Equal synergies keep the order of the record file; a pair and its mirror are listed "
+         "once. Flips show the label in the table &#8594; the label at the end of the search.</p>\n";
+    o += "<table>\n<tr><th>#</th><th>first probe (x)</th><th>second probe (y)</th><th>final synergy</th>"
+         "<th>joint clusters</th><th>flipped</th><th>flipped samples</th></tr>\n";
+    for (size_t t = 0; t < top.size(); ++t) {
+      const pair_rec& r = top[t];
+      std::vector<int> fl = flipped(r);
+      std::string names;
+      for (size_t j = 0; j < fl.size() && j < static_cast<size_t>(NAMES_SHOW); ++j)
+        names += (j ? ", " : "") + flip_item(in, r, fl[j]);
+      if (fl.size() > static_cast<size_t>(NAMES_SHOW))
+        names += " and " + i2s(static_cast<long>(fl.size()) - NAMES_SHOW) + " more";
+      std::string id = "pair-" + i2s(static_cast<long>(t + 1));
+      o += "<tr><td class=\"n\"><a href=\"#" + id + "\">" + i2s(static_cast<long>(t + 1)) + "</a></td><td class=\"probe\">" +
+           esc(r.a) + "</td><td class=\"probe\">" + esc(r.b) + "</td><td class=\"n\">" + esc(r.syn_txt) +
+           "</td><td class=\"n\">" + i2s(r.n_cl) + "</td><td class=\"n\">" + i2s(static_cast<long>(fl.size())) +
+           "</td><td class=\"names\">" + names + "</td></tr>\n";
+    }
+    o += "</table>\n";
+  }
+
+  // ---- flipped samples
+  std::vector<int> fr = flip_rank(rs);
+  std::vector<long> in_top(n_samp, 0);
+  for (const pair_rec& r : top)
+    for (int k : flipped(r)) ++in_top[k];
+  o += "<h2 id=\"flips\">Samples by how often the search flipped them</h2>\n";
+  if (fr.empty()) {
+    o += "<p class=\"note\">No record flipped any label.</p>\n";
+  } else {
+    o += "<p class=\"note\">" + i2s(static_cast<long>(fr.size())) + " of " + i2s(n_samp) +
+         " samples were flipped in at least one of the " + i2s(n_dist) +
+         " distinct pairs (a pair and its mirror count once).</p>\n";
+    const long most = rs.n_flip[fr[0]];
+    auto head = [&]() {
+      return std::string("<table>\n<tr><th>sample</th><th>sample number</th><th>label in table</th><th>flipped in pairs</th>"
+                         "<th>share of pairs</th><th>in top ") + i2s(static_cast<long>(top.size())) + "</th></tr>\n";
+    };
+    auto row = [&](int k) {
+      long c = rs.n_flip[k];
+      double w = 120.0 * static_cast<double>(c) / static_cast<double>(most);
+      return "<tr><td class=\"probe\">" + esc(in.names[k]) + "</td><td class=\"n\">" + i2s(k) + "</td><td class=\"n\">" +
+             lab_txt(phe[k]) + "</td><td><span class=\"hbar\" style=\"width:" + num(std::max(w, 1.0), 4) + "px\"></span>" +
+             i2s(c) + "</td><td class=\"n\">" + num(100.0 * static_cast<double>(c) / static_cast<double>(n_dist), 3) +
+             "%</td><td class=\"n\">" + i2s(in_top[k]) + "</td></tr>\n";
+    };
+    o += head();
+    for (size_t j = 0; j < fr.size() && j < static_cast<size_t>(FLIP_SHOW); ++j) o += row(fr[j]);
+    o += "</table>\n";
+    if (fr.size() > static_cast<size_t>(FLIP_SHOW)) {
+      o += "<details><summary>the other " + i2s(static_cast<long>(fr.size()) - FLIP_SHOW) + " flipped samples</summary>\n" + head();
+      for (size_t j = FLIP_SHOW; j < fr.size(); ++j) o += row(fr[j]);
+      o += "</table>\n</details>\n";
+    }
+  }
+
+  // ---- one card per top pair
+  o += "<h2 id=\"plots\">Pair plots</h2>\n";
+  if (!top.empty())
+    o += "<p class=\"note\">One point per sample at the two probes&#8217; expression values, coloured by the label in the "
+         "table. Ringed points are the samples the search flipped. Samples of one joint cluster share a shaded hull; a "
+         "point without a hull is a cluster of its own. Hover over a point for its sample name, label and cluster.</p>\n";
+  os << o;
+  o.clear();
+  o += "<div class=\"pairs\">\n";
+  for (size_t t = 0; t < top.size(); ++t) {
+    const pair_rec& r = top[t];
+    std::string id = "pair-" + i2s(static_cast<long>(t + 1));
+    scat_in s;
+    s.x = &expr[r.pa];
+    s.y = &expr[r.pb];
+    s.lab = &phe;
+    s.fin = &r.lab;
+    s.cid = &r.cid;
+    s.names = &in.names;
+    s.n = n_samp;
+    s.x_lab = r.a;
+    s.y_lab = r.b;
+    s.label = "pair " + i2s(static_cast<long>(t + 1)) + ": " + r.a + " and " + r.b;
+    o += "<article class=\"pair\" id=\"" + id + "\">\n" + svg_scatter(s);
+    o += "<div class=\"info\"><h3>#" + i2s(static_cast<long>(t + 1)) + " &nbsp;" + esc(r.a) + " &times; " + esc(r.b) +
+         "</h3>\n<dl>";
+    o += "<dt>final synergy</dt><dd>" + esc(r.syn_txt) + " bits</dd>";
+    o += "<dt>joint clusters</dt><dd>" + i2s(r.n_cl) + "</dd>";
+    for (int side = 0; side < 2; ++side) {
+      int p = side ? r.pb : r.pa;
+      int pos = rk.pos[p];
+      o += "<dt>" + std::string(side ? "y: " : "x: ") + esc(side ? r.b : r.a) + "</dt><dd>";
+      if (pos < 0)
+        o += "not in the ranked list";
+      else
+        o += "single-probe score " + num(rk.rows[pos].score) + ", rank " + i2s(pos + 1) + ", " +
+             i2s(rk.rows[pos].n_cl) + " clusters alone";
+      o += "</dd>";
+    }
+    o += "<dt>record</dt><dd>line " + i2s(r.line) + " of " + esc(in.rec_path) + "</dd></dl>\n";
+    std::vector<int> fl = flipped(r);
+    if (fl.empty()) {
+      o += "<p>No label flipped: the table&#8217;s labels give the best synergy.</p>";
+    } else {
+      o += "<b>" + i2s(static_cast<long>(fl.size())) + " flipped sample" + (fl.size() == 1 ? "" : "s") +
+           "</b> (table &#8594; search)<ul>";
+      for (int k : fl) o += "<li>" + flip_item(in, r, k) + " <small>cluster " + i2s(r.cid[k]) + "</small></li>";
+      o += "</ul>";
+    }
+    o += "<p><a href=\"#top\">back to the table</a></p></div>\n</article>\n";
+    os << o;
+    o.clear();
+  }
+  o += "</div>\n<footer>Written by pair_report " + esc(in.version) + ". Self-contained page: no scripts, no external "
+       "resources.</footer>\n</main>\n</body>\n</html>\n";
+  os << o;
+}
