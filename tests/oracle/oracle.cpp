@@ -24,6 +24,7 @@ std::string o_dndr;
 const double o_cut = 0.06;
 const double o_start_bound = 10000000.0;
 const double o_no_part = -10.0;
+stats o_stats;
 
 // Fields of a line: a line with k tabs has k + 1 fields, empty ones included.
 std::vector<std::string> split_tabs(const std::string& line) {
@@ -104,6 +105,7 @@ void build(double (*dist)(int, int, int, int), int p, int q) {
       double d = dist(p, i, j, q);
       o_dis[i][j] = d;
       o_dis[j][i] = d;
+      if (d == best) o_stats.ties += 1;
       if (d < best) {
         best = d;
         o_min_id[0] = i;
@@ -132,6 +134,7 @@ void cluster() {
       stopped = true;
       break;
     }
+    if (h == o_cut) o_stats.cut_equal += 1;
     double n_lo = size[lo];
     double n_hi = size[hi];
     for (int k = 0; k < count; ++k) {
@@ -157,12 +160,14 @@ void cluster() {
     count = count - 1;
     double best = o_start_bound;
     for (int q = 0; q <= count - 1; ++q)
-      for (int r = q + 1; r <= count - 1; ++r)
+      for (int r = q + 1; r <= count - 1; ++r) {
+        if (o_dis[q][r] == best) o_stats.ties += 1;
         if (o_dis[q][r] < best) {
           best = o_dis[q][r];
           lo = q;
           hi = r;
         }
+      }
   }
   if (!stopped) o_dndr = "N";
 }
@@ -179,7 +184,7 @@ double mi(double x) {
   return (-p * std::log(p)) / ln2 - (std::log(1 - p) * (1 - p)) / ln2;
 }
 
-double synergic(const std::vector<int>& lab) {
+double synergic_impl(const std::vector<int>& lab) {
   int n = static_cast<int>(o_dndr.size());
   if (n == 1) return o_no_part;
   std::string buf;
@@ -225,7 +230,7 @@ double sin_syn_impl(int p, const std::vector<int>& lab) {
   build(d_sin, p, p);
   cluster();
   if (o_dndr == "N") return o_no_part;
-  return synergic(lab);
+  return synergic_impl(lab);
 }
 
 std::string fmt(double x) {
@@ -254,10 +259,29 @@ double two_syn(int a, int b, const std::vector<int>& lab, int sel) {
     build(d_eu, a, b);
   cluster();
   if (o_dndr == "N") return o_no_part;
-  double e = synergic(lab);
+  double e = synergic_impl(lab);
   double h = phe_synergic(lab);
   return ((s1 + s2) - e) - h;
 }
+
+const std::string& sin_part(int p) {
+  build(d_sin, p, p);
+  cluster();
+  return o_dndr;
+}
+
+const std::string& two_part(int a, int b, int sel) {
+  if (sel == 0)
+    build(d_ch, a, b);
+  else
+    build(d_eu, a, b);
+  cluster();
+  return o_dndr;
+}
+
+double synergic(const std::vector<int>& lab) { return synergic_impl(lab); }
+
+stats& counters() { return o_stats; }
 
 const std::string& dndr() { return o_dndr; }
 const std::vector<int>& s_cid() { return o_s_cid; }
@@ -297,8 +321,7 @@ std::string rank_list(const std::string& expr_path) {
   return out;
 }
 
-int optimize(int a, int b, int sel, std::string& rec) {
-  rec.clear();
+int optimize(int a, int b, int sel, opt_res& res) {
   std::vector<int> lab = o_ini_phe;
   double base = two_syn(a, b, o_ini_phe, sel);
   if (base == o_no_part) return -1;
@@ -328,16 +351,27 @@ int optimize(int a, int b, int sel, std::string& rec) {
     }
     if (!improved) break;
     if (chosen < 0) {
+      o_stats.fallback += 1;
       chosen = fb_i;
       run_max = fb_max;
     }
     lab[chosen] = 1 - lab[chosen];
     cur = run_max;
   }
-  std::string l1 = o_probe[a] + "\t" + o_probe[b] + "\t" + fmt(cur);
-  for (int i = 0; i < o_n_samp; ++i) l1 += "\t" + std::to_string(lab[i]);
+  res.best = cur;
+  res.lab = lab;
+  res.cid = o_s_cid;
+  return 1;
+}
+
+int optimize(int a, int b, int sel, std::string& rec) {
+  rec.clear();
+  opt_res r;
+  if (optimize(a, b, sel, r) < 0) return -1;
+  std::string l1 = o_probe[a] + "\t" + o_probe[b] + "\t" + fmt(r.best);
+  for (int i = 0; i < o_n_samp; ++i) l1 += "\t" + std::to_string(r.lab[i]);
   std::string l2 = o_probe[a] + "\t" + o_probe[b] + "\t-9";
-  for (int i = 0; i < o_n_samp; ++i) l2 += "\t" + std::to_string(o_s_cid[i]);
+  for (int i = 0; i < o_n_samp; ++i) l2 += "\t" + std::to_string(r.cid[i]);
   rec = l1 + "\n" + l2 + "\n";
   return 1;
 }

@@ -31,6 +31,13 @@ double sin_syn(int p, const std::vector<int>& lab);
 // Pair synergy of probes a, b under lab; sel 0 Chebyshev, else Euclidean.
 double two_syn(int a, int b, const std::vector<int>& lab, int sel);
 
+// Partition string of one probe (its distance build and clustering only),
+// and of a pair (sel 0 Chebyshev, else Euclidean). Leaves dndr() set.
+const std::string& sin_part(int p);
+const std::string& two_part(int a, int b, int sel);
+// Conditional label entropy given the partition now in dndr(); fills s_cid().
+double synergic(const std::vector<int>& lab);
+
 // State left by the last scoring call.
 const std::string& dndr();          // partition string, or "N"
 const std::vector<int>& s_cid();    // cluster number of each sample
@@ -48,6 +55,12 @@ std::string rank_list(const std::string& expr_path);
 // and rec holds the two record lines. When improving flips exist but none
 // scores above 0.0, the improving flip with the largest score (lowest sample
 // number on ties) is applied and its score becomes the current best.
+struct opt_res {
+  double best = 0.0;     // final current best
+  std::vector<int> lab;  // final labels
+  std::vector<int> cid;  // joint cluster numbers
+};
+int optimize(int a, int b, int sel, opt_res& r);
 int optimize(int a, int b, int sel, std::string& rec);
 
 // Exact bytes the pair search appends to an empty record file, and prints on
@@ -61,5 +74,14 @@ search_out pair_search(const std::string& expr_path, const std::string& ranked_p
 // lines while their score, read with atof from field 3, is above 0.97175.
 // A line with fewer than three fields reads a score of 0 and stops the list.
 std::vector<int> candidates(const std::string& ranked_path);
+
+// Counts of the rare situations met since the last reset, so that tests can
+// show their tables reach them.
+struct stats {
+  long cut_equal = 0;  // merges whose height equals the cut exactly
+  long ties = 0;       // closest-pair scans with a tie for the smallest distance
+  long fallback = 0;   // passes whose improving flips all scored 0.0 or less
+};
+stats& counters();
 
 }  // namespace oracle
