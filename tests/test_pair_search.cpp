@@ -1,0 +1,403 @@
+// pair_search end to end: record file and progress lines against the literal
+// oracle, byte for byte; the candidate list rules; ranges; errors; threads.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "gen.h"
+#include "oracle/oracle.h"
+#include "run_prog.h"
+#include "search.h"
+#include "synergy.h"
+
+namespace {
+
+const std::string bin = PAIR_SEARCH_BIN;
+const std::string rank_bin = PROBE_RANK_BIN;
+
+void core_load(const std::string& path) {
+  probe.clear();
+  phe.clear();
+  expr.clear();
+  p_line.clear();
+  n_samp = 0;
+  n_prob = 0;
+  read_exp(path.c_str());
+  check_exp(path.c_str());
+  init_work();
+  tab_init();
+}
+
+// A ranked list that makes the given probes candidates, in this order.
+std::string cand_list(const std::vector<int>& ps) {
+  std::string s;
+  for (int p : ps) s += "p" + std::to_string(p) + "\t" + std::to_string(p) + "\t1\t2\n";
+  return s;
+}
+
+std::string cat(const std::string& a, const std::string& b) { return a + b; }
+
+// Four samples; a splits {0,1}{2,3}, b splits {0,2}{1,3}; together every
+// sample stands alone.
+std::string four(const char* labels) {
+  return std::string("id\ts0\ts1\ts2\ts3\nlabel\t") + labels + "\na\t0\t0\t1\t1\nb\t0\t1\t0\t1\n";
+}
+
+// 1 minus the pure-cluster floor, six digits
+const char* const top6 = "0.998527";
+
+// Run the search and compare records, progress and status with the oracle.
+void expect_like_oracle(const std::string& d, const std::string& in, const std::string& ranked, int start, int end,
+                        const std::string& thr, const std::string& what) {
+  std::string rec = d + "/rec.tsv";
+  std::remove(rec.c_str());
+  run::result r = run::prog(bin, {"-t", thr, in, ranked, std::to_string(start), std::to_string(end), rec}, d + "/run");
+  oracle::search_out want = oracle::pair_search(in, ranked, start, end);
+  ASSERT_EQ(r.status, 1) << what << ": " << r.err;
+  ASSERT_EQ(r.err, "") << what;
+  ASSERT_EQ(r.out, want.progress) << what;
+  ASSERT_EQ(run::slurp(rec), want.records) << what;
+  // a run that appends no record leaves no file
+  ASSERT_EQ(run::exists(rec), !want.records.empty()) << what;
+}
+
+}  // namespace
+
+TEST(PairSearch, MatchesOracleOnGeneratedTables) {
+  const std::string d = run::fresh_dir("pair_gen");
+  const std::string in = d + "/t.tsv", ranked = d + "/ranked.tsv", all = d + "/all.tsv";
+  const char* thr[] = {"1", "2", "3", "8"};
+  int with_cand = 0;
+  for (int t = 0; t < 400; ++t) {
+    const uint64_t seed = 9000 + t;
+    std::mt19937_64 rng(seed);
+    gen::opts o;
+    o.max_samp = t % 8 == 0 ? 40 : 16;
+    o.max_prob = 6;
+    if (t % 2) o.labels = gen::opts::lab_balanced;  // mixed clusters score above the bound
+    gen::table tab = gen::make(rng, o);
+    gen::write_file(in, tab.text);
+    std::string what = "seed " + std::to_string(seed);
+    // the list probe_rank writes, over the whole candidate range
+    run::result r = run::prog(rank_bin, {in, ranked}, d + "/run");
+    ASSERT_EQ(r.status, 1) << what << ": " << r.err;
+    int n_cand = static_cast<int>(oracle::candidates(ranked).size());
+    with_cand += n_cand > 0;
+    expect_like_oracle(d, in, ranked, 0, n_cand, thr[t % 4], what + " ranked");
+    // every probe a candidate, in a shuffled order with a repeat, part range
+    std::vector<int> ps;
+    for (int p = 0; p < tab.n_prob; ++p) ps.push_back(p);
+    std::shuffle(ps.begin(), ps.end(), rng);
+    if (!ps.empty()) ps.push_back(ps[0]);
+    run::spit(all, cand_list(ps));
+    int n = static_cast<int>(ps.size());
+    int s = n ? static_cast<int>(rng() % n) : 0;
+    expect_like_oracle(d, in, all, s, n, thr[(t + 1) % 4], what + " all");
+  }
+  // the generated tables must reach the search itself, not only empty lists
+  EXPECT_GT(with_cand, 50);
+}
+
+TEST(PairSearch, WorkedExamples) {
+  const std::string d = run::fresh_dir("pair_worked");
+  struct ex {
+    const char* labels;
+    const char* final_labels;
+  } cases[] = {{"1\t0\t0\t1", "1\t0\t0\t1"},   // no flip improves
+               {"1\t1\t0\t0", "0\t1\t1\t0"}};  // flip sample 0, then sample 2
+  for (const ex& e : cases) {
+    run::spit(d + "/t.tsv", four(e.labels));
+    std::string want = std::string("a\tb\t") + top6 + "\t" + e.final_labels + "\na\tb\t-9\t0\t1\t2\t3\n";
+    // the step-by-step routine
+    core_load(d + "/t.tsv");
+    std::remove((d + "/lit.tsv").c_str());
+    EXPECT_EQ(optimize(0, 1, 0, (d + "/lit.tsv").c_str()), 1);
+    EXPECT_EQ(run::slurp(d + "/lit.tsv"), want) << e.labels;
+    // the program: pair (a, b) is the second of four
+    run::spit(d + "/ranked.tsv", "a\t0\t1\t2\nb\t1\t1\t2\n");
+    run::result r = run::prog(bin, {d + "/t.tsv", d + "/ranked.tsv", "0", "2", d + "/rec.tsv"}, d + "/run");
+    EXPECT_EQ(r.status, 1) << r.err;
+    EXPECT_EQ(r.out, "0\t0\n0\t1\n1\t0\n1\t1\n");
+    std::string got = run::slurp(d + "/rec.tsv");
+    EXPECT_NE(got.find(want), std::string::npos) << got;
+    EXPECT_EQ(got, oracle::pair_search(d + "/t.tsv", d + "/ranked.tsv", 0, 2).records);
+    std::remove((d + "/rec.tsv").c_str());
+  }
+}
+
+TEST(PairSearch, CandidateBoundAndListReading) {
+  const std::string d = run::fresh_dir("pair_bound");
+  auto count = [&](const std::string& text) {
+    run::spit(d + "/l.tsv", text);
+    run::result r = run::prog(bin, {"--count-candidates", d + "/l.tsv"}, d + "/run");
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(oracle::candidates(d + "/l.tsv").size(), static_cast<size_t>(std::atoi(r.out.c_str())));
+    return r.out;
+  };
+  EXPECT_EQ(count("a\t0\t0.98\t2\nb\t1\t0.97175\t2\nc\t2\t0.99\t2\n"), "1\n");  // exactly the bound: not taken
+  EXPECT_EQ(count("a\t0\t0.971751\t2\nb\t1\t0.97175\t2\n"), "1\n");
+  EXPECT_EQ(count("a\t0\t0.97175\t2\n"), "0\n");
+  EXPECT_EQ(count(""), "0\n");
+  // the final newline gives an empty last line; a missing one changes nothing
+  EXPECT_EQ(count("a\t0\t1\t2\nb\t1\t1\t2"), "2\n");
+  EXPECT_EQ(count("a\t0\t1\t2\r\nb\t1\t1\t2\r\n"), "2\n");
+  // short lines and empty fields read a score of 0 and stop the list
+  EXPECT_EQ(count("a\t0\t1\t2\nb\t1\nc\t2\t1\n"), "1\n");
+  EXPECT_EQ(count("a\t0\t1\t2\n\nc\t2\t1\n"), "1\n");
+  EXPECT_EQ(count("a\t0\t\t0.99\n"), "0\n");  // the score field ends at its tab
+  EXPECT_EQ(count("a\t0\tnan\t2\nb\t1\t1\n"), "2\n");
+  EXPECT_EQ(count("a\t0\t-10\t1\n"), "0\n");
+
+  // lines after the first low score are never read, not even checked
+  const std::string in = d + "/t.tsv";
+  run::spit(in, four("1\t0\t0\t1"));
+  run::spit(d + "/l.tsv", "a\t0\t1\t2\nb\t1\t1\t2\nlow\t1\t0.5\t2\nbad\t999\t1\t2\nworse\t-4\tx\n");
+  run::result r = run::prog(bin, {in, d + "/l.tsv", "0", "2", d + "/rec.tsv"}, d + "/run");
+  EXPECT_EQ(r.status, 1) << r.err;
+  EXPECT_EQ(r.out, "0\t0\n0\t1\n1\t0\n1\t1\n");
+
+  // three candidates, range 1..2
+  run::spit(d + "/l3.tsv", "a\t0\t1\t2\nb\t1\t1\t2\na\t0\t1\t2\n");
+  r = run::prog(bin, {in, d + "/l3.tsv", "1", "2", d + "/rec3.tsv"}, d + "/run");
+  EXPECT_EQ(r.status, 1) << r.err;
+  EXPECT_EQ(r.out, "1\t0\n1\t1\n1\t2\n");
+  EXPECT_EQ(run::slurp(d + "/rec3.tsv"), oracle::pair_search(in, d + "/l3.tsv", 1, 2).records);
+}
+
+TEST(PairSearch, SplitRangesConcatenateToOneRun) {
+  const std::string d = run::fresh_dir("pair_split");
+  std::mt19937_64 rng(31337);
+  gen::opts o;
+  o.min_samp = 12;
+  o.max_samp = 20;
+  o.min_prob = 7;
+  o.max_prob = 7;
+  gen::table tab = gen::make(rng, o);
+  const std::string in = d + "/t.tsv", ranked = d + "/l.tsv";
+  run::spit(in, tab.text);
+  run::spit(ranked, cand_list({0, 1, 2, 3, 4, 5, 6}));
+  run::result whole = run::prog(bin, {in, ranked, "0", "7", d + "/whole.tsv"}, d + "/run");
+  ASSERT_EQ(whole.status, 1) << whole.err;
+  oracle::search_out want = oracle::pair_search(in, ranked, 0, 7);
+  ASSERT_EQ(whole.out, want.progress);
+  ASSERT_EQ(run::slurp(d + "/whole.tsv"), want.records);
+  for (int k : {0, 1, 3, 6, 7}) {
+    std::string a = d + "/a" + std::to_string(k), b = d + "/b" + std::to_string(k);
+    run::result ra = run::prog(bin, {"-t", "2", in, ranked, "0", std::to_string(k), a}, d + "/run");
+    run::result rb = run::prog(bin, {"-t", "3", in, ranked, std::to_string(k), "7", b}, d + "/run");
+    ASSERT_EQ(ra.status, 1) << ra.err;
+    ASSERT_EQ(rb.status, 1) << rb.err;
+    EXPECT_EQ(cat(ra.out, rb.out), whole.out) << "split at " << k;
+    EXPECT_EQ(cat(run::slurp(a), run::slurp(b)), run::slurp(d + "/whole.tsv")) << "split at " << k;
+  }
+  // appending to a file keeps what it held in front
+  run::spit(d + "/acc.tsv", "kept\n");
+  for (auto rg : {std::make_pair("0", "4"), std::make_pair("4", "7")})
+    ASSERT_EQ(run::prog(bin, {in, ranked, rg.first, rg.second, d + "/acc.tsv"}, d + "/run").status, 1);
+  EXPECT_EQ(run::slurp(d + "/acc.tsv"), "kept\n" + run::slurp(d + "/whole.tsv"));
+}
+
+TEST(PairSearch, PairsWithoutPartitionGetProgressButNoRecord) {
+  const std::string d = run::fresh_dir("pair_nopart");
+  const std::string in = d + "/t.tsv";
+  // flat never splits, so no pair with it has a partition; (a, a) has one
+  run::spit(in, "h\nl\t1\t0\t1\t0\nflat\t1\t1\t1\t1\na\t0\t0\t1\t1\n");
+  run::spit(d + "/l.tsv", "flat\t0\t1\t1\nflat\t0\t1\t1\n");
+  run::result r = run::prog(bin, {in, d + "/l.tsv", "0", "2", d + "/rec.tsv"}, d + "/run");
+  EXPECT_EQ(r.status, 1) << r.err;
+  EXPECT_EQ(r.out, "0\t0\n0\t1\n1\t0\n1\t1\n");
+  EXPECT_FALSE(run::exists(d + "/rec.tsv"));  // no record: no file
+  run::spit(d + "/l2.tsv", "flat\t0\t1\t1\na\t1\t1\t2\n");
+  r = run::prog(bin, {in, d + "/l2.tsv", "0", "2", d + "/rec.tsv"}, d + "/run");
+  EXPECT_EQ(r.status, 1) << r.err;
+  EXPECT_EQ(r.out, "0\t0\n0\t1\n1\t0\n1\t1\n");
+  std::string rec = run::slurp(d + "/rec.tsv");
+  EXPECT_EQ(run::lines(rec), 2);  // only (a, a)
+  EXPECT_EQ(rec.rfind("a\ta\t", 0), 0u) << rec;
+  EXPECT_EQ(rec, oracle::pair_search(in, d + "/l2.tsv", 0, 2).records);
+}
+
+TEST(PairSearch, EmptyListsAndEmptyRanges) {
+  const std::string d = run::fresh_dir("pair_empty");
+  const std::string in = d + "/t.tsv", rec = d + "/rec.tsv";
+  run::spit(in, four("1\t0\t0\t1"));
+  run::spit(d + "/low.tsv", "a\t0\t0.5\t2\nb\t1\t1\t2\n");
+  run::spit(d + "/two.tsv", "a\t0\t1\t2\nb\t1\t1\t2\n");
+  run::spit(d + "/none.tsv", "h\nl\t1\t0\n");
+  struct c {
+    std::string table, list, start, end;
+  } cases[] = {
+      {in, d + "/low.tsv", "0", "2"},         // first score low: no candidates
+      {in, d + "/low.tsv", "-5", "100"},      // any range on an empty list
+      {in, d + "/two.tsv", "1", "1"},         // empty range
+      {in, d + "/two.tsv", "2", "0"},         // start after end
+      {d + "/none.tsv", d + "/low.tsv", "0", "0"},  // zero probes
+  };
+  for (const c& k : cases) {
+    run::result r = run::prog(bin, {k.table, k.list, k.start, k.end, rec}, d + "/run");
+    EXPECT_EQ(r.status, 1) << k.list << " " << k.start << " " << k.end << ": " << r.err;
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err, "");
+    EXPECT_FALSE(run::exists(rec));
+  }
+}
+
+TEST(PairSearch, ErrorsStopBeforeTheFirstPairAndCreateNothing) {
+  const std::string d = run::fresh_dir("pair_err");
+  const std::string in = d + "/t.tsv", rec = d + "/rec.tsv", ok = d + "/two.tsv";
+  run::spit(in, four("1\t0\t0\t1"));
+  run::spit(ok, "a\t0\t1\t2\nb\t1\t1\t2\n");
+  run::spit(d + "/far.tsv", "a\t0\t1\t2\nb\t2\t1\t2\n");
+  run::spit(d + "/neg.tsv", "a\t-1\t1\t2\n");
+  run::spit(d + "/bad.tsv", "h\nl\t1\t0\t2\t1\na\t0\t0\t1\t1\nb\t0\t1\t0\t1\n");
+  struct c {
+    std::vector<std::string> args;
+    std::string says;  // part of the one-line message
+  } cases[] = {
+      {{in, d + "/missing.tsv", "0", "1", rec}, d + "/missing.tsv: cannot open"},
+      {{in, d, "0", "1", rec}, d + ": read error"},
+      {{in, ok, "x", "1", rec}, "START 'x'"},
+      {{in, ok, "0", "1.5", rec}, "END '1.5'"},
+      {{in, ok, "", "1", rec}, "START ''"},
+      {{in, ok, "0", "2x", rec}, "END '2x'"},
+      {{in, ok, "0", "99999999999", rec}, "END '99999999999'"},
+      {{in, ok, "0", "3", rec}, "range 0..3"},
+      {{in, ok, "-1", "1", rec}, "range -1..1"},
+      {{in, d + "/far.tsv", "0", "2", rec}, d + "/far.tsv:2: probe number 2"},
+      {{in, d + "/neg.tsv", "0", "1", rec}, d + "/neg.tsv:1: probe number -1"},
+      {{in, ok, "0", "1", d + "/no/dir/rec.tsv"}, d + "/no/dir/rec.tsv"},
+      {{in, ok, "0", "1", d}, d + ": is a folder"},
+      {{d + "/bad.tsv", ok, "0", "1", rec}, d + "/bad.tsv:2:"},
+      {{d + "/missing.tsv", ok, "0", "1", rec}, d + "/missing.tsv: cannot open"},
+  };
+  for (const c& k : cases) {
+    run::result r = run::prog(bin, k.args, d + "/run");
+    EXPECT_EQ(r.status, 2) << k.says;
+    EXPECT_EQ(r.out, "") << k.says;
+    EXPECT_NE(r.err.find(k.says), std::string::npos) << r.err;
+    EXPECT_EQ(r.err.compare(0, 13, "pair_search: "), 0) << r.err;
+    EXPECT_FALSE(run::exists(rec)) << k.says;
+  }
+  // an existing record file is left exactly as it was
+  run::spit(rec, "kept\n");
+  run::result r = run::prog(bin, {in, ok, "0", "3", rec}, d + "/run");
+  EXPECT_EQ(r.status, 2);
+  EXPECT_EQ(run::slurp(rec), "kept\n");
+}
+
+TEST(PairSearch, FailedWriteLeavesWholeRecordsOnly) {
+  const std::string d = run::fresh_dir("pair_wfail");
+  // 40 samples on a coarse grid: every probe and pair splits, every pair has a record
+  std::mt19937_64 rng(555);
+  std::string tab = "h\nl";
+  for (int s = 0; s < 40; ++s) tab += s % 2 ? "\t1" : "\t0";
+  tab += "\n";
+  for (int p = 0; p < 6; ++p) {
+    tab += "g" + std::to_string(p);
+    for (int s = 0; s < 40; ++s) tab += "\t" + std::to_string(rng() % 6 * 0.25);
+    tab += "\n";
+  }
+  const std::string in = d + "/t.tsv", ranked = d + "/l.tsv";
+  run::spit(in, tab);
+  run::spit(ranked, cand_list({0, 1, 2, 3, 4, 5}));
+  run::result whole = run::prog(bin, {in, ranked, "0", "6", d + "/whole.tsv"}, d + "/run");
+  ASSERT_EQ(whole.status, 1) << whole.err;
+  const std::string full = run::slurp(d + "/whole.tsv");
+  ASSERT_GT(full.size(), 4096u);
+  for (const char* thr : {"1", "3"}) {
+    // a file size limit of 4 KiB stops the run inside some record
+    std::string rec = d + "/rec" + thr;
+    run::result r = run::sh("( trap '' XFSZ; ulimit -f 8; exec " + run::q(bin) + " -t " + thr + " " + run::q(in) +
+                                " " + run::q(ranked) + " 0 6 " + run::q(rec) + " )",
+                            d + "/run");
+    EXPECT_EQ(r.status, 2);
+    EXPECT_EQ(run::lines(r.err), 1) << r.err;
+    EXPECT_NE(r.err.find(rec + ": write failed"), std::string::npos) << r.err;
+    std::string got = run::slurp(rec);
+    EXPECT_LE(got.size(), 4096u);
+    EXPECT_GT(got.size(), 0u);
+    // a prefix of the whole run, ending at a record boundary
+    EXPECT_EQ(full.compare(0, got.size(), got), 0);
+    EXPECT_EQ(run::lines(got) % 2, 0);
+    EXPECT_EQ(got.back(), '\n');
+    // progress stops at the last pair whose record (if any) reached the file
+    EXPECT_EQ(whole.out.compare(0, r.out.size(), r.out), 0);
+    EXPECT_LT(r.out.size(), whole.out.size());
+  }
+  run::result r = run::prog(bin, {in, ranked, "0", "6", "/dev/full"}, d + "/run");
+  EXPECT_EQ(r.status, 2);
+  EXPECT_NE(r.err.find("/dev/full: write failed"), std::string::npos) << r.err;
+}
+
+TEST(PairSearch, ThreadCountsAndGzipGiveTheSameBytes) {
+  const std::string d = run::fresh_dir("pair_thr");
+  std::mt19937_64 rng(2024);
+  gen::opts o;
+  o.min_samp = 24;
+  o.max_samp = 24;
+  o.min_prob = 12;
+  o.max_prob = 12;
+  o.labels = gen::opts::lab_balanced;
+  gen::table tab = gen::make(rng, o);
+  const std::string in = d + "/t.tsv", ranked = d + "/l.tsv";
+  run::spit(in, tab.text);
+  run::spit_gz(d + "/t.gz", tab.text);
+  std::vector<int> ps;
+  for (int p = 0; p < 12; ++p) ps.push_back(p);
+  run::spit(ranked, cand_list(ps));
+  oracle::search_out want = oracle::pair_search(in, ranked, 2, 9);
+  ASSERT_FALSE(want.records.empty());
+  for (const char* t : {"1", "2", "3", "8", "0"}) {
+    for (const std::string& table : {in, d + "/t.gz"}) {
+      std::string rec = d + "/rec.tsv";
+      std::remove(rec.c_str());
+      run::result r = run::prog(bin, {"--threads=" + std::string(t), table, ranked, "2", "9", rec}, d + "/run");
+      ASSERT_EQ(r.status, 1) << r.err;
+      EXPECT_EQ(r.out, want.progress) << "threads " << t << " " << table;
+      EXPECT_EQ(run::slurp(rec), want.records) << "threads " << t << " " << table;
+    }
+  }
+}
+
+TEST(PairSearch, LiteralOptimizeMatchesOracleAndFastSearch) {
+  // the step-by-step optimize, the oracle and the fast search write the same
+  // record for every ordered pair, with either distance
+  const std::string path = std::string(SYN_BINARY_DIR) + "/pair_lit.tsv";
+  const std::string out = std::string(SYN_BINARY_DIR) + "/pair_lit_rec.tsv";
+  work w;
+  for (int t = 0; t < 30; ++t) {
+    const uint64_t seed = 300 + t;
+    std::mt19937_64 rng(seed);
+    gen::opts o;
+    o.max_samp = 14;
+    o.max_prob = 4;
+    gen::table tab = gen::make(rng, o);
+    gen::write_file(path, tab.text);
+    core_load(path);
+    oracle::load(path);
+    work_init(w);
+    std::vector<part> sp(n_prob);
+    for (int p = 0; p < n_prob; ++p) sin_part(p, w, sp[p]);
+    for (int sel = 0; sel < 2; ++sel)
+      for (int a = 0; a < n_prob; ++a)
+        for (int b = 0; b < n_prob; ++b) {
+          std::string want;
+          int ro = oracle::optimize(a, b, sel, want);
+          std::remove(out.c_str());
+          ASSERT_EQ(optimize(a, b, sel, out.c_str()), ro) << "seed " << seed;
+          ASSERT_EQ(run::slurp(out), want) << "seed " << seed << " pair " << a << "," << b << " sel " << sel;
+          if (ro < 0) {
+            ASSERT_FALSE(run::exists(out));
+          }
+          pair_res res;
+          ASSERT_EQ(flip_search(a, b, sel, sp[a], sp[b], w, res), ro) << "seed " << seed;
+          if (ro > 0) {
+            ASSERT_EQ(pair_record(a, b, res.best, res.lab.data(), res.cid.data()), want) << "seed " << seed;
+          }
+        }
+  }
+}
