@@ -1,0 +1,169 @@
+// Command lines of probe_rank and pair_search: help, version, option forms,
+// usage errors, and the progress display that only a terminal sees.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "run_prog.h"
+
+namespace {
+
+const std::string rank_bin = PROBE_RANK_BIN;
+const std::string pair_bin = PAIR_SEARCH_BIN;
+
+const char* const table =
+    "id\ts0\ts1\ts2\ts3\n"
+    "label\t1\t0\t0\t1\n"
+    "a\t0\t0\t1\t1\n"
+    "b\t0\t1\t0\t1\n";
+
+struct cli : ::testing::Test {
+  std::string d;
+  void SetUp() override {
+    d = run::fresh_dir(std::string("cli_") + ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    run::spit(d + "/t.tsv", table);
+    run::spit(d + "/l.tsv", "a\t0\t1\t2\nb\t1\t1\t2\n");
+  }
+  run::result rank(const std::vector<std::string>& a) { return run::prog(rank_bin, a, d + "/run"); }
+  run::result pair(const std::vector<std::string>& a) { return run::prog(pair_bin, a, d + "/run"); }
+};
+
+// A usage error: status 2, nothing on stdout, a reason and the usage line on stderr.
+void expect_usage(const run::result& r, const std::string& reason) {
+  EXPECT_EQ(r.status, 2) << reason;
+  EXPECT_EQ(r.out, "") << reason;
+  EXPECT_NE(r.err.find(reason), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("usage: "), std::string::npos) << r.err;
+}
+
+}  // namespace
+
+TEST_F(cli, HelpListsEveryOption) {
+  for (const char* h : {"-h", "--help"}) {
+    run::result r = rank({h});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.err, "");
+    for (const char* o : {"-t, --threads N", "-q, --quiet", "-h, --help", "--version", "EXPR OUT", "Exit status"})
+      EXPECT_NE(r.out.find(o), std::string::npos) << "probe_rank " << h << " lacks " << o;
+    r = pair({h});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.err, "");
+    for (const char* o : {"-t, --threads N", "-q, --quiet", "--count-candidates R", "-h, --help", "--version",
+                          "EXPR RANKED START END RECORDS", "Exit status"})
+      EXPECT_NE(r.out.find(o), std::string::npos) << "pair_search " << h << " lacks " << o;
+  }
+  // help wins wherever it stands among the options, and nothing runs
+  run::result r = rank({"-q", "--help", d + "/t.tsv", d + "/r.tsv"});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_FALSE(run::exists(d + "/r.tsv"));
+}
+
+TEST_F(cli, Version) {
+  run::result r = rank({"--version"});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out, "probe_rank 1.0.0\n");
+  r = pair({"--version"});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out, "pair_search 1.0.0\n");
+}
+
+TEST_F(cli, UsageErrors) {
+  expect_usage(rank({}), "missing arguments");
+  expect_usage(rank({d + "/t.tsv"}), "missing arguments");
+  expect_usage(rank({d + "/t.tsv", d + "/r.tsv", "extra"}), "too many arguments");
+  expect_usage(rank({"-x", d + "/t.tsv", d + "/r.tsv"}), "unknown option '-x'");
+  expect_usage(rank({"--thread", "2", d + "/t.tsv", d + "/r.tsv"}), "unknown option '--thread'");
+  // options go before the arguments; after them they are arguments
+  expect_usage(rank({d + "/t.tsv", d + "/r.tsv", "-t", "2"}), "too many arguments");
+  EXPECT_FALSE(run::exists(d + "/r.tsv"));
+
+  expect_usage(pair({}), "missing arguments");
+  expect_usage(pair({d + "/t.tsv", d + "/l.tsv", "0", "1"}), "missing arguments");
+  expect_usage(pair({d + "/t.tsv", d + "/l.tsv", "0", "1", d + "/rec.tsv", "x"}), "too many arguments");
+  expect_usage(pair({"--bogus", d + "/t.tsv", d + "/l.tsv", "0", "1", d + "/rec.tsv"}), "unknown option '--bogus'");
+  expect_usage(pair({"--count-candidates"}), "needs a file");
+  expect_usage(pair({"--count-candidates", d + "/l.tsv", "more"}), "takes no further arguments");
+  EXPECT_FALSE(run::exists(d + "/rec.tsv"));
+}
+
+TEST_F(cli, ThreadOptionForms) {
+  std::string first;
+  for (std::vector<std::string> t : {std::vector<std::string>{"-t", "2"}, {"-t2"}, {"--threads", "3"},
+                                     {"--threads=8"}, {"-t", "0"}, {"-q", "-t", "1"}, {"--quiet"}}) {
+    std::vector<std::string> a = t;
+    a.push_back(d + "/t.tsv");
+    a.push_back(d + "/r.tsv");
+    run::result r = rank(a);
+    EXPECT_EQ(r.status, 1) << t[0] << " " << r.err;
+    std::string got = run::slurp(d + "/r.tsv");
+    if (first.empty()) first = got;
+    EXPECT_EQ(got, first) << t[0];
+
+    a = t;
+    for (const char* x : {"t.tsv", "l.tsv"}) a.push_back(d + "/" + x);
+    a.push_back("0");
+    a.push_back("2");
+    a.push_back(d + "/rec.tsv");
+    r = pair(a);
+    EXPECT_EQ(r.status, 1) << t[0] << " " << r.err;
+    EXPECT_EQ(r.out, "0\t0\n0\t1\n1\t0\n1\t1\n") << t[0];
+  }
+  for (const char* bad : {"-1", "x", "", "2x", "1025", "99999999999"}) {
+    expect_usage(rank({"-t", bad, d + "/t.tsv", d + "/r.tsv"}), std::string("thread count '") + bad + "'");
+    expect_usage(pair({"--threads", bad, d + "/t.tsv", d + "/l.tsv", "0", "1", d + "/rec2.tsv"}),
+                 std::string("thread count '") + bad + "'");
+  }
+  expect_usage(rank({"-t"}), "needs a number");
+  EXPECT_FALSE(run::exists(d + "/rec2.tsv"));
+}
+
+TEST_F(cli, DoubleDashEndsOptions) {
+  // a table whose name starts with a dash
+  run::spit(d + "/-t.tsv", table);
+  run::result r = run::sh("cd " + run::q(d) + " && " + run::q(rank_bin) + " -- -t.tsv r.tsv", d + "/run");
+  EXPECT_EQ(r.status, 1) << r.err;
+  EXPECT_TRUE(run::exists(d + "/r.tsv"));
+}
+
+TEST_F(cli, CountCandidates) {
+  run::spit(d + "/l3.tsv", "a\t0\t0.99\t2\nb\t1\t0.98\t2\nc\t1\t0.5\t2\nd\t0\t0.99\t2\n");
+  run::result r = pair({"--count-candidates", d + "/l3.tsv"});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out, "2\n");
+  EXPECT_EQ(r.err, "");
+  r = pair({"--count-candidates=" + d + "/l3.tsv"});
+  EXPECT_EQ(r.out, "2\n");
+  r = pair({"--count-candidates", d + "/missing.tsv"});
+  EXPECT_EQ(r.status, 2);
+  EXPECT_EQ(r.out, "");
+  EXPECT_NE(r.err.find(d + "/missing.tsv: cannot open"), std::string::npos) << r.err;
+}
+
+TEST_F(cli, ProgressOnlyOnATerminal) {
+  // files and pipes: stderr stays empty (every other test checks it too)
+  run::result r = rank({d + "/t.tsv", d + "/r.tsv"});
+  EXPECT_EQ(r.err, "");
+  // a terminal: run under script(1), which gives the program a pseudo-terminal
+  if (run::sh("command -v script", d + "/run").status != 0) GTEST_SKIP() << "script(1) not installed";
+  auto on_tty = [&](const std::string& cmd) {
+    return run::sh("script -qec " + run::q(cmd) + " /dev/null", d + "/run");
+  };
+  std::string rk = run::q(rank_bin) + " " + run::q(d + "/t.tsv") + " " + run::q(d + "/r.tsv");
+  std::string ps = run::q(pair_bin) + " " + run::q(d + "/t.tsv") + " " + run::q(d + "/l.tsv") + " 0 2 " +
+                   run::q(d + "/rec.tsv");
+  // stdout goes to a file, so only the display reaches the terminal
+  r = on_tty(rk + " 2>&1");
+  EXPECT_NE(r.out.find("2/2 probes scored"), std::string::npos) << r.out;
+  r = on_tty(ps + " > " + run::q(d + "/prog.txt"));
+  EXPECT_NE(r.out.find("4/4 pairs"), std::string::npos) << r.out;
+  EXPECT_EQ(run::slurp(d + "/prog.txt"), "0\t0\n0\t1\n1\t0\n1\t1\n");
+  // -q silences it
+  r = on_tty(run::q(rank_bin) + " -q " + run::q(d + "/t.tsv") + " " + run::q(d + "/r.tsv"));
+  EXPECT_EQ(r.out.find("probes scored"), std::string::npos) << r.out;
+  std::remove((d + "/rec.tsv").c_str());
+  r = on_tty(run::q(pair_bin) + " -q " + run::q(d + "/t.tsv") + " " + run::q(d + "/l.tsv") + " 0 2 " +
+             run::q(d + "/rec.tsv") + " > /dev/null");
+  EXPECT_EQ(r.out.find("pairs"), std::string::npos) << r.out;
+}
