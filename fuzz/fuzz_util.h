@@ -15,15 +15,28 @@
 
 namespace fz {
 
-// Write bytes to this process's scratch file number `slot` and return its path.
-// The readers take paths, not buffers; the files live in TMPDIR (or /tmp) and
-// are reused by every input.
-inline std::string scratch(const uint8_t* data, size_t size, int slot = 0) {
-  static std::string dir = [] {
+// This process's scratch files, in TMPDIR or /tmp; removed at exit.
+struct scratch_files {
+  std::string base;
+  scratch_files() {
     const char* t = std::getenv("TMPDIR");
-    return std::string(t && *t ? t : "/tmp");
-  }();
-  std::string path = dir + "/syn_fuzz_" + std::to_string(getpid()) + "_" + std::to_string(slot);
+    base = std::string(t && *t ? t : "/tmp") + "/syn_fuzz_" + std::to_string(getpid()) + "_";
+  }
+  ~scratch_files() {
+    for (int k = 0; k < 8; ++k) std::remove((base + std::to_string(k)).c_str());
+  }
+};
+
+// Path of scratch file number `slot` (0 to 7). The readers take paths, not
+// buffers; the files are reused by every input.
+inline std::string scratch_path(int slot) {
+  static scratch_files files;
+  return files.base + std::to_string(slot);
+}
+
+// Write bytes to scratch file `slot` and return its path.
+inline std::string scratch(const uint8_t* data, size_t size, int slot = 0) {
+  std::string path = scratch_path(slot);
   FILE* f = std::fopen(path.c_str(), "wb");
   if (!f) std::abort();
   if (size && std::fwrite(data, 1, size, f) != size) std::abort();
@@ -50,6 +63,20 @@ inline void reset_state() {
   s_cid.clear();
   dndr.clear();
   min_id[0] = min_id[1] = 0;
+  ent_tab.clear();
+  phe_tab.clear();
+}
+
+// The whole content of a file; empty when it does not exist.
+inline std::string slurp(const std::string& path) {
+  std::string s;
+  FILE* f = std::fopen(path.c_str(), "rb");
+  if (!f) return s;
+  char buf[1 << 14];
+  size_t k;
+  while ((k = std::fread(buf, 1, sizeof buf, f)) > 0) s.append(buf, k);
+  std::fclose(f);
+  return s;
 }
 
 }  // namespace fz

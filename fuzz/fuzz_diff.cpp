@@ -1,0 +1,160 @@
+// Differential fuzz target: the bytes are decoded into a small valid table
+// (2 to 24 samples, 1 to 6 probes, values on a coarse decimal grid so that
+// distances tie and land on the merge threshold), then the ranked probe list
+// and a full pair search are produced through the programs' own library
+// routines (fast path, one or two threads) and compared, byte for byte, with
+// the literal oracle. Any difference prints both sides and aborts.
+#include <cstdio>
+#include <iostream>
+#include <string>
+#include <vector>
+
+#include "fuzz_util.h"
+#include "oracle/oracle.h"
+#include "rank.h"
+#include "search.h"
+
+namespace {
+
+struct bytes {
+  const uint8_t* d;
+  size_t n, k = 0;
+  unsigned next() { return k < n ? d[k++] : 0u; }
+};
+
+// Grid steps in hundredths: 0.03 and 0.06 put pair distances exactly on the
+// threshold's decimal neighbours; 0.25 and 1 are exact in binary.
+constexpr int STEP[8] = {1, 2, 3, 4, 6, 12, 25, 100};
+
+std::string grid_num(int hundredths, unsigned style) {
+  char buf[48];
+  int a = hundredths < 0 ? -hundredths : hundredths;
+  const char* sign = hundredths < 0 ? "-" : "";
+  switch (style % 4) {
+    case 0: std::snprintf(buf, sizeof buf, "%s%d.%02d", sign, a / 100, a % 100); break;
+    case 1: std::snprintf(buf, sizeof buf, "%s%d.%02d0", hundredths < 0 ? "-" : "+", a / 100, a % 100); break;
+    case 2: std::snprintf(buf, sizeof buf, " %s%de-2", sign, a); break;
+    default: std::snprintf(buf, sizeof buf, "%s%d.%02d", sign, a / 100, a % 100); break;
+  }
+  return buf;
+}
+
+struct table {
+  std::string text;
+  int n_thr = 1;
+};
+
+table decode(const uint8_t* data, size_t size) {
+  bytes b{data, size};
+  int ns = 2 + static_cast<int>(b.next() % 23);
+  int np = 1 + static_cast<int>(b.next() % 6);
+  unsigned fl = b.next();
+  bool crlf = fl & 1, trail_tab = fl & 2, blank = fl & 4, no_final_nl = fl & 8, odd = fl & 32,
+       dup = fl & 64;
+  table t;
+  t.n_thr = (fl & 16) ? 2 : 1;
+  const std::string nl = crlf ? "\r\n" : "\n";
+
+  t.text = "probe";
+  for (int s = 0; s < ns; ++s) t.text += "\ts" + std::to_string(s);
+  t.text += nl + "label";
+  // flag 128 alternates the labels (a label byte's low bit then flips one),
+  // which with paired values below yields the uninformative probes that
+  // become pair candidates
+  for (int s = 0; s < ns; ++s) t.text += ((b.next() & 1) ^ ((fl & 128) ? s & 1 : 0)) ? "\t1" : "\t0";
+  for (int p = 0; p < np; ++p) {
+    unsigned hd = b.next();
+    int step = STEP[hd % 8];
+    int base = static_cast<int>((hd >> 3) % 8) - 4;
+    t.text += nl;
+    // skipped lines: shorter than 2 characters (a lone carriage return counts)
+    if (blank && p > 0) t.text += (crlf || p % 2) ? nl : "x\n";
+    t.text += (dup && p % 2) ? "g" : "g" + std::to_string(p);
+    bool paired = hd & 64;  // samples 2k and 2k+1 share the value drawn for 2k
+    int h = 0;
+    for (int s = 0; s < ns; ++s) {
+      unsigned v = b.next();
+      if (!paired || s % 2 == 0) h = (base + static_cast<int>(v % 24)) * step;
+      t.text += "\t" + grid_num(h, odd ? v >> 5 : 0);
+    }
+    if (trail_tab) t.text += "\t";
+  }
+  if (!no_final_nl) t.text += nl;
+  return t;
+}
+
+[[noreturn]] void differ(const char* what, const std::string& fast, const std::string& lit,
+                         const std::string& tab) {
+  std::cerr << "DIFFERENCE in " << what << "\n--- table\n"
+            << tab << "\n--- fast path\n"
+            << fast << "\n--- oracle\n"
+            << lit << "\n";
+  std::abort();
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  table t = decode(data, size);
+  std::string exp_path = fz::scratch(t.text, 0);
+
+  fz::reset_state();
+  read_exp(exp_path.c_str());
+  check_exp(exp_path.c_str());  // every decoded table is valid: an error here is a finding
+  init_work();
+  tab_init();
+
+  std::string ranked = rank_text(rank_probes(t.n_thr, {}));
+  std::string o_ranked = oracle::rank_list(exp_path);
+  if (ranked != o_ranked) differ("ranked probe list", ranked, o_ranked, t.text);
+  std::string ranked_path = fz::scratch(ranked, 1);
+
+  std::vector<int> cand = read_cand(ranked_path, n_prob);
+  if (cand != oracle::candidates(ranked_path)) differ("candidate list", ranked, ranked, t.text);
+
+  std::string rec_path = fz::scratch_path(2);
+  std::remove(rec_path.c_str());  // a search without records must not create the file
+  FILE* prog = std::tmpfile();
+  if (!prog) std::abort();
+  {
+    rec_out rec(rec_path);
+    run_search(cand, 0, static_cast<int>(cand.size()), t.n_thr, rec, prog, {});
+  }
+  std::string progress;
+  std::rewind(prog);
+  char buf[4096];
+  size_t k;
+  while ((k = std::fread(buf, 1, sizeof buf, prog)) > 0) progress.append(buf, k);
+  std::fclose(prog);
+
+  FILE* f = std::fopen(rec_path.c_str(), "rb");
+  bool created = f != nullptr;
+  if (f) std::fclose(f);
+  std::string records = fz::slurp(rec_path);
+
+  oracle::search_out o = oracle::pair_search(exp_path, ranked_path, 0, static_cast<int>(cand.size()));
+  static const bool verbose = std::getenv("FUZZ_DIFF_VERBOSE") != nullptr;
+  if (verbose)
+    std::cerr << "samples " << n_samp << " probes " << n_prob << " threads " << t.n_thr << " candidates "
+              << cand.size() << " record bytes " << records.size() << "\n";
+  if (records != o.records) differ("pair records", records, o.records, t.text);
+  if (progress != o.progress) differ("progress lines", progress, o.progress, t.text);
+  if (created != !o.records.empty()) differ("record file creation", created ? "created" : "absent",
+                                            o.records.empty() ? "absent" : "created", t.text);
+
+  // the step-by-step optimisation of the library, on one pair and both selectors
+  if (!cand.empty()) {
+    int a = cand.front(), bb = cand.back();
+    for (int sel = 0; sel < 2; ++sel) {
+      std::string one_path = fz::scratch_path(3);
+      std::remove(one_path.c_str());
+      int r = optimize(a, bb, sel, one_path.c_str());
+      std::string o_rec;
+      int o_r = oracle::optimize(a, bb, sel, o_rec);
+      std::string rec1 = fz::slurp(one_path);
+      if (r != o_r || rec1 != o_rec) differ("optimize", std::to_string(r) + "\n" + rec1,
+                                            std::to_string(o_r) + "\n" + o_rec, t.text);
+    }
+  }
+  return 0;
+}
