@@ -220,7 +220,10 @@ void write_page(std::ostream& os, const page_in& in) {
     o += "<div class=\"info\"><h3>#" + i2s(static_cast<long>(t + 1)) + " &nbsp;" + esc(r.a) + " &times; " + esc(r.b) +
          "</h3>\n<dl>";
     o += "<dt>final synergy</dt><dd>" + esc(r.syn_txt) + " bits</dd>";
-    o += "<dt>joint clusters</dt><dd>" + i2s(r.n_cl) + "</dd>";
+    std::vector<int> size(n_samp, 0);
+    for (int c : r.cid) ++size[c];
+    long multi = std::count_if(size.begin(), size.end(), [](int m) { return m > 1; });
+    o += "<dt>joint clusters</dt><dd>" + i2s(r.n_cl) + " (" + i2s(multi) + " of two or more samples)</dd>";
     for (int side = 0; side < 2; ++side) {
       int p = side ? r.pb : r.pa;
       int pos = rk.pos[p];

@@ -142,7 +142,7 @@ std::string esc(std::string_view s) {
         case '"': o += "&quot;"; break;
         case '\'': o += "&#39;"; break;
         default:
-          if (c < 0x20 || c == 0x7f)
+          if ((c < 0x20 && c != '\n') || c == 0x7f)
             o += bad;
           else
             o += static_cast<char>(c);

@@ -11,7 +11,7 @@
 #include <vector>
 
 // Text safe inside HTML and SVG markup: & < > " ' escaped; control characters
-// and bytes that are not valid UTF-8 become U+FFFD.
+// other than the newline, and bytes that are not valid UTF-8, become U+FFFD.
 std::string esc(std::string_view s);
 
 // A double in at most `sig` significant digits, as %g writes it.
