@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <sstream>
 #include <random>
@@ -303,6 +304,42 @@ TEST(DiffFast, FlipSearchMatchesOracle) {
   EXPECT_GT(oracle::counters().fallback, 0) << "no pass with only non-positive improving flips";
   std::printf("flip searches with a record: %ld; passes without a positive improving flip: %ld\n", n_rec,
               oracle::counters().fallback);
+}
+
+// Seventeen samples at x = 0 and one at the next double above 0.12: every
+// distance across is above 2 * cut, yet average linkage rounds the mean
+// (16 * D + D) / 17 down to exactly 0.12, and the Chebyshev clustering merges
+// everything. Grouping samples by gaps of exactly 2 * cut would split them.
+TEST(DiffFast, RoundingAtTheCutCanJoinSamplesFartherApart) {
+  const double D = std::nextafter(0.12, 1.0);
+  std::string lab = "lab", a = "ga", b = "gb";
+  for (int i = 0; i < 16; ++i) {
+    // y offsets that merge as a balanced tree of 2, 4, 8, 16 samples
+    int k = (i & 1) * 1 + (i >> 1 & 1) * 4 + (i >> 2 & 1) * 16 + (i >> 3 & 1) * 64;
+    lab += i % 2 ? "\t1" : "\t0";
+    a += "\t0";
+    b += "\t" + fmt(k / 10000.0);
+  }
+  std::ostringstream d;
+  d.precision(17);
+  d << D;
+  lab += "\t1\t0";
+  a += "\t0\t" + d.str();
+  b += "\t-0.05\t0";
+  const std::string path = tmp_path("cut_round.tsv");
+  gen::write_file(path, "h\n" + lab + "\n" + a + "\n" + b + "\n");
+  oracle::load(path);
+  fast_ctx f;
+  fast_load(path, f);
+  ASSERT_EQ(expr[0][17], D);
+  ASSERT_EQ(oracle::two_part(0, 1, 0), "N");
+  EXPECT_NE(oracle::two_part(0, 1, 1), "N");
+  std::vector<long> sizes(41, 0);
+  EXPECT_TRUE(same_partitions(f, phe, 0, sizes));
+  comp_ch_dis(0, 1);  // the named routines agree
+  cluster();
+  EXPECT_EQ(dndr, "N");
+  std::remove(path.c_str());
 }
 
 }  // namespace
