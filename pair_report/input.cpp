@@ -181,8 +181,8 @@ rank_info read_ranked(const char* path) {
                       " fields, expected 4 (probe name, probe number, score, cluster count)");
     rank_row r;
     if (!to_count(f[1], r.prb) || r.prb >= n_prob)
-      throw syn_error(at(where, ln) + "probe number " + show(f[1]) + " is not a probe of the table (0 to " +
-                      std::to_string(n_prob - 1) + ")");
+      throw syn_error(at(where, ln) + "probe number " + show(f[1]) + " is not a probe of the table (" +
+                      (n_prob ? "0 to " + std::to_string(n_prob - 1) : std::string("it has none")) + ")");
     if (f[0] != probe[r.prb])
       throw syn_error(at(where, ln) + "probe " + std::to_string(r.prb) + " is named " + show(f[0]) +
                       " here but " + show(probe[r.prb]) + " in the table: list made from another table?");

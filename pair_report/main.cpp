@@ -37,7 +37,7 @@ void help() {
                "options:\n"
                "  --top N     pairs to list and plot (default "
             << TOP_DEF
-            << "); a pair and its mirror count once\n"
+            << ", at most " << TOP_MAX << "); a pair and its mirror count once\n"
                "  -h, --help  show this help and exit\n"
                "  --version   show the version and exit\n"
                "\n"
@@ -57,7 +57,7 @@ bool parse_top(const char* s, int& v) {
   for (const char* c = s; *c; ++c) {
     if (*c < '0' || *c > '9') return false;
     x = x * 10 + (*c - '0');
-    if (x > 1000000) return false;
+    if (x > TOP_MAX) return false;
   }
   v = static_cast<int>(x);
   return true;
@@ -129,7 +129,7 @@ int main(int argc, char** argv) {
       } else {
         v = argv[i] + 6;
       }
-      if (!parse_top(v, top_n)) usage_err(std::string("--top: '") + v + "' is not a whole number from 0 to 1000000");
+      if (!parse_top(v, top_n)) usage_err(std::string("--top: '") + v + "' is not a whole number from 0 to " + std::to_string(TOP_MAX));
     } else if (opts && a.size() > 1 && a[0] == '-') {
       usage_err("unknown option '" + a + "'");
     } else {

@@ -1,6 +1,7 @@
 // The report page: summary, top pairs, flipped samples, one plot per top pair.
 #include <algorithm>
 #include <cmath>
+#include <unordered_map>
 
 #include "report.h"
 #include "svg.h"
@@ -194,6 +195,9 @@ void write_page(std::ostream& os, const page_in& in) {
   }
 
   // ---- one card per top pair
+  // names are not unique in every table; records name probes, so the first row is plotted
+  std::unordered_map<std::string, int> n_named;
+  for (const std::string& p : probe) ++n_named[p];
   o += "<h2 id=\"plots\">Pair plots</h2>\n";
   if (!top.empty())
     o += "<p class=\"note\">One point per sample at the two probes&#8217; expression values, coloured by the label in the "
@@ -233,6 +237,8 @@ void write_page(std::ostream& os, const page_in& in) {
       else
         o += "single-probe score " + num(rk.rows[pos].score) + ", rank " + i2s(pos + 1) + ", " +
              i2s(rk.rows[pos].n_cl) + " clusters alone";
+      int dup = n_named[side ? r.b : r.a];
+      if (dup > 1) o += "; the table has " + i2s(dup) + " rows of this name, the first one is plotted";
       o += "</dd>";
     }
     o += "<dt>record</dt><dd>line " + i2s(r.line) + " of " + esc(in.rec_path) + "</dd></dl>\n";

@@ -20,7 +20,8 @@
 
 #include "synergy.h"
 
-constexpr int TOP_DEF = 20;  // pairs shown in the table and plotted, by default
+constexpr int TOP_DEF = 20;    // pairs shown in the table and plotted, by default
+constexpr int TOP_MAX = 1000;  // beyond this the page (a plot per pair) grows past any use
 
 // ---- inputs ---------------------------------------------------------------------
 

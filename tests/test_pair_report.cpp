@@ -449,6 +449,7 @@ TEST_F(Report, ProgramArguments) {
       {"--top", "-1", t, rk, rc, dir + "/o.html"},
       {"--top=", t, rk, rc, dir + "/o.html"},
       {"--top", "2x", t, rk, rc, dir + "/o.html"},
+      {"--top", "1001", t, rk, rc, dir + "/o.html"},
       {"--frobnicate", t, rk, rc, dir + "/o.html"},
       {t, rk, rc, rc},  // would replace an input
       {t, rk, rc, "--top"},
