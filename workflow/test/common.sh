@@ -1,0 +1,147 @@
+# Shared parts of the workflow tests; sourced by local_test.sh and slurm_test.sh.
+# The caller sets: probe_rank, pair_search (paths of the real programs) and
+# tmp (a fresh folder that the caller removes).
+
+wf_dir=$(cd "$(dirname "$0")/.." && pwd)
+test_dir=$wf_dir/test
+
+fail() {
+  echo "FAIL: $*" >&2
+  exit 1
+}
+
+# Exit 77 (skipped) when a tool is missing.
+need() {
+  for tool in "$@"; do
+    command -v "$tool" >/dev/null 2>&1 || { echo "skipped: $tool not found"; exit 77; }
+  done
+}
+
+# make_case NAME SEED SAMPLES PROBES: a generated table tmp/NAME.tsv and the
+# results of one whole pair_search over it in tmp/NAME.ref/.
+make_case() {
+  local name=$1 ref=$tmp/$1.ref
+  python3 "$test_dir/gen_table.py" "$2" "$3" "$4" "$tmp/$name.tsv"
+  ref_case "$name"
+}
+
+# ref_case NAME: the reference results for the table tmp/NAME.tsv.
+ref_case() {
+  local name=$1 ref=$tmp/$1.ref st=0
+  mkdir -p "$ref"
+  "$probe_rank" "$tmp/$name.tsv" "$ref/ranked.tsv" || st=$?
+  [ "$st" -eq 1 ] || fail "$name: probe_rank exit status $st"
+  "$pair_search" --count-candidates "$ref/ranked.tsv" > "$ref/candidates.txt" ||
+    fail "$name: pair_search --count-candidates failed"
+  : > "$ref/records.tsv"
+  st=0
+  "$pair_search" "$tmp/$name.tsv" "$ref/ranked.tsv" 0 "$(cat "$ref/candidates.txt")" \
+    "$ref/records.tsv" > "$ref/progress.tsv" || st=$?
+  [ "$st" -eq 1 ] || fail "$name: pair_search exit status $st"
+}
+
+# A stand-in for pair_search that runs the real one, logs each range it is
+# given (tmp/calls.log: threads, start, end) and can fail chosen ranges:
+# each line "START STATUS" of tmp/fail makes the range starting at START end
+# with STATUS, after the real run has written its output.
+make_stand_in() {
+  cat > "$tmp/pair_search" <<EOF
+#!/bin/sh
+[ "\$1" = --count-candidates ] && exec "$pair_search" "\$@"
+echo "\$2 \$6 \$7" >> "$tmp/calls.log"
+"$pair_search" "\$@"
+st=\$?
+if [ -f "$tmp/fail" ]; then
+  forced=\$(awk -v s="\$6" '\$1 == s { print \$2 }' "$tmp/fail")
+  [ -n "\$forced" ] && exit "\$forced"
+fi
+exit \$st
+EOF
+  chmod +x "$tmp/pair_search"
+}
+
+# run_wf NAME OUTDIR SHARDS THREADS [snakemake options...]: the workflow on
+# tmp/NAME.tsv, run in tmp/work, results in tmp/work/OUTDIR. Leaves the
+# snakemake output in tmp/work/OUTDIR.log and returns snakemake's status.
+run_wf() {
+  local name=$1 out=$2 shards=$3 threads=$4
+  shift 4
+  mkdir -p "$tmp/work"
+  snakemake -s "$wf_dir/Snakefile" -d "$tmp/work" "$@" \
+    --config "expr=$tmp/$name.tsv" "outdir=$out" "shards=$shards" "threads=$threads" \
+      mem_mb=200 "probe_rank=$probe_rank" "pair_search=$tmp/pair_search" \
+    > "$tmp/work/$out.log" 2>&1
+}
+
+show_log() {
+  echo "---- snakemake output ($1) ----" >&2
+  tail -n 60 "$tmp/work/$1.log" >&2
+}
+
+# same_as_ref NAME OUTDIR: joined results byte-identical to the whole run.
+same_as_ref() {
+  local name=$1 out=$tmp/work/$2 ref=$tmp/$1.ref f
+  for f in ranked.tsv candidates.txt records.tsv progress.tsv; do
+    [ -f "$out/$f" ] || { show_log "$2"; fail "$2: $f missing"; }
+    cmp "$ref/$f" "$out/$f" || fail "$2: $f differs from one whole pair_search run"
+  done
+  echo "ok: $2 ($(cat "$ref/candidates.txt") candidates, $(wc -l < "$ref/records.tsv") record lines)"
+}
+
+# no_leftovers OUTDIR: no temporary output anywhere under it.
+no_leftovers() {
+  local left
+  [ -d "$tmp/work/$1" ] || return 0
+  left=$(find "$tmp/work/$1" -name '*.part')
+  [ -z "$left" ] || fail "$1: temporary outputs left behind: $left"
+}
+
+# Modification times of the shard outputs of OUTDIR, one per line.
+shard_times() {
+  (cd "$tmp/work/$1/shards" && stat -c '%n %Y.%y' -- *)
+}
+
+# failed_rerun NAME OUTDIR SHARDS FAILS [snakemake options...]: make the
+# shards whose start positions FAILS lists ("START STATUS" lines) fail, check
+# that they leave no output and that the run fails; then rerun and check that
+# only those shards run again and the results match the whole run.
+failed_rerun() {
+  local name=$1 out=$2 shards=$3 fails=$4 st=0 k start want
+  shift 4
+  printf '%s\n' "$fails" > "$tmp/fail"
+  : > "$tmp/calls.log"
+  run_wf "$name" "$out" "$shards" 1 "$@" || st=$?
+  [ "$st" -ne 0 ] || { show_log "$out"; fail "$out: a failed shard was taken as done"; }
+  cp "$tmp/work/$out.log" "$tmp/work/$out.failed.log"
+  [ ! -e "$tmp/work/$out/records.tsv" ] || fail "$out: joined records written after a failure"
+  want=$(echo "$fails" | awk '{ print $1 }' | sort -n)
+  local c
+  c=$(cat "$tmp/$name.ref/candidates.txt")
+  for k in $(seq 0 $((shards - 1))); do
+    start=$((k * c / shards))
+    if echo "$want" | grep -qx "$start"; then
+      [ ! -e "$tmp/work/$out/shards/$k-of-$shards.records.tsv" ] &&
+        [ ! -e "$tmp/work/$out/shards/$k-of-$shards.progress.tsv" ] ||
+        fail "$out: failed shard $k left its output behind"
+    else
+      [ -f "$tmp/work/$out/shards/$k-of-$shards.records.tsv" ] ||
+        { show_log "$out"; fail "$out: shard $k did not finish while another failed"; }
+    fi
+  done
+  no_leftovers "$out"
+  shard_times "$out" > "$tmp/times.before"
+
+  rm -f "$tmp/fail"
+  : > "$tmp/calls.log"
+  run_wf "$name" "$out" "$shards" 1 "$@" || { show_log "$out"; fail "$out: rerun failed"; }
+  ran=$(awk '{ print $2 }' "$tmp/calls.log" | sort -n)
+  [ "$ran" = "$want" ] ||
+    fail "$out: the rerun ran the ranges starting at [$(echo $ran)], expected only [$(echo $want)]"
+  shard_times "$out" > "$tmp/times.after"
+  # Shards that had finished keep their files untouched.
+  grep -Fxf "$tmp/times.before" "$tmp/times.after" > "$tmp/times.kept" || true
+  cmp -s "$tmp/times.before" "$tmp/times.kept" ||
+    fail "$out: the rerun rewrote shards that had finished"
+  same_as_ref "$name" "$out"
+  no_leftovers "$out"
+}

@@ -1,0 +1,67 @@
+#!/usr/bin/env bash
+# The workflow on this machine (snakemake --cores): sharded runs must give
+# the records and progress lines of one whole pair_search run, byte for byte.
+# usage: local_test.sh PROBE_RANK PAIR_SEARCH   (exit 77 when snakemake is missing)
+set -euo pipefail
+if [ $# -ne 2 ]; then
+  echo "usage: $0 PROBE_RANK PAIR_SEARCH" >&2
+  exit 2
+fi
+probe_rank=$(realpath "$1")
+pair_search=$(realpath "$2")
+. "$(dirname "$0")/common.sh"
+need snakemake python3
+
+tmp=$(mktemp -d "${TMPDIR:-/tmp}/wf-local.XXXXXX")
+trap 'rm -rf "$tmp"' EXIT
+make_stand_in
+
+# Twelve candidates, every pair with a record: three shards of four positions,
+# two threads per shard.
+make_case main 3 48 40
+[ "$(cat "$tmp/main.ref/candidates.txt")" -ge 6 ] || fail "generated table has too few candidates"
+: > "$tmp/calls.log"
+run_wf main three 3 2 --cores 2 || { show_log three; fail "three shards: snakemake failed"; }
+same_as_ref main three
+no_leftovers three
+[ "$(awk '{ print $1 }' "$tmp/calls.log" | sort -u)" = 2 ] ||
+  fail "three shards: pair_search was not given the configured thread count"
+
+# A second run finds everything up to date and runs nothing.
+: > "$tmp/calls.log"
+run_wf main three 3 2 --cores 2 || { show_log three; fail "second run failed"; }
+[ ! -s "$tmp/calls.log" ] || fail "second run redid shards that were done"
+
+# One shard stops with status 0 (not a complete run), another with 3; both
+# must fail without leaving output, and the rerun redoes just those two.
+failed_rerun main failed 3 "0 0
+8 3" --cores 2 --keep-going
+grep -q "exit status 0 instead of 1" "$tmp/work/failed.failed.log" &&
+  grep -q "failed with exit status 3" "$tmp/work/failed.failed.log" ||
+  fail "failed shards: reasons not reported"
+
+# More shards than candidates: some shards are empty ranges.
+make_case few 1 20 16
+c=$(cat "$tmp/few.ref/candidates.txt")
+[ "$c" -ge 2 ] && [ "$c" -lt 6 ] || fail "small table: expected 2 to 5 candidates, got $c"
+run_wf few many 6 1 --cores 2 || { show_log many; fail "six shards: snakemake failed"; }
+same_as_ref few many
+
+# No candidates at all (every probe follows the labels): empty results.
+printf 'probe\ts0\ts1\ts2\ts3\nlabel\t1\t1\t0\t0\ng0\t0\t0\t1\t1\ng1\t1\t1\t0\t0\n' > "$tmp/none.tsv"
+ref_case none
+[ "$(cat "$tmp/none.ref/candidates.txt")" = 0 ] || fail "table without candidates has some"
+run_wf none empty 2 1 --cores 2 || { show_log empty; fail "no candidates: snakemake failed"; }
+same_as_ref none empty
+[ ! -s "$tmp/work/empty/records.tsv" ] && [ ! -s "$tmp/work/empty/progress.tsv" ] ||
+  fail "no candidates: results not empty"
+
+# A program that stops with an error (status 2: a short probe row) fails
+# the workflow and leaves no ranked list.
+printf 'probe\ts0\ts1\nlabel\t1\t0\ng0\t0\n' > "$tmp/bad.tsv"
+if run_wf bad bad 2 1 --cores 2; then fail "bad table: workflow reported success"; fi
+grep -q "exit status 2" "$tmp/work/bad.log" || { show_log bad; fail "bad table: no reason given"; }
+[ ! -e "$tmp/work/bad/ranked.tsv" ] || fail "bad table: ranked list written"
+no_leftovers bad
+
+echo "local workflow test passed"
