@@ -3,9 +3,12 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <random>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "gen.h"
@@ -399,5 +402,66 @@ TEST(PairSearch, LiteralOptimizeMatchesOracleAndFastSearch) {
             ASSERT_EQ(pair_record(a, b, res.best, res.lab.data(), res.cid.data()), want) << "seed " << seed;
           }
         }
+  }
+}
+
+// The ordered parallel loop under both programs.
+TEST(ParOrdered, EmitsInOrderAndNeverRunsAheadOfTheWindow) {
+  for (int nt : {1, 2, 3, 8})
+    for (long window : {1L, 3L, 16L}) {
+      const long n = 300;
+      std::vector<std::atomic<int>> done(n);
+      std::atomic<long> emitted{0};
+      std::atomic<int> ahead{0};
+      std::vector<long> order;
+      par_ordered(
+          n, nt, window,
+          [&](long i, int tid) {
+            if (i >= emitted.load() + window || tid < 0 || tid >= nt) ahead = 1;
+            std::this_thread::sleep_for(std::chrono::microseconds((i * 7919) % 50));
+            done[i] = 1;
+          },
+          [&](long i) {
+            if (!done[i]) ahead = 2;
+            order.push_back(i);
+            emitted = i + 1;
+          });
+      ASSERT_EQ(ahead.load(), 0) << "threads " << nt << " window " << window;
+      ASSERT_EQ(static_cast<long>(order.size()), n);
+      for (long i = 0; i < n; ++i) ASSERT_EQ(order[i], i);
+    }
+  int calls = 0;
+  par_ordered(0, 4, 8, [&](long, int) { ++calls; }, [&](long) { ++calls; });
+  EXPECT_EQ(calls, 0);
+}
+
+TEST(ParOrdered, AFailedJobSurfacesAfterEveryEarlierItem) {
+  for (int nt : {1, 2, 8}) {
+    std::vector<long> order;
+    try {
+      par_ordered(
+          1000, nt, 16,
+          [&](long i, int) {
+            if (i == 37 || i == 40) throw syn_error("job " + std::to_string(i));
+          },
+          [&](long i) { order.push_back(i); });
+      ADD_FAILURE() << "no error";
+    } catch (const syn_error& e) {
+      EXPECT_STREQ(e.what(), "job 37");
+    }
+    ASSERT_EQ(order.size(), 37u) << "threads " << nt;
+    for (long i = 0; i < 37; ++i) EXPECT_EQ(order[i], i);
+  }
+  // an error while emitting stops the workers too
+  for (int nt : {1, 3}) {
+    long last = -1;
+    EXPECT_THROW(par_ordered(
+                     100000, nt, 4, [](long, int) {},
+                     [&](long i) {
+                       last = i;
+                       if (i == 10) throw syn_error("full");
+                     }),
+                 syn_error);
+    EXPECT_EQ(last, 10);
   }
 }
