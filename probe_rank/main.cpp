@@ -63,6 +63,12 @@ bool parse_threads(const char* s, int& n) {
 class meter {
  public:
   meter(long total, bool on) : total_(total), on_(on && total > 0 && isatty(2)) {}
+  // a run stopped part way ends the display's line before the error message
+  ~meter() {
+    if (open_) std::fputc('\n', stderr);
+  }
+  meter(const meter&) = delete;
+  meter& operator=(const meter&) = delete;
   void operator()(long done) {
     if (!on_) return;
     auto now = std::chrono::steady_clock::now();
@@ -76,12 +82,13 @@ class meter {
       std::fprintf(stderr, ", %ld:%02ld:%02ld left", left / 3600, left / 60 % 60, left % 60);
     }
     std::fputs("      ", stderr);
-    if (done == total_) std::fputc('\n', stderr);
+    open_ = done < total_;
+    if (!open_) std::fputc('\n', stderr);
   }
 
  private:
   long total_;
-  bool on_;
+  bool on_, open_ = false;
   std::chrono::steady_clock::time_point t0_ = std::chrono::steady_clock::now(), last_ = t0_;
 };
 
