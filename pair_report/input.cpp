@@ -165,10 +165,10 @@ std::vector<std::string> read_names(const char* path, int n_samp_) {
   return names;
 }
 
-rank_info read_ranked(const char* path) {
+rl_info read_ranked(const char* path) {
   gz_lines in(path);
   const std::string where(path);
-  rank_info rk;
+  rl_info rk;
   rk.pos.assign(n_prob, -1);
   std::string line;
   std::vector<std::string_view> f;
@@ -179,7 +179,7 @@ rank_info read_ranked(const char* path) {
     if (f.size() != 4)
       throw syn_error(at(where, ln) + "ranked list line has " + std::to_string(f.size()) +
                       " fields, expected 4 (probe name, probe number, score, cluster count)");
-    rank_row r;
+    rl_row r;
     if (!to_count(f[1], r.prb) || r.prb >= n_prob)
       throw syn_error(at(where, ln) + "probe number " + show(f[1]) + " is not a probe of the table (" +
                       (n_prob ? "0 to " + std::to_string(n_prob - 1) : std::string("it has none")) + ")");

@@ -146,7 +146,7 @@ int main(int argc, char** argv) {
     check_exp(pos[0]);
     page_in in;
     in.names = read_names(pos[0], n_samp);
-    rank_info rk = read_ranked(pos[1]);
+    rl_info rk = read_ranked(pos[1]);
     rec_sum rs = read_records(pos[2], top_n);
     in.expr_path = pos[0];
     in.ranked_path = pos[1];

@@ -67,7 +67,7 @@ std::string flip_item(const page_in& in, const pair_rec& r, int k) {
 }  // namespace
 
 void write_page(std::ostream& os, const page_in& in) {
-  const rank_info& rk = *in.rk;
+  const rl_info& rk = *in.rk;
   const rec_sum& rs = *in.rs;
   const int n1 = static_cast<int>(std::count(phe.begin(), phe.end(), 1));
   const long n_dist = static_cast<long>(rs.syn.size());
@@ -115,7 +115,7 @@ void write_page(std::ostream& os, const page_in& in) {
   o += "</figure>\n<figure>";
   {
     hist_in h;
-    for (const rank_row& r : rk.rows)
+    for (const rl_row& r : rk.rows)
       if (r.score != NO_PART) h.v.push_back(r.score);
     h.x_lab = "single-probe score (bits of label entropy left)";
     h.y_lab = "probes";

@@ -31,15 +31,15 @@ constexpr int TOP_MAX = 1000;  // beyond this the page (a plot per pair) grows p
 std::vector<std::string> read_names(const char* path, int n_samp);
 
 // One line of the ranked probe list.
-struct rank_row {
+struct rl_row {
   std::string name;  // probe name, as the table has it
   int prb = 0;       // probe number
   double score = 0;  // single-probe score (NO_PART: no partition)
   int n_cl = 0;      // cluster count
 };
 
-struct rank_info {
-  std::vector<rank_row> rows;  // file order
+struct rl_info {
+  std::vector<rl_row> rows;  // file order
   int n_cand = 0;              // leading rows scoring above CAND_BOUND: the pair candidates
   int n_nopart = 0;            // rows with the no-partition score
   std::vector<int> pos;        // by probe number: 0-based line of that probe, -1 if not listed
@@ -48,7 +48,7 @@ struct rank_info {
 // Read the ranked probe list against the loaded table: four fields per line,
 // a probe number of the table with its name, a finite score, a cluster count;
 // every probe at most once.
-rank_info read_ranked(const char* path);
+rl_info read_ranked(const char* path);
 
 // One pair record (two lines of the pair record file).
 struct pair_rec {
@@ -104,7 +104,7 @@ struct page_in {
   std::string version;
   int top_n = TOP_DEF;
   std::vector<std::string> names;  // sample names
-  const rank_info* rk = nullptr;
+  const rl_info* rk = nullptr;
   const rec_sum* rs = nullptr;
 };
 

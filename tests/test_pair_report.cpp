@@ -240,7 +240,7 @@ TEST_F(Report, SampleNamesComeFromTheHeader) {
 
 TEST_F(Report, ReadsTheRankedListAndCountsCandidates) {
   run::spit(dir + "/r.tsv", "Q\t1\t0.99\t2\nR\t2\t0.97175\t1\nP\t0\t0.98\t2\n");
-  rank_info rk = read_ranked((dir + "/r.tsv").c_str());
+  rl_info rk = read_ranked((dir + "/r.tsv").c_str());
   ASSERT_EQ(rk.rows.size(), 3u);
   EXPECT_EQ(rk.n_cand, 1);  // the bound itself stops the list, later lines never count
   EXPECT_EQ(rk.pos, (std::vector<int>{2, 0, 1}));
