@@ -67,10 +67,28 @@ run_wf() {
   local name=$1 out=$2 shards=$3 threads=$4
   shift 4
   mkdir -p "$tmp/work"
+  # In the background, so that a signal to the test is handled at once.
   snakemake -s "$wf_dir/Snakefile" -d "$tmp/work" "$@" \
     --config "expr=$tmp/$name.tsv" "outdir=$out" "shards=$shards" "threads=$threads" \
       mem_mb=200 "probe_rank=$probe_rank" "pair_search=$tmp/pair_search" \
-    > "$tmp/work/$out.log" 2>&1
+    > "$tmp/work/$out.log" 2>&1 &
+  sm_pid=$!
+  local st=0
+  wait "$sm_pid" || st=$?
+  sm_pid=
+  return "$st"
+}
+
+# Stop a snakemake run that the test started and left running (test
+# interrupted): SIGINT first, on which snakemake cancels its cluster jobs.
+sm_pid=
+stop_snakemake() {
+  [ -n "$sm_pid" ] || return 0
+  kill -INT "$sm_pid" 2>/dev/null || return 0
+  for _ in $(seq 50); do kill -0 "$sm_pid" 2>/dev/null || break; sleep 0.2; done
+  kill -9 "$sm_pid" 2>/dev/null || true
+  wait "$sm_pid" 2>/dev/null || true
+  sm_pid=
 }
 
 show_log() {

@@ -13,7 +13,9 @@ pair_search=$(realpath "$2")
 need snakemake python3
 
 tmp=$(mktemp -d "${TMPDIR:-/tmp}/wf-local.XXXXXX")
-trap 'rm -rf "$tmp"' EXIT
+trap 'st=$?; stop_snakemake; rm -rf "$tmp"; exit $st' EXIT
+trap 'exit 130' INT
+trap 'exit 143' TERM
 make_stand_in
 
 # Twelve candidates, every pair with a record: three shards of four positions,
