@@ -48,6 +48,33 @@ inline std::string scratch(const std::string& s, int slot = 0) {
   return scratch(reinterpret_cast<const uint8_t*>(s.data()), s.size(), slot);
 }
 
+// A table with a few samples and a repeated probe name, for inputs that
+// carry only the file under test.
+constexpr const char* DEF_TABLE =
+    "probe\ta\tb\tc\td\te\tf\n"
+    "label\t1\t0\t1\t0\t1\t0\n"
+    "g0\t0\t0\t1\t1\t2\t2\n"
+    "g1\t0\t1\t0\t1\t0\t1\n"
+    "g2\t5\t5\t5\t5\t5\t5\n"
+    "g1\t1\t1\t3\t3\t5\t5\n";
+
+// Inputs of the reader targets: an expression table, the separator "\n%%\n",
+// then the file under test; without the separator, all of it is the file
+// under test, read against DEF_TABLE.
+constexpr const char* SEP = "\n%%\n";
+
+inline void split_input(const uint8_t* data, size_t size, std::string& table, std::string& rest) {
+  std::string all(reinterpret_cast<const char*>(data), size);
+  size_t k = all.find(SEP);
+  if (k == std::string::npos) {
+    table = DEF_TABLE;
+    rest = all;
+  } else {
+    table = all.substr(0, k + 1);
+    rest = all.substr(k + 4);
+  }
+}
+
 // Back to the start values of a fresh process; read_exp appends, so the
 // containers must be empty before each load.
 inline void reset_state() {
@@ -77,6 +104,18 @@ inline std::string slurp(const std::string& path) {
   while ((k = std::fread(buf, 1, sizeof buf, f)) > 0) s.append(buf, k);
   std::fclose(f);
   return s;
+}
+
+// Load a table as the programs do; false when the reader or the checks reject it.
+inline bool load(const std::string& path) {
+  reset_state();
+  try {
+    read_exp(path.c_str());
+    check_exp(path.c_str());
+  } catch (const syn_error&) {
+    return false;
+  }
+  return true;
 }
 
 }  // namespace fz
