@@ -66,4 +66,13 @@ grep -q "exit status 2" "$tmp/work/bad.log" || { show_log bad; fail "bad table: 
 [ ! -e "$tmp/work/bad/ranked.tsv" ] || fail "bad table: ranked list written"
 no_leftovers bad
 
+# Settings that make no sense are refused before anything runs.
+for bad in shards=0 shards=two threads=1.5 mem_mb=-5; do
+  if snakemake -s "$wf_dir/Snakefile" -d "$tmp/work" -n --cores 1 \
+      --config "expr=$tmp/main.tsv" "$bad" > "$tmp/work/bad-config.log" 2>&1; then
+    fail "config $bad accepted"
+  fi
+  grep -q "config: '${bad%%=*}'" "$tmp/work/bad-config.log" || fail "config $bad: no reason given"
+done
+
 echo "local workflow test passed"
