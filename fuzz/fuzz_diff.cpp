@@ -1,9 +1,10 @@
 // Differential fuzz target: the bytes are decoded into a small valid table
 // (2 to 24 samples, 1 to 6 probes, values on a coarse decimal grid so that
 // distances tie and land on the merge threshold), then the ranked probe list
-// and a full pair search are produced through the programs' own library
-// routines (fast path, one or two threads) and compared, byte for byte, with
-// the literal oracle. Any difference prints both sides and aborts.
+// and the pair search over the whole candidate list, or a range of it, are
+// produced through the programs' own library routines (fast path, one or two
+// threads) and compared, byte for byte, with the literal oracle. Any
+// difference prints both sides and aborts.
 #include <cstdio>
 #include <iostream>
 #include <string>
@@ -42,6 +43,7 @@ std::string grid_num(int hundredths, unsigned style) {
 struct table {
   std::string text;
   int n_thr = 1;
+  unsigned r1 = 0, r2 = 0;  // the candidate range; r1 0: the whole list
 };
 
 table decode(const uint8_t* data, size_t size) {
@@ -80,6 +82,8 @@ table decode(const uint8_t* data, size_t size) {
     if (trail_tab) t.text += "\t";
   }
   if (!no_final_nl) t.text += nl;
+  t.r1 = b.next();
+  t.r2 = b.next();
   return t;
 }
 
@@ -112,13 +116,20 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::vector<int> cand = read_cand(ranked_path, n_prob);
   if (cand != oracle::candidates(ranked_path)) differ("candidate list", ranked, ranked, t.text);
 
+  // a range of the candidate list, as a shard of a split run takes it
+  int n = static_cast<int>(cand.size()), start = 0, end = n;
+  if (t.r1 != 0) {
+    start = static_cast<int>((t.r1 - 1) % static_cast<unsigned>(n + 1));
+    end = start + static_cast<int>(t.r2 % static_cast<unsigned>(n - start + 1));
+  }
+
   std::string rec_path = fz::scratch_path(2);
   std::remove(rec_path.c_str());  // a search without records must not create the file
   FILE* prog = std::tmpfile();
   if (!prog) std::abort();
   {
     rec_out rec(rec_path);
-    run_search(cand, 0, static_cast<int>(cand.size()), t.n_thr, rec, prog, {});
+    run_search(cand, start, end, t.n_thr, rec, prog, {});
   }
   std::string progress;
   std::rewind(prog);
@@ -132,11 +143,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (f) std::fclose(f);
   std::string records = fz::slurp(rec_path);
 
-  oracle::search_out o = oracle::pair_search(exp_path, ranked_path, 0, static_cast<int>(cand.size()));
+  oracle::search_out o = oracle::pair_search(exp_path, ranked_path, start, end);
   static const bool verbose = std::getenv("FUZZ_DIFF_VERBOSE") != nullptr;
   if (verbose)
     std::cerr << "samples " << n_samp << " probes " << n_prob << " threads " << t.n_thr << " candidates "
-              << cand.size() << " record bytes " << records.size() << "\n";
+              << cand.size() << " range " << start << ".." << end << " record bytes " << records.size() << "\n";
   if (records != o.records) differ("pair records", records, o.records, t.text);
   if (progress != o.progress) differ("progress lines", progress, o.progress, t.text);
   if (created != !o.records.empty()) differ("record file creation", created ? "created" : "absent",
