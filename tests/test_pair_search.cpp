@@ -465,3 +465,34 @@ TEST(ParOrdered, AFailedJobSurfacesAfterEveryEarlierItem) {
     EXPECT_EQ(last, 10);
   }
 }
+
+TEST(PairSearch, AKilledRunLeavesWholeRecords) {
+  // killed at assorted moments, the record file is always a prefix of the
+  // uninterrupted run's that ends at a record boundary
+  const std::string d = run::fresh_dir("pair_kill");
+  const std::string in = std::string(SYN_SOURCE_DIR) + "/examples/all_bcr_abl_500.tsv";
+  std::vector<int> ps;
+  for (int p = 0; p < 500; ++p) ps.push_back(p);
+  run::spit(d + "/l.tsv", cand_list(ps));
+  run::result whole = run::prog(bin, {in, d + "/l.tsv", "0", "3", d + "/whole.tsv"}, d + "/run");
+  ASSERT_EQ(whole.status, 1) << whole.err;
+  const std::string full = run::slurp(d + "/whole.tsv");
+  int cut_short = 0;
+  for (int k = 0; k < 12; ++k) {
+    std::string rec = d + "/rec" + std::to_string(k);
+    char delay[16];
+    std::snprintf(delay, sizeof delay, "0.%03d", 5 + 9 * k);
+    run::result r = run::sh(run::q(bin) + " -t " + std::to_string(1 + k % 2) + " " + run::q(in) + " " +
+                                run::q(d + "/l.tsv") + " 0 3 " + run::q(rec) + " > /dev/null & pid=$!; sleep " +
+                                delay + "; kill -9 $pid 2>/dev/null; wait $pid; true",
+                            d + "/run");
+    std::string got = run::exists(rec) ? run::slurp(rec) : "";
+    cut_short += got.size() < full.size();
+    ASSERT_EQ(full.compare(0, got.size(), got), 0) << "kill " << k;
+    ASSERT_EQ(run::lines(got) % 2, 0) << "kill " << k;
+    if (!got.empty()) {
+      ASSERT_EQ(got.back(), '\n') << "kill " << k;
+    }
+  }
+  EXPECT_GT(cut_short, 0);  // some kills landed inside the run
+}
