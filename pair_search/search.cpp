@@ -79,7 +79,7 @@ std::vector<int> read_cand(const std::string& ranked, int n_lim) {
   if (!in.f) throw syn_error(os_err(ranked + ": cannot open"));
   std::vector<int> cand;
   line_buf buf;
-  const char* fld[3];
+  char* fld[3];
   for (long ln = 1;; ++ln) {
     errno = 0;
     ssize_t len = getline(&buf.p, &buf.cap, in.f);
@@ -98,7 +98,7 @@ std::vector<int> read_cand(const std::string& ranked, int n_lim) {
         fld[nf++] = buf.p + k + 1;
       }
     if (nf == 3) {
-      char* tab = std::strchr(const_cast<char*>(fld[2]), '\t');
+      char* tab = std::strchr(fld[2], '\t');
       if (tab) *tab = '\0';
     }
     double score = nf >= 3 ? std::strtod(fld[2], nullptr) : 0.0;
@@ -107,8 +107,8 @@ std::vector<int> read_cand(const std::string& ranked, int n_lim) {
     int p = nf >= 2 ? to_int(fld[1]) : 0;
     if (n_lim >= 0 && (p < 0 || p >= n_lim))
       throw syn_error(ranked + ":" + std::to_string(ln) + ": probe number " + std::to_string(p) +
-                      " is outside the table's probes 0.." + std::to_string(n_lim - 1) +
-                      " (was the list written from another table?)");
+                      " is not in the table, which has " + std::to_string(n_lim) +
+                      " probes (was the list written from another table?)");
     cand.push_back(p);
   }
   return cand;
