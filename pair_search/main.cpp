@@ -1,4 +1,5 @@
 // pair_search: greedy label-flip search over pairs of candidate probes.
+#include <sched.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -56,6 +57,13 @@ int bad_usage(const std::string& why) {
   return 2;
 }
 
+// Cores this process may run on (taskset and container limits included).
+int all_cores() {
+  cpu_set_t set;
+  if (sched_getaffinity(0, sizeof set, &set) == 0 && CPU_COUNT(&set) > 0) return CPU_COUNT(&set);
+  return static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
+}
+
 // Thread count: a plain decimal number, 0 meaning every core.
 bool parse_threads(const char* s, int& n) {
   if (!*s || std::strlen(s) > 6) return false;
@@ -65,7 +73,7 @@ bool parse_threads(const char* s, int& n) {
     v = v * 10 + (*c - '0');
   }
   if (v > max_threads) return false;
-  if (v == 0) v = std::max(1u, std::thread::hardware_concurrency());
+  if (v == 0) v = all_cores();
   n = static_cast<int>(v);
   return true;
 }
