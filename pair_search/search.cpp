@@ -217,15 +217,19 @@ void run_search(const std::vector<int>& cand, int start, int end, int n_thr, rec
   const long count = static_cast<long>(cand.size());
   if (start >= end || count == 0) return;
   const int nt = std::max(1, n_thr);
-  std::vector<work> ws(nt);
-  for (work& w : ws) work_init(w);
+  // one cache-line-aligned scratch per thread, so threads never share a line
+  struct alignas(64) scratch {
+    work w;
+  };
+  std::vector<scratch> ws(nt);
+  for (scratch& s : ws) work_init(s.w);
 
   // Single partitions depend on values only: one per candidate for the run.
   std::vector<part> sp(cand.size());
   par_ordered(
-      count, nt, 64L * nt, [&](long k, int tid) { sin_part(cand[k], ws[tid], sp[k]); }, [](long) {});
+      count, nt, 64L * nt, [&](long k, int tid) { sin_part(cand[k], ws[tid].w, sp[k]); }, [](long) {});
 
-  struct slot {
+  struct alignas(64) slot {
     int rc = -1;
     pair_res res;
   };
@@ -237,7 +241,7 @@ void run_search(const std::vector<int>& cand, int start, int end, int n_thr, rec
       [&](long k, int tid) {
         long i = start + k / count, j = k % count;
         slot& s = ring[static_cast<size_t>(k % window)];
-        s.rc = flip_search(cand[i], cand[j], 0, sp[i], sp[j], ws[tid], s.res);
+        s.rc = flip_search(cand[i], cand[j], 0, sp[i], sp[j], ws[tid].w, s.res);
       },
       [&](long k) {
         long i = start + k / count, j = k % count;

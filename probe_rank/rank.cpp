@@ -73,15 +73,19 @@ int max_cid() {
 
 std::vector<rank_row> rank_probes(int n_thr, const std::function<void(long)>& tick) {
   int nt = std::max(1, n_thr);
-  std::vector<work> ws(nt);
-  for (work& w : ws) work_init(w);
-  std::vector<part> pts(nt);
+  // one cache-line-aligned scratch per thread, so threads never share a line
+  struct alignas(64) scratch {
+    work w;
+    part pt;
+  };
+  std::vector<scratch> ws(nt);
+  for (scratch& s : ws) work_init(s.w);
   std::vector<rank_row> rows(n_prob);
   par_ordered(
       n_prob, nt, 64L * nt,
       [&](long i, int tid) {
-        part& pt = pts[tid];
-        sin_part(static_cast<int>(i), ws[tid], pt);
+        part& pt = ws[tid].pt;
+        sin_part(static_cast<int>(i), ws[tid].w, pt);
         rank_row& r = rows[i];
         r.p = static_cast<int>(i);
         if (pt.n_cl == 0) {
@@ -89,7 +93,7 @@ std::vector<rank_row> rank_probes(int n_thr, const std::function<void(long)>& ti
           r.score = NO_PART;
           r.n_cl = 1;
         } else {
-          r.score = part_ent(pt, ini_phe.data(), ws[tid]);
+          r.score = part_ent(pt, ini_phe.data(), ws[tid].w);
           r.n_cl = pt.n_cl;
         }
       },
