@@ -44,7 +44,9 @@ run "$pair_bin" -t 2 "$table" out/ranked.tsv 0 "$n" out/records.tsv > out/progre
 
 rm -f out/report.html
 if [ -x "$report_bin" ]; then
-  "$report_bin" "$table" out/ranked.tsv out/records.tsv out/report.html > /dev/null || true
+  # pair_report, unlike the other two, ends with status 0 on success
+  "$report_bin" "$table" out/ranked.tsv out/records.tsv out/report.html > /dev/null ||
+    { echo "examples/run.sh: pair_report failed" >&2; exit 1; }
 fi
 
 echo
