@@ -87,6 +87,12 @@ table decode(const uint8_t* data, size_t size) {
   return t;
 }
 
+std::string join(const std::vector<int>& v) {
+  std::string s;
+  for (int x : v) s += std::to_string(x) + " ";
+  return s;
+}
+
 [[noreturn]] void differ(const char* what, const std::string& fast, const std::string& lit,
                          const std::string& tab) {
   std::cerr << "DIFFERENCE in " << what << "\n--- table\n"
@@ -113,8 +119,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (ranked != o_ranked) differ("ranked probe list", ranked, o_ranked, t.text);
   std::string ranked_path = fz::scratch(ranked, 1);
 
-  std::vector<int> cand = read_cand(ranked_path, n_prob);
-  if (cand != oracle::candidates(ranked_path)) differ("candidate list", ranked, ranked, t.text);
+  std::vector<int> cand = read_cand(ranked_path, n_prob), o_cand = oracle::candidates(ranked_path);
+  if (cand != o_cand) differ("candidate list", join(cand), join(o_cand), t.text);
 
   // a range of the candidate list, as a shard of a split run takes it
   int n = static_cast<int>(cand.size()), start = 0, end = n;
