@@ -2,6 +2,8 @@
 #include "search.h"
 
 #include <fcntl.h>
+#include <pthread.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -212,6 +214,40 @@ void rec_out::append(const std::string& rec) {
   write_rec(fd_, path_, rec);
 }
 
+namespace {
+
+// The kernel may stop a large write between pages for a fatal signal, which
+// would tear a record. So the signals that ask a run to stop are held for the
+// whole search (the worker threads inherit the mask) and let through only
+// between pairs, when every record written so far is whole.
+class stop_hold {
+ public:
+  stop_hold() {
+    sigemptyset(&set_);
+    for (int sig : {SIGTERM, SIGINT, SIGHUP, SIGQUIT}) sigaddset(&set_, sig);
+    pthread_sigmask(SIG_BLOCK, &set_, &old_);
+  }
+  ~stop_hold() { pthread_sigmask(SIG_SETMASK, &old_, nullptr); }
+  stop_hold(const stop_hold&) = delete;
+  stop_hold& operator=(const stop_hold&) = delete;
+  // deliver a pending stop signal now, unless the caller had it blocked
+  void between() const {
+    sigset_t pend;
+    if (sigpending(&pend) != 0) return;
+    for (int sig : {SIGTERM, SIGINT, SIGHUP, SIGQUIT})
+      if (sigismember(&pend, sig) && !sigismember(&old_, sig)) {
+        pthread_sigmask(SIG_SETMASK, &old_, nullptr);
+        pthread_sigmask(SIG_BLOCK, &set_, nullptr);
+        return;
+      }
+  }
+
+ private:
+  sigset_t set_, old_;
+};
+
+}  // namespace
+
 void run_search(const std::vector<int>& cand, int start, int end, int n_thr, rec_out& rec,
                 std::FILE* prog, const std::function<void(long)>& tick) {
   const long count = static_cast<long>(cand.size());
@@ -229,27 +265,32 @@ void run_search(const std::vector<int>& cand, int start, int end, int n_thr, rec
   par_ordered(
       count, nt, 64L * nt, [&](long k, int tid) { sin_part(cand[k], ws[tid].w, sp[k]); }, [](long) {});
 
+  // a record is formatted by its worker; the writer only appends it
   struct alignas(64) slot {
-    int rc = -1;
     pair_res res;
+    std::string rec;
   };
   const long window = 8L * nt;
   std::vector<slot> ring(static_cast<size_t>(window));
   const long n_pairs = static_cast<long>(end - start) * count;
+  stop_hold hold;
   par_ordered(
       n_pairs, nt, window,
       [&](long k, int tid) {
         long i = start + k / count, j = k % count;
         slot& s = ring[static_cast<size_t>(k % window)];
-        s.rc = flip_search(cand[i], cand[j], 0, sp[i], sp[j], ws[tid].w, s.res);
+        s.rec.clear();
+        if (flip_search(cand[i], cand[j], 0, sp[i], sp[j], ws[tid].w, s.res) == 1)
+          s.rec = pair_record(cand[i], cand[j], s.res.best, s.res.lab.data(), s.res.cid.data());
       },
       [&](long k) {
         long i = start + k / count, j = k % count;
         const slot& s = ring[static_cast<size_t>(k % window)];
-        if (s.rc == 1) rec.append(pair_record(cand[i], cand[j], s.res.best, s.res.lab.data(), s.res.cid.data()));
+        if (!s.rec.empty()) rec.append(s.rec);
         // the progress line follows its pair's record
         if (std::fprintf(prog, "%ld\t%ld\n", i, j) < 0 || std::fflush(prog) != 0)
           throw syn_error(os_err("standard output: write failed"));
         if (tick) tick(k + 1);
+        hold.between();
       });
 }

@@ -191,7 +191,7 @@ TEST(TornRecords, KilledSearchLeavesWholeRecords) {
 // copies a large write page by page and stops between pages for a fatal
 // signal, so one write per record is not enough by itself. A signal that
 // asks the program to stop (TERM, INT, HUP) must still leave whole records.
-TEST(TornRecords, DISABLED_LongRecordsStayWholeOnTermination) {
+TEST(TornRecords, LongRecordsStayWholeOnTermination) {
   kill_loop("long", 40, 6, 8000, 60, {SIGTERM, SIGINT, SIGHUP});
 }
 
