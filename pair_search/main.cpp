@@ -13,6 +13,7 @@
 #include <thread>
 #include <vector>
 
+#include "cli.h"
 #include "search.h"
 #include "synergy.h"
 
@@ -22,7 +23,6 @@ const char* const prog = "pair_search";
 const char* const usage_line =
     "usage: pair_search [-t N] [-q] EXPR RANKED START END RECORDS\n"
     "       pair_search --count-candidates RANKED";
-const int max_threads = 1024;
 
 void help() {
   std::printf(
@@ -57,27 +57,6 @@ int bad_usage(const std::string& why) {
   return 2;
 }
 
-// Cores this process may run on (taskset and container limits included).
-int all_cores() {
-  cpu_set_t set;
-  if (sched_getaffinity(0, sizeof set, &set) == 0 && CPU_COUNT(&set) > 0) return CPU_COUNT(&set);
-  return static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
-}
-
-// Thread count: a plain decimal number, 0 meaning every core.
-bool parse_threads(const char* s, int& n) {
-  if (!*s || std::strlen(s) > 6) return false;
-  long v = 0;
-  for (const char* c = s; *c; ++c) {
-    if (*c < '0' || *c > '9') return false;
-    v = v * 10 + (*c - '0');
-  }
-  if (v > max_threads) return false;
-  if (v == 0) v = all_cores();
-  n = static_cast<int>(v);
-  return true;
-}
-
 // A candidate position: optional sign and decimal digits, nothing else.
 bool parse_pos(const char* s, int& v) {
   const char* d = (*s == '-' || *s == '+') ? s + 1 : s;
@@ -89,40 +68,6 @@ bool parse_pos(const char* s, int& v) {
   v = static_cast<int>(x);
   return true;
 }
-
-// Pairs done of the range, rate and time left, redrawn on stderr at most four
-// times a second; only on a terminal, so files and pipes see no such text.
-class meter {
- public:
-  meter(long total, bool on) : total_(total), on_(on && total > 0 && isatty(2)) {}
-  // a run stopped part way ends the display's line before the error message
-  ~meter() {
-    if (open_) std::fputc('\n', stderr);
-  }
-  meter(const meter&) = delete;
-  meter& operator=(const meter&) = delete;
-  void operator()(long done) {
-    if (!on_) return;
-    auto now = std::chrono::steady_clock::now();
-    if (done < total_ && now - last_ < std::chrono::milliseconds(250)) return;
-    last_ = now;
-    double el = std::chrono::duration<double>(now - t0_).count();
-    double rate = el > 0 ? done / el : 0.0;
-    std::fprintf(stderr, "\r%s: %ld/%ld pairs, %.1f/s", prog, done, total_, rate);
-    if (done < total_ && rate > 0) {
-      long left = static_cast<long>((total_ - done) / rate);
-      std::fprintf(stderr, ", %ld:%02ld:%02ld left", left / 3600, left / 60 % 60, left % 60);
-    }
-    std::fputs("      ", stderr);
-    open_ = done < total_;
-    if (!open_) std::fputc('\n', stderr);
-  }
-
- private:
-  long total_;
-  bool on_, open_ = false;
-  std::chrono::steady_clock::time_point t0_ = std::chrono::steady_clock::now(), last_ = t0_;
-};
 
 int fail(const char* msg) {
   std::fprintf(stderr, "%s: %s\n", prog, msg);
@@ -169,7 +114,7 @@ int main(int argc, char** argv) {
       }
       if (!parse_threads(v, n_thr))
         return bad_usage("thread count '" + std::string(v) + "' is not a number from 0 to " +
-                         std::to_string(max_threads));
+                         std::to_string(MAX_THREADS));
     } else {
       return bad_usage("unknown option '" + a + "'");
     }
@@ -203,7 +148,7 @@ int main(int argc, char** argv) {
                       " reaches outside the candidate positions 0.." + std::to_string(count) + " of " +
                       ranked);
     if (start >= end || count == 0) return 1;
-    meter show(static_cast<long>(end - start) * count, !quiet);
+    meter show(prog, "pairs", static_cast<long>(end - start) * count, !quiet);
     run_search(cand, start, end, n_thr, rec, stdout, [&](long done) { show(done); });
   } catch (const syn_error& e) {
     return fail(e.what());

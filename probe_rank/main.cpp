@@ -10,6 +10,7 @@
 #include <thread>
 #include <vector>
 
+#include "cli.h"
 #include "rank.h"
 #include "synergy.h"
 
@@ -17,7 +18,6 @@ namespace {
 
 const char* const prog = "probe_rank";
 const char* const usage_line = "usage: probe_rank [-t N] [-q] EXPR OUT";
-const int max_threads = 1024;
 
 void help() {
   std::printf(
@@ -44,61 +44,6 @@ int bad_usage(const std::string& why) {
   std::fprintf(stderr, "%s: %s\n%s\n", prog, why.c_str(), usage_line);
   return 2;
 }
-
-// Cores this process may run on (taskset and container limits included).
-int all_cores() {
-  cpu_set_t set;
-  if (sched_getaffinity(0, sizeof set, &set) == 0 && CPU_COUNT(&set) > 0) return CPU_COUNT(&set);
-  return static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
-}
-
-// Thread count: a plain decimal number, 0 meaning every core.
-bool parse_threads(const char* s, int& n) {
-  if (!*s || std::strlen(s) > 6) return false;
-  long v = 0;
-  for (const char* c = s; *c; ++c) {
-    if (*c < '0' || *c > '9') return false;
-    v = v * 10 + (*c - '0');
-  }
-  if (v > max_threads) return false;
-  if (v == 0) v = all_cores();
-  n = static_cast<int>(v);
-  return true;
-}
-
-// Probes scored of all, rate and time left, redrawn on stderr at most four
-// times a second; only on a terminal, so files and pipes see no such text.
-class meter {
- public:
-  meter(long total, bool on) : total_(total), on_(on && total > 0 && isatty(2)) {}
-  // a run stopped part way ends the display's line before the error message
-  ~meter() {
-    if (open_) std::fputc('\n', stderr);
-  }
-  meter(const meter&) = delete;
-  meter& operator=(const meter&) = delete;
-  void operator()(long done) {
-    if (!on_) return;
-    auto now = std::chrono::steady_clock::now();
-    if (done < total_ && now - last_ < std::chrono::milliseconds(250)) return;
-    last_ = now;
-    double el = std::chrono::duration<double>(now - t0_).count();
-    double rate = el > 0 ? done / el : 0.0;
-    std::fprintf(stderr, "\r%s: %ld/%ld probes scored, %.1f/s", prog, done, total_, rate);
-    if (done < total_ && rate > 0) {
-      long left = static_cast<long>((total_ - done) / rate);
-      std::fprintf(stderr, ", %ld:%02ld:%02ld left", left / 3600, left / 60 % 60, left % 60);
-    }
-    std::fputs("      ", stderr);
-    open_ = done < total_;
-    if (!open_) std::fputc('\n', stderr);
-  }
-
- private:
-  long total_;
-  bool on_, open_ = false;
-  std::chrono::steady_clock::time_point t0_ = std::chrono::steady_clock::now(), last_ = t0_;
-};
 
 }  // namespace
 
@@ -132,7 +77,7 @@ int main(int argc, char** argv) {
       }
       if (!parse_threads(v, n_thr))
         return bad_usage("thread count '" + std::string(v) + "' is not a number from 0 to " +
-                         std::to_string(max_threads));
+                         std::to_string(MAX_THREADS));
     } else {
       return bad_usage("unknown option '" + a + "'");
     }
@@ -147,7 +92,7 @@ int main(int argc, char** argv) {
     check_exp(in_path);
     init_work();
     tab_init();
-    meter show(n_prob, !quiet);
+    meter show(prog, "probes scored", n_prob, !quiet);
     std::vector<rank_row> rows = rank_probes(n_thr, [&](long done) { show(done); });
     write_whole(out_path, rank_text(rows));
   } catch (const syn_error& e) {

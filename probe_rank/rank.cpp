@@ -11,18 +11,10 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "cli.h"
 #include "synergy.h"
 
 namespace {
-
-std::string os_err(const std::string& what) { return what + ": " + std::strerror(errno); }
-
-std::string dir_of(const std::string& path) {
-  size_t k = path.rfind('/');
-  if (k == std::string::npos) return ".";
-  if (k == 0) return "/";
-  return path.substr(0, k);
-}
 
 // Removes the temporary file unless the rename has taken it over.
 struct tmp_guard {
