@@ -1,5 +1,4 @@
 // Reading the header names, the ranked probe list and the pair record file.
-#include <zlib.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -12,74 +11,6 @@
 #include "report.h"
 
 namespace {
-
-// Lines of a plain or gzip file (zlib reads plain files as they are).
-class gz_lines {
- public:
-  explicit gz_lines(const char* path) : path_(path) {
-    errno = 0;
-    f_ = gzopen(path, "rb");
-    if (!f_) throw syn_error(path_ + ": cannot open: " + (errno ? std::strerror(errno) : "out of memory"));
-    gzbuffer(f_, 1 << 17);
-  }
-  ~gz_lines() {
-    if (f_) gzclose(f_);
-  }
-  gz_lines(const gz_lines&) = delete;
-  gz_lines& operator=(const gz_lines&) = delete;
-
-  // Next line without its newline; false at the end. A final newline does not
-  // open another line.
-  bool next(std::string& line) {
-    line.clear();
-    bool any = false;
-    for (;;) {
-      if (pos_ == len_ && !fill()) {
-        if (any) ++n_;
-        return any;
-      }
-      any = true;
-      const char* b = buf_.data() + pos_;
-      const void* nl = std::memchr(b, '\n', len_ - pos_);
-      if (nl) {
-        size_t k = static_cast<const char*>(nl) - b;
-        line.append(b, k);
-        pos_ += k + 1;
-        ++n_;
-        return true;
-      }
-      line.append(b, len_ - pos_);
-      pos_ = len_;
-    }
-  }
-  long line_no() const { return n_; }
-
- private:
-  bool fill() {
-    if (eof_) return false;
-    int r = gzread(f_, buf_.data(), static_cast<unsigned>(buf_.size()));
-    int zerr = Z_OK;
-    const char* msg = gzerror(f_, &zerr);
-    if (r < 0 || (zerr != Z_OK && zerr != Z_STREAM_END)) {
-      if (zerr == Z_ERRNO) msg = std::strerror(errno);
-      throw syn_error(path_ + ": read error: " + msg);
-    }
-    if (r == 0) {
-      eof_ = true;
-      return false;
-    }
-    pos_ = 0;
-    len_ = static_cast<size_t>(r);
-    return true;
-  }
-
-  std::string path_;
-  gzFile f_ = nullptr;
-  std::vector<char> buf_ = std::vector<char>(1 << 16);
-  size_t pos_ = 0, len_ = 0;
-  bool eof_ = false;
-  long n_ = 0;
-};
 
 void split(std::string_view s, std::vector<std::string_view>& f) {
   f.clear();
@@ -148,7 +79,7 @@ name_idx make_idx() {
 }
 
 std::vector<std::string> read_names(const char* path, int n_samp_) {
-  gz_lines in(path);
+  line_src in(path);
   std::string line;
   std::vector<std::string_view> f;
   in.next(line);
@@ -166,7 +97,7 @@ std::vector<std::string> read_names(const char* path, int n_samp_) {
 }
 
 rl_info read_ranked(const char* path) {
-  gz_lines in(path);
+  line_src in(path);
   const std::string where(path);
   rl_info rk;
   rk.pos.assign(n_prob, -1);
@@ -305,7 +236,7 @@ std::vector<int> flip_rank(const rec_sum& s) {
 }
 
 rec_sum read_records(const char* path, int top_n) {
-  gz_lines in(path);
+  line_src in(path);
   const std::string where(path);
   rec_sum s;
   sum_init(s);

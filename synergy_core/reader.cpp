@@ -9,72 +9,60 @@
 
 #include "synergy.h"
 
+line_src::line_src(const char* path) : path_(path), buf_(1 << 16) {
+  errno = 0;
+  gzFile f = gzopen(path, "rb");
+  if (!f) throw syn_error(path_ + ": cannot open: " + (errno ? std::strerror(errno) : "out of memory"));
+  gzbuffer(f, 1 << 17);
+  f_ = f;
+}
+
+line_src::~line_src() { gzclose(static_cast<gzFile>(f_)); }
+
+bool line_src::next(std::string& line) {
+  line.clear();
+  bool any = false;
+  for (;;) {
+    if (pos_ == len_ && !fill()) {
+      if (any) ++n_;
+      return any;
+    }
+    any = true;
+    const char* b = buf_.data() + pos_;
+    const void* nl = std::memchr(b, '\n', len_ - pos_);
+    if (nl) {
+      size_t k = static_cast<const char*>(nl) - b;
+      line.append(b, k);
+      pos_ += k + 1;
+      ++n_;
+      return true;
+    }
+    line.append(b, len_ - pos_);
+    pos_ = len_;
+  }
+}
+
+bool line_src::fill() {
+  if (eof_) return false;
+  gzFile f = static_cast<gzFile>(f_);
+  int r = gzread(f, buf_.data(), static_cast<unsigned>(buf_.size()));
+  // a gzip stream that stops early reads as a short file; zlib says so here
+  int zerr = Z_OK;
+  const char* msg = gzerror(f, &zerr);
+  if (r < 0 || (zerr != Z_OK && zerr != Z_STREAM_END)) {
+    if (zerr == Z_ERRNO) msg = std::strerror(errno);
+    throw syn_error(path_ + ": read error: " + msg);
+  }
+  if (r == 0) {
+    eof_ = true;
+    return false;
+  }
+  pos_ = 0;
+  len_ = static_cast<size_t>(r);
+  return true;
+}
+
 namespace {
-
-// Buffered line source over zlib, which reads plain files transparently.
-class line_src {
- public:
-  explicit line_src(const char* path) : path_(path) {
-    errno = 0;
-    f_ = gzopen(path, "rb");
-    if (!f_) throw syn_error(path_ + ": cannot open: " + (errno ? std::strerror(errno) : "out of memory"));
-    gzbuffer(f_, 1 << 17);
-  }
-  ~line_src() {
-    if (f_) gzclose(f_);
-  }
-  line_src(const line_src&) = delete;
-  line_src& operator=(const line_src&) = delete;
-
-  // Next line without its newline; false at the end of the file.
-  bool next(std::string& line) {
-    line.clear();
-    bool any = false;
-    for (;;) {
-      if (pos_ == len_ && !fill()) return any;
-      any = true;
-      const char* b = buf_.data() + pos_;
-      const void* nl = std::memchr(b, '\n', len_ - pos_);
-      if (nl) {
-        size_t k = static_cast<const char*>(nl) - b;
-        line.append(b, k);
-        pos_ += k + 1;
-        return true;
-      }
-      line.append(b, len_ - pos_);
-      pos_ = len_;
-    }
-  }
-
- private:
-  bool fill() {
-    if (eof_) return false;
-    int r = gzread(f_, buf_.data(), static_cast<unsigned>(buf_.size()));
-    if (r < 0) {
-      int zerr = 0;
-      const char* msg = gzerror(f_, &zerr);
-      if (zerr == Z_ERRNO) msg = std::strerror(errno);
-      throw syn_error(path_ + ": read error: " + msg);
-    }
-    if (r == 0) {
-      // a gzip stream that stops early reads as a short file; zlib says so here
-      int zerr = 0;
-      const char* msg = gzerror(f_, &zerr);
-      if (zerr != Z_OK && zerr != Z_STREAM_END) throw syn_error(path_ + ": read error: " + msg);
-      eof_ = true;
-      return false;
-    }
-    pos_ = 0;
-    len_ = static_cast<size_t>(r);
-    return true;
-  }
-
-  std::string path_;
-  gzFile f_ = nullptr;
-  std::vector<char> buf_ = std::vector<char>(1 << 16);
-  size_t pos_ = 0, len_ = 0;
-  bool eof_ = false;
-};
 
 // atoi without its undefined overflow: out-of-range values clamp to INT_MIN/INT_MAX.
 int to_int(const char* s) {

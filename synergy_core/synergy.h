@@ -58,6 +58,31 @@ struct syn_error : std::runtime_error {
 };
 
 // ---- reader -------------------------------------------------------------------
+// Lines of a plain or gzip file (detected by content: zlib reads plain files
+// as they are). Throws syn_error naming the path when the file cannot be
+// opened or read, including a gzip stream that stops early.
+class line_src {
+ public:
+  explicit line_src(const char* path);
+  ~line_src();
+  line_src(const line_src&) = delete;
+  line_src& operator=(const line_src&) = delete;
+  // Next line without its newline; false at the end. A final newline does not
+  // open another line.
+  bool next(std::string& line);
+  // 1-based number of the line last returned.
+  long line_no() const { return n_; }
+
+ private:
+  bool fill();
+  std::string path_;
+  void* f_ = nullptr;  // gzFile
+  std::vector<char> buf_;
+  size_t pos_ = 0, len_ = 0;
+  bool eof_ = false;
+  long n_ = 0;
+};
+
 // Load a tab-separated expression table (plain or gzip, detected by content)
 // into probe, phe, expr, n_samp, n_prob, p_line, n_line. Line 1 is ignored;
 // line 2 gives one label per field after the caption (atoi); every later line
