@@ -85,16 +85,7 @@ std::string make_table(int n, int n_noise, int n_signal, unsigned seed) {
   return t.str();
 }
 
-void load_core(const std::string& path) {
-  probe.clear();
-  phe.clear();
-  expr.clear();
-  p_line.clear();
-  read_exp(path.c_str());
-  check_exp(path.c_str());
-  init_work();
-  tab_init();
-}
+void load_core(const std::string& path) { load_exp(path.c_str()); }
 
 // Fast search over [0, end) into rec_path; returns seconds.
 double fast_search(const std::vector<int>& cand, int end, int n_thr, const std::string& rec_path,

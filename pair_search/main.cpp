@@ -137,10 +137,7 @@ int main(int argc, char** argv) {
       return bad_usage("END '" + std::string(argv[k + 3]) + "' is not a decimal integer");
 
     rec_out rec(argv[k + 4]);  // checked now, created at the first record
-    read_exp(in_path);
-    check_exp(in_path);
-    init_work();
-    tab_init();
+    load_exp(in_path);
     std::vector<int> cand = read_cand(ranked, n_prob);
     const int count = static_cast<int>(cand.size());
     if (count > 0 && (start < 0 || start > count || end < 0 || end > count))

@@ -88,10 +88,7 @@ int main(int argc, char** argv) {
 
   try {
     check_out(out_path);  // before the long scoring, not after it
-    read_exp(in_path);
-    check_exp(in_path);
-    init_work();
-    tab_init();
+    load_exp(in_path);
     meter show(prog, "probes scored", n_prob, !quiet);
     std::vector<rank_row> rows = rank_probes(n_thr, [&](long done) { show(done); });
     write_whole(out_path, rank_text(rows));

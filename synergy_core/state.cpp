@@ -22,3 +22,28 @@ void init_work() {
   s_cid.assign(n_samp, 0);
   ini_phe.assign(phe.begin(), phe.end());
 }
+
+void reset_exp() {
+  probe.clear();
+  phe.clear();
+  expr.clear();
+  p_line.clear();
+  n_samp = 0;
+  n_prob = 0;
+  n_line = 0;
+  ini_phe.clear();
+  dis.clear();
+  min_id[0] = min_id[1] = 0;
+  s_cid.clear();
+  dndr.clear();
+  ent_tab.clear();
+  phe_tab.clear();
+}
+
+void load_exp(const char* path) {
+  reset_exp();
+  read_exp(path);
+  check_exp(path);
+  init_work();
+  tab_init();
+}

@@ -98,6 +98,14 @@ void check_exp(const char* path);
 // Working-array setup: size dis, s_cid and ini_phe to n_samp; ini_phe = phe.
 void init_work();
 
+// Back to the start values of a fresh process, so that another table can be
+// loaded (read_exp appends to the containers).
+void reset_exp();
+
+// What every program does first: reset_exp, read_exp, check_exp, init_work,
+// tab_init. Throws syn_error.
+void load_exp(const char* path);
+
 // ---- distances and clustering ------------------------------------------------
 // Fill dis with |expr[p][i] - expr[p][j]| and leave the closest pair in min_id
 // (strictly smaller wins, so the first pair in scan order takes a tie).

@@ -27,17 +27,7 @@ constexpr int scale = 1;
 std::string tmp_path(const std::string& name) { return std::string(SYN_BINARY_DIR) + "/diff_" + name; }
 
 // Load a table into the core as the programs do, starting from empty state.
-void core_load(const std::string& path) {
-  probe.clear();
-  phe.clear();
-  expr.clear();
-  p_line.clear();
-  n_samp = 0;
-  n_prob = 0;
-  read_exp(path.c_str());
-  check_exp(path.c_str());
-  init_work();
-}
+void core_load(const std::string& path) { load_exp(path.c_str()); }
 
 std::vector<int> s_cid_vec() { return std::vector<int>(s_cid.begin(), s_cid.begin() + n_samp); }
 

@@ -16,12 +16,7 @@ namespace {
 
 // Load a table into the core from text, starting from empty state.
 void load_text(const std::string& dir, const std::string& text) {
-  probe.clear();
-  phe.clear();
-  expr.clear();
-  p_line.clear();
-  n_samp = 0;
-  n_prob = 0;
+  reset_exp();
   const std::string path = dir + "/t.tsv";
   run::spit(path, text);
   read_exp(path.c_str());

@@ -22,18 +22,7 @@ namespace {
 const std::string bin = PAIR_SEARCH_BIN;
 const std::string rank_bin = PROBE_RANK_BIN;
 
-void core_load(const std::string& path) {
-  probe.clear();
-  phe.clear();
-  expr.clear();
-  p_line.clear();
-  n_samp = 0;
-  n_prob = 0;
-  read_exp(path.c_str());
-  check_exp(path.c_str());
-  init_work();
-  tab_init();
-}
+void core_load(const std::string& path) { load_exp(path.c_str()); }
 
 // A ranked list that makes the given probes candidates, in this order.
 std::string cand_list(const std::vector<int>& ps) {

@@ -18,18 +18,7 @@ namespace {
 const std::string bin = PROBE_RANK_BIN;
 
 // Load a table into the core as the program does, starting from empty state.
-void core_load(const std::string& path) {
-  probe.clear();
-  phe.clear();
-  expr.clear();
-  p_line.clear();
-  n_samp = 0;
-  n_prob = 0;
-  read_exp(path.c_str());
-  check_exp(path.c_str());
-  init_work();
-  tab_init();
-}
+void core_load(const std::string& path) { load_exp(path.c_str()); }
 
 std::string floor6() {
   char b[32];

@@ -16,21 +16,12 @@ namespace {
 
 std::string tmp_path(const std::string& name) { return std::string(SYN_BINARY_DIR) + "/reader_" + name; }
 
-void reset_state() {
-  probe.clear();
-  phe.clear();
-  expr.clear();
-  p_line.clear();
-  n_samp = 0;
-  n_prob = 0;
-  n_line = 0;
-}
 
 // Write text to a scratch file and read it into the core; returns the path.
 std::string load(const std::string& name, const std::string& text) {
   std::string path = tmp_path(name);
   gen::write_file(path, text);
-  reset_state();
+  reset_exp();
   read_exp(path.c_str());
   return path;
 }
@@ -152,7 +143,7 @@ TEST(ReaderRows, GzipReadsLikePlain) {
   ASSERT_NE(f, nullptr);
   ASSERT_EQ(gzwrite(f, t.text.data(), static_cast<unsigned>(t.text.size())), static_cast<int>(t.text.size()));
   ASSERT_EQ(gzclose(f), Z_OK);
-  reset_state();
+  reset_exp();
   read_exp(gz.c_str());
   EXPECT_EQ(probe, p0);
   EXPECT_EQ(phe, l0);
@@ -174,7 +165,7 @@ TEST(ReaderRows, TruncatedGzipIsAnErrorNotAShortTable) {
     bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
   }
   gen::write_file(gz, bytes.substr(0, bytes.size() / 2));
-  reset_state();
+  reset_exp();
   try {
     read_exp(gz.c_str());
     FAIL() << "a truncated gzip file was read as " << n_prob << " probes";
@@ -186,7 +177,7 @@ TEST(ReaderRows, TruncatedGzipIsAnErrorNotAShortTable) {
 TEST(ReaderRows, MissingFileThrowsNamingIt) {
   std::string path = tmp_path("does_not_exist.tsv");
   std::remove(path.c_str());
-  reset_state();
+  reset_exp();
   try {
     read_exp(path.c_str());
     FAIL() << "no error for a missing file";
