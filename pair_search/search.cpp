@@ -26,21 +26,6 @@ int to_int(const char* s) {
   return static_cast<int>(v);
 }
 
-// Owns a FILE* from fopen.
-struct file_in {
-  std::FILE* f;
-  ~file_in() {
-    if (f) std::fclose(f);
-  }
-};
-
-// Owns a line buffer from getline.
-struct line_buf {
-  char* p = nullptr;
-  size_t cap = 0;
-  ~line_buf() { std::free(p); }
-};
-
 // One write() for the whole record; a short write is cut back off the file
 // so that it holds whole records only.
 void write_rec(int fd, const std::string& path, const std::string& rec) {
@@ -68,28 +53,23 @@ void write_rec(int fd, const std::string& path, const std::string& rec) {
 }  // namespace
 
 std::vector<int> read_cand(const std::string& ranked, int n_lim) {
-  errno = 0;
-  file_in in{std::fopen(ranked.c_str(), "rb")};
-  if (!in.f) throw syn_error(os_err(ranked + ": cannot open"));
+  line_src in(ranked.c_str());
   std::vector<int> cand;
-  line_buf buf;
+  std::string line;
   char* fld[3];
-  for (long ln = 1;; ++ln) {
-    errno = 0;
-    ssize_t len = getline(&buf.p, &buf.cap, in.f);
-    if (len < 0) {
-      if (std::ferror(in.f)) throw syn_error(os_err(ranked + ": read error"));
-      break;
-    }
-    if (len > 0 && buf.p[len - 1] == '\n') buf.p[--len] = '\0';
+  // a file ending with a newline has no further line: the list ends there
+  while (in.next(line)) {
+    long ln = in.line_no();
+    const size_t len = line.size();
+    char* s = &line[0];
     // Cut fields at tabs so that the conversions cannot run into the next
     // field (atof skips leading white space, tabs included).
     int nf = 0;
-    fld[nf++] = buf.p;
-    for (ssize_t k = 0; k < len && nf < 3; ++k)
-      if (buf.p[k] == '\t') {
-        buf.p[k] = '\0';
-        fld[nf++] = buf.p + k + 1;
+    fld[nf++] = s;
+    for (size_t k = 0; k < len && nf < 3; ++k)
+      if (s[k] == '\t') {
+        s[k] = '\0';
+        fld[nf++] = s + k + 1;
       }
     if (nf == 3) {
       char* tab = std::strchr(fld[2], '\t');

@@ -1,6 +1,7 @@
 // pair_search end to end: record file and progress lines against the literal
 // oracle, byte for byte; the candidate list rules; ranges; errors; threads.
 #include <gtest/gtest.h>
+#include <zlib.h>
 
 #include <algorithm>
 #include <atomic>
@@ -143,6 +144,17 @@ TEST(PairSearch, CandidateBoundAndListReading) {
   EXPECT_EQ(count("a\t0\t\t0.99\n"), "0\n");  // the score field ends at its tab
   EXPECT_EQ(count("a\t0\tnan\t2\nb\t1\t1\n"), "2\n");
   EXPECT_EQ(count("a\t0\t-10\t1\n"), "0\n");
+  // a gzip-compressed list reads the same as the plain one
+  const std::string plain = "a\t0\t1\t2\nb\t1\t0.99\t2\nc\t2\t0.5\t2\n";
+  {
+    gzFile z = gzopen((d + "/l.tsv.gz").c_str(), "wb");
+    ASSERT_NE(z, nullptr);
+    gzwrite(z, plain.data(), static_cast<unsigned>(plain.size()));
+    gzclose(z);
+  }
+  run::spit(d + "/p.tsv", plain);
+  EXPECT_EQ(read_cand(d + "/l.tsv.gz", 3), read_cand(d + "/p.tsv", 3));
+  EXPECT_EQ(read_cand(d + "/l.tsv.gz", 3), (std::vector<int>{0, 1}));
 
   // lines after the first low score are never read, not even checked
   const std::string in = d + "/t.tsv";
