@@ -28,6 +28,28 @@ bool parse_threads(const char* s, int& n) {
   return true;
 }
 
+bool thread_opt(int argc, char** argv, int& k, int& n_thr, std::string& why) {
+  std::string a = argv[k];
+  why.clear();
+  const char* v;
+  if (a == "-t" || a == "--threads") {
+    if (k + 1 >= argc) {
+      why = "option " + a + " needs a number";
+      return true;
+    }
+    v = argv[++k];
+  } else if (a.rfind("--threads=", 0) == 0) {
+    v = argv[k] + 10;
+  } else if (a.size() > 2 && a.compare(0, 2, "-t") == 0) {
+    v = argv[k] + 2;
+  } else {
+    return false;
+  }
+  if (!parse_threads(v, n_thr))
+    why = "thread count '" + std::string(v) + "' is not a number from 0 to " + std::to_string(MAX_THREADS);
+  return true;
+}
+
 std::string os_err(const std::string& what) { return what + ": " + std::strerror(errno); }
 
 std::string dir_of(const std::string& path) {

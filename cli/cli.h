@@ -14,6 +14,11 @@ int all_cores();
 // Thread count: a plain decimal number up to MAX_THREADS, 0 meaning every core.
 bool parse_threads(const char* s, int& n);
 
+// If argv[k] is a thread option (-t N, -tN, --threads N, --threads=N), read
+// its value into n_thr, advancing k past a separate value, and return true;
+// why is set (non-empty) when the value is missing or not a thread count.
+bool thread_opt(int argc, char** argv, int& k, int& n_thr, std::string& why);
+
 // "what: <strerror(errno)>".
 std::string os_err(const std::string& what);
 

@@ -18,14 +18,6 @@
 
 namespace {
 
-// atoi without its undefined overflow: out-of-range values clamp.
-int to_int(const char* s) {
-  long v = std::strtol(s, nullptr, 10);
-  if (v > INT_MAX) return INT_MAX;
-  if (v < INT_MIN) return INT_MIN;
-  return static_cast<int>(v);
-}
-
 // One write() for the whole record; a short write is cut back off the file
 // so that it holds whole records only.
 void write_rec(int fd, const std::string& path, const std::string& rec) {

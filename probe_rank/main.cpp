@@ -67,17 +67,8 @@ int main(int argc, char** argv) {
     }
     if (a == "-q" || a == "--quiet") {
       quiet = true;
-    } else if (a == "-t" || a == "--threads" || a.rfind("--threads=", 0) == 0 || (a.size() > 2 && a.compare(0, 2, "-t") == 0)) {
-      const char* v;
-      if (a == "-t" || a == "--threads") {
-        if (k + 1 >= argc) return bad_usage("option " + a + " needs a number");
-        v = argv[++k];
-      } else {
-        v = argv[k] + (a[1] == '-' ? 10 : 2);
-      }
-      if (!parse_threads(v, n_thr))
-        return bad_usage("thread count '" + std::string(v) + "' is not a number from 0 to " +
-                         std::to_string(MAX_THREADS));
+    } else if (std::string why; thread_opt(argc, argv, k, n_thr, why)) {
+      if (!why.empty()) return bad_usage(why);
     } else {
       return bad_usage("unknown option '" + a + "'");
     }

@@ -64,13 +64,6 @@ bool line_src::fill() {
 
 namespace {
 
-// atoi without its undefined overflow: out-of-range values clamp to INT_MIN/INT_MAX.
-int to_int(const char* s) {
-  long v = std::strtol(s, nullptr, 10);
-  if (v > INT_MAX) return INT_MAX;
-  if (v < INT_MIN) return INT_MIN;
-  return static_cast<int>(v);
-}
 
 // Cut the line into fields in place: every tab becomes a NUL, so each field is
 // a C string for the conversions. A line with k tabs has k + 1 fields.
@@ -86,6 +79,13 @@ void split(std::string& line, std::vector<const char*>& f) {
 }
 
 }  // namespace
+
+int to_int(const char* s) {
+  long v = std::strtol(s, nullptr, 10);
+  if (v > INT_MAX) return INT_MAX;
+  if (v < INT_MIN) return INT_MIN;
+  return static_cast<int>(v);
+}
 
 void read_exp(const char* path) {
   line_src in(path);

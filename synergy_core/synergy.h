@@ -95,6 +95,10 @@ void read_exp(const char* path);
 // are not finite or span MAX_SPAN or more. Throws syn_error.
 void check_exp(const char* path);
 
+// atoi without its undefined overflow: out-of-range values clamp to INT_MIN
+// and INT_MAX.
+int to_int(const char* s);
+
 // Working-array setup: size dis, s_cid and ini_phe to n_samp; ini_phe = phe.
 void init_work();
 
