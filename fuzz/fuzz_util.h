@@ -75,24 +75,8 @@ inline void split_input(const uint8_t* data, size_t size, std::string& table, st
   }
 }
 
-// Back to the start values of a fresh process; read_exp appends, so the
-// containers must be empty before each load.
-inline void reset_state() {
-  probe.clear();
-  phe.clear();
-  expr.clear();
-  p_line.clear();
-  n_samp = 0;
-  n_prob = 0;
-  n_line = 0;
-  ini_phe.clear();
-  dis.clear();
-  s_cid.clear();
-  dndr.clear();
-  min_id[0] = min_id[1] = 0;
-  ent_tab.clear();
-  phe_tab.clear();
-}
+// Back to the start values of a fresh process before each input.
+inline void reset_state() { reset_exp(); }
 
 // The whole content of a file; empty when it does not exist.
 inline std::string slurp(const std::string& path) {
