@@ -22,24 +22,22 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     read_exp(path.c_str());
     check_exp(path.c_str());
   } catch (const syn_error& e) {
-    if (std::string(e.what()).empty()) std::abort();  // an error must say what went wrong
+    FUZZ_NEVER(std::string(e.what()).empty());  // an error must say what went wrong
     return 0;
   }
   // what check_exp promises to the scoring
-  if (n_samp != static_cast<int>(phe.size()) || n_prob != static_cast<int>(expr.size()) ||
-      n_prob != static_cast<int>(probe.size()) || n_prob != static_cast<int>(p_line.size()))
-    std::abort();
+  FUZZ_NEVER(n_samp != static_cast<int>(phe.size()) || n_prob != static_cast<int>(expr.size()) ||
+             n_prob != static_cast<int>(probe.size()) || n_prob != static_cast<int>(p_line.size()));
   for (int p = 0; p < n_prob; ++p)
-    if (static_cast<int>(expr[p].size()) < n_samp) std::abort();
+    FUZZ_NEVER(static_cast<int>(expr[p].size()) < n_samp);
   for (int s = 0; s < n_samp; ++s)
-    if (phe[s] != 0 && phe[s] != 1) std::abort();
+    FUZZ_NEVER(phe[s] != 0 && phe[s] != 1);
 
   bool plain = !(size >= 2 && data[0] == 0x1f && data[1] == 0x8b);
   if (plain) {
     oracle::load(path);
-    if (oracle::n_samp() != n_samp || oracle::n_prob() != n_prob || oracle::labels() != phe ||
-        oracle::names() != probe)
-      std::abort();
+    FUZZ_NEVER(oracle::n_samp() != n_samp || oracle::n_prob() != n_prob || oracle::labels() != phe ||
+               oracle::names() != probe);
   }
 
   if (n_samp > MAX_SCORE_SAMP) return 0;
@@ -47,12 +45,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   int np = std::min(n_prob, MAX_SCORE_PROB);
   for (int p = 0; p < np; ++p) {
     double s = call_sin_syn(p, ini_phe.data());
-    if (s != NO_PART && !(s > 0.0 && s <= 1.0 + 1e-12)) std::abort();  // an entropy in bits
-    if (plain && (s != oracle::sin_syn(p, phe) || dndr != oracle::dndr())) std::abort();
+    FUZZ_NEVER(s != NO_PART && !(s > 0.0 && s <= 1.0 + 1e-12));  // an entropy in bits
+    FUZZ_NEVER(plain && (s != oracle::sin_syn(p, phe) || dndr != oracle::dndr()));
   }
   for (int sel = 0; sel < 2 && np >= 2; ++sel) {
     double s = call_two_syn(0, 1, ini_phe.data(), sel);
-    if (plain && (s != oracle::two_syn(0, 1, phe, sel) || dndr != oracle::dndr())) std::abort();
+    FUZZ_NEVER(plain && (s != oracle::two_syn(0, 1, phe, sel) || dndr != oracle::dndr()));
   }
   return 0;
 }

@@ -27,30 +27,30 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   } catch (const syn_error&) {
     in_range = false;
   }
-  if (in_range && !readable) std::abort();
+  FUZZ_NEVER(in_range && !readable);
   bool gz = list.size() >= 2 && static_cast<unsigned char>(list[0]) == 0x1f &&
             static_cast<unsigned char>(list[1]) == 0x8b;
   if (in_range) {
-    if (cand != any) std::abort();
+    FUZZ_NEVER(cand != any);
     for (int p : cand)
-      if (p < 0 || p >= n_prob) std::abort();
+      FUZZ_NEVER(p < 0 || p >= n_prob);
     // the oracle reads plain text with atoi, which is only defined for
     // numbers in range
-    if (!gz && cand != oracle::candidates(path)) std::abort();
+    FUZZ_NEVER(!gz && cand != oracle::candidates(path));
   }
 
   try {
     rl_info rk = read_ranked(path.c_str());
-    if (static_cast<int>(rk.pos.size()) != n_prob) std::abort();
-    if (rk.n_cand < 0 || rk.n_cand > static_cast<int>(rk.rows.size())) std::abort();
-    if (rk.n_nopart > static_cast<int>(rk.rows.size())) std::abort();
+    FUZZ_NEVER(static_cast<int>(rk.pos.size()) != n_prob);
+    FUZZ_NEVER(rk.n_cand < 0 || rk.n_cand > static_cast<int>(rk.rows.size()));
+    FUZZ_NEVER(rk.n_nopart > static_cast<int>(rk.rows.size()));
     for (size_t r = 0; r < rk.rows.size(); ++r) {
       const rl_row& row = rk.rows[r];
-      if (row.prb < 0 || row.prb >= n_prob || rk.pos[row.prb] != static_cast<int>(r)) std::abort();
-      if (row.name != probe[row.prb]) std::abort();
+      FUZZ_NEVER(row.prb < 0 || row.prb >= n_prob || rk.pos[row.prb] != static_cast<int>(r));
+      FUZZ_NEVER(row.name != probe[row.prb]);
     }
     // a list that the strict reader accepts gives the search the same candidates
-    if (!in_range || rk.n_cand != static_cast<int>(cand.size())) std::abort();
+    FUZZ_NEVER(!in_range || rk.n_cand != static_cast<int>(cand.size()));
   } catch (const syn_error&) {
   }
   return 0;

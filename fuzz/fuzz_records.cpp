@@ -36,7 +36,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::string path = fz::scratch(recs, 1);
 
   std::vector<std::string> names = read_names(tab_path.c_str(), n_samp);
-  if (static_cast<int>(names.size()) != n_samp) std::abort();
+  FUZZ_NEVER(static_cast<int>(names.size()) != n_samp);
 
   rec_sum rs;
   try {
@@ -44,24 +44,25 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   } catch (const syn_error&) {
     return 0;
   }
-  // records always end with a newline: a file that does not is cut short (a
-  // killed run), and its last field may be a cut number that still parses
+  // records always end with a newline: a file that does not was cut short (a
+  // killed run), and its last field may be a cut number that still parses, so
+  // a reader that accepts it reads a wrong record
   bool gz = recs.size() >= 2 && static_cast<unsigned char>(recs[0]) == 0x1f &&
             static_cast<unsigned char>(recs[1]) == 0x8b;
-  if (!gz && !recs.empty() && recs.back() != '\n') std::abort();
-  if (rs.n_dup < 0 || rs.n_dup > rs.n_rec || static_cast<long>(rs.syn.size()) != rs.n_rec - rs.n_dup) std::abort();
-  if (static_cast<long>(rs.top.size()) > TOP_N || rs.top.size() > rs.syn.size()) std::abort();
+  FUZZ_NEVER(!gz && !recs.empty() && recs.back() != '\n');  // accepted a record file cut short
+  FUZZ_NEVER(rs.n_dup < 0 || rs.n_dup > rs.n_rec || static_cast<long>(rs.syn.size()) != rs.n_rec - rs.n_dup);
+  FUZZ_NEVER(static_cast<long>(rs.top.size()) > TOP_N || rs.top.size() > rs.syn.size());
   for (size_t k = 0; k < rs.top.size(); ++k) {
     const pair_rec& r = rs.top[k];
-    if (k > 0 && rs.top[k - 1].syn < r.syn) std::abort();
-    if (static_cast<int>(r.lab.size()) != n_samp || static_cast<int>(r.cid.size()) != n_samp) std::abort();
-    if (r.pa < 0 || r.pa >= n_prob || r.pb < 0 || r.pb >= n_prob) std::abort();
-    if (r.n_cl < (n_samp > 0 ? 1 : 0) || r.n_cl > n_samp) std::abort();
+    FUZZ_NEVER(k > 0 && rs.top[k - 1].syn < r.syn);
+    FUZZ_NEVER(static_cast<int>(r.lab.size()) != n_samp || static_cast<int>(r.cid.size()) != n_samp);
+    FUZZ_NEVER(r.pa < 0 || r.pa >= n_prob || r.pb < 0 || r.pb >= n_prob);
+    FUZZ_NEVER(r.n_cl < (n_samp > 0 ? 1 : 0) || r.n_cl > n_samp);
     for (int c : r.cid)
-      if (c < 0 || c >= n_samp) std::abort();
+      FUZZ_NEVER(c < 0 || c >= n_samp);
   }
   for (int s : flip_rank(rs))
-    if (s < 0 || s >= n_samp) std::abort();
+    FUZZ_NEVER(s < 0 || s >= n_samp);
 
   if (n_samp > MAX_PAGE_SAMP) return 0;
   init_work();
@@ -80,7 +81,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::ostringstream os;
   write_page(os, in);
   const std::string page = os.str();
-  if (page.find("<script") != std::string::npos || page.find("<SCRIPT") != std::string::npos) std::abort();
-  if (!valid_utf8(page)) std::abort();
+  FUZZ_NEVER(page.find("<script") != std::string::npos || page.find("<SCRIPT") != std::string::npos);
+  FUZZ_NEVER(!valid_utf8(page));
   return 0;
 }

@@ -13,7 +13,17 @@
 
 #include "synergy.h"
 
+// Abort with the condition's text when an input makes it true.
+#define FUZZ_NEVER(cond) ((cond) ? fz::finding(#cond, __FILE__, __LINE__) : (void)0)
+
 namespace fz {
+
+// A property broken: name it, then abort, which libFuzzer reports as a
+// finding and saves the input for.
+[[noreturn]] inline void finding(const char* what, const char* file, int line) {
+  std::fprintf(stderr, "FINDING %s:%d: %s\n", file, line, what);
+  std::abort();
+}
 
 // This process's scratch files, in TMPDIR or /tmp; removed at exit.
 struct scratch_files {

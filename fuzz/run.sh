@@ -29,7 +29,7 @@ CXX=$cxx "$cmake_bin" -S "$src" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo >"
   { tail -50 "$build/build.log" >&2; echo "fuzz: build failed" >&2; exit 2; }
 
 if [ $# -eq 0 ]; then
-  set -- $(sed -n 's/^fuzz_target(\([a-z_]*\).*/\1/p' "$src/CMakeLists.txt")
+  set -- $(cat "$build/targets.txt")
 fi
 
 mkdir -p "$build/artifacts"
@@ -43,6 +43,13 @@ run_one() {
     -artifact_prefix="$build/artifacts/$t-" "${dict[@]}" "$work" "$seeds" >"$build/$t.log" 2>&1
 }
 
+# What went wrong, then the end of the log.
+report() {
+  echo "fuzz: $1 FAILED" >&2
+  grep -E "FINDING|DIFFERENCE|SUMMARY|runtime error|Test unit written" "$build/$1.log" >&2
+  tail -60 "$build/$1.log" >&2
+}
+
 fail=0
 pids=() names=()
 for t in "$@"; do
@@ -51,12 +58,12 @@ for t in "$@"; do
   pids+=($!) names+=("$t")
   # two cores: never more than two targets at once
   if [ ${#pids[@]} -eq 2 ]; then
-    wait "${pids[0]}" || { echo "fuzz: ${names[0]} FAILED" >&2; tail -60 "$build/${names[0]}.log" >&2; fail=1; }
+    wait "${pids[0]}" || { report "${names[0]}"; fail=1; }
     pids=("${pids[1]}") names=("${names[1]}")
   fi
 done
 for k in "${!pids[@]}"; do
-  wait "${pids[$k]}" || { echo "fuzz: ${names[$k]} FAILED" >&2; tail -60 "$build/${names[$k]}.log" >&2; fail=1; }
+  wait "${pids[$k]}" || { report "${names[$k]}"; fail=1; }
 done
 for t in "$@"; do
   [ -f "$build/$t.log" ] || continue
