@@ -245,6 +245,11 @@ rec_sum read_records(const char* path, int top_n) {
   while (in.next(l1)) {
     long ln = in.line_no();
     bool has2 = in.next(l2);
+    // every record line ends with a newline: a file without one at its end
+    // was cut short (a killed run), and its last number may be cut too
+    if (has2 && !in.had_nl())
+      throw syn_error(where + ":" + std::to_string(in.line_no()) +
+                      ": file ends inside a record line (cut short?): no newline at its end");
     pair_rec r;
     parse_rec(l1, has2 ? &l2 : nullptr, where, ln, idx, r);
     add_rec(s, std::move(r), top_n);

@@ -24,7 +24,10 @@ bool line_src::next(std::string& line) {
   bool any = false;
   for (;;) {
     if (pos_ == len_ && !fill()) {
-      if (any) ++n_;
+      if (any) {
+        ++n_;
+        nl_ = false;
+      }
       return any;
     }
     any = true;
@@ -35,6 +38,7 @@ bool line_src::next(std::string& line) {
       line.append(b, k);
       pos_ += k + 1;
       ++n_;
+      nl_ = true;
       return true;
     }
     line.append(b, len_ - pos_);

@@ -72,6 +72,9 @@ class line_src {
   bool next(std::string& line);
   // 1-based number of the line last returned.
   long line_no() const { return n_; }
+  // Whether the line last returned ended with a newline (only the last line
+  // of a file can lack one).
+  bool had_nl() const { return nl_; }
 
  private:
   bool fill();
@@ -79,7 +82,7 @@ class line_src {
   void* f_ = nullptr;  // gzFile
   std::vector<char> buf_;
   size_t pos_ = 0, len_ = 0;
-  bool eof_ = false;
+  bool eof_ = false, nl_ = false;
   long n_ = 0;
 };
 

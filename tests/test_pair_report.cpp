@@ -147,6 +147,18 @@ TEST_F(Report, FileWithAnOddLineCountEndsInsideARecord) {
   }
 }
 
+TEST_F(Report, RecordFileCutInsideItsLastLineIsRejected) {
+  // a killed run's last number may be cut ("1" of "12"): reading it would be wrong
+  const std::string path = dir + "/rec.tsv";
+  run::spit(path, "P\tQ\t0.5\t1\t1\t0\t0\nP\tQ\t-9\t0\t0\t1\t1");
+  try {
+    read_records(path.c_str(), 5);
+    FAIL() << "accepted";
+  } catch (const syn_error& e) {
+    EXPECT_TRUE(has(e.what(), path + ":2: file ends inside a record line")) << e.what();
+  }
+}
+
 TEST_F(Report, MirrorsAndRepeatsCountOnce) {
   rec_sum s;
   sum_init(s);
