@@ -37,9 +37,10 @@ run_one() {
   local t=$1 seeds="$src/corpus/${1#fuzz_}" work="$build/work/${1#fuzz_}"
   local dict=()
   [ -f "$src/${1#fuzz_}.dict" ] && dict=(-dict="$src/${1#fuzz_}.dict")
-  rm -rf "$work" && mkdir -p "$work"
-  # new inputs go to the work corpus; the committed seeds stay as they are
-  "$build/$t" -seed=1 -max_total_time="$secs" -timeout=20 -rss_limit_mb=2560 -print_final_stats=1 \
+  rm -rf "$work" && mkdir -p "$work" "$build/tmp"
+  # new inputs go to the work corpus; the committed seeds stay as they are;
+  # scratch files stay in the build tree even when a finding aborts the run
+  TMPDIR="$build/tmp" "$build/$t" -seed=1 -max_total_time="$secs" -timeout=20 -rss_limit_mb=2560 -print_final_stats=1 \
     -artifact_prefix="$build/artifacts/$t-" "${dict[@]}" "$work" "$seeds" >"$build/$t.log" 2>&1
 }
 
