@@ -55,7 +55,10 @@ bool line_src::fill() {
   const char* msg = gzerror(f, &zerr);
   if (r < 0 || (zerr != Z_OK && zerr != Z_STREAM_END)) {
     if (zerr == Z_ERRNO) msg = std::strerror(errno);
-    throw syn_error(path_ + ": read error: " + msg);
+    // zlib's own messages start with the path already
+    std::string why = msg;
+    if (why.compare(0, path_.size() + 2, path_ + ": ") == 0) why.erase(0, path_.size() + 2);
+    throw syn_error(path_ + ": read error: " + why);
   }
   if (r == 0) {
     eof_ = true;
