@@ -8,7 +8,7 @@
 // pair is what the joint partition tells beyond the two single partitions.
 //
 // Calling protocol
-//   read_exp(path); check_exp(path); init_work();  -- once, in this order
+//   load_exp(path)  -- reset_exp, read_exp, check_exp, init_work, tab_init
 //   then any number of scoring calls.
 // The named routines (comp_*_dis, cluster, synergic, call_sin_syn,
 // call_two_syn) run on the shared working state (dis, min_id, dndr, s_cid) and
