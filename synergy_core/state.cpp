@@ -1,6 +1,8 @@
 // The process-wide analysis state: defined here, declared in synergy.h.
 #include "synergy.h"
 
+#include "rng.h"
+
 std::vector<std::string> probe;
 std::vector<int> phe;
 std::vector<std::vector<double>> expr;
@@ -46,4 +48,10 @@ void load_exp(const char* path) {
   check_exp(path);
   init_work();
   tab_init();
+}
+
+void shuffle_phe(uint64_t seed) {
+  rng g(seed);
+  shuffle_n(phe.data(), n_samp, g);
+  ini_phe.assign(phe.begin(), phe.end());
 }

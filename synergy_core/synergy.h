@@ -113,6 +113,12 @@ void reset_exp();
 // tab_init. Throws syn_error.
 void load_exp(const char* path);
 
+// Permute the labels of the loaded table (phe and ini_phe alike) with the
+// seeded shuffle of rng.h: a table whose labels are random but keep their
+// counts, for the shuffled-label searches of the significance null. The same
+// seed gives the same labels on every machine.
+void shuffle_phe(uint64_t seed);
+
 // ---- distances and clustering ------------------------------------------------
 // Fill dis with |expr[p][i] - expr[p][j]| and leave the closest pair in min_id
 // (strictly smaller wins, so the first pair in scan order takes a tie).
