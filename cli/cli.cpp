@@ -1,13 +1,235 @@
+// The command-line layer: option parsing and help from one table, the main
+// wrapper, whole-file outputs, temporary files, and the progress display.
 #include "cli.h"
 
+#include <fcntl.h>
+#include <limits.h>
 #include <sched.h>
+#include <signal.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <cmath>
+#include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <new>
 #include <thread>
+
+#include "synergy.h"
+
+#ifndef SYN_VERSION
+#define SYN_VERSION "unknown"
+#endif
+
+// ---- options ------------------------------------------------------------------
+
+namespace {
+
+std::string flag_text(const opt& o) {
+  std::string s = o.shrt ? std::string("-") + o.shrt + ", " : "    ";
+  s += "--" + o.lng;
+  if (!o.arg.empty()) s += " " + o.arg;
+  return s;
+}
+
+void print_help(const prog_def& def, const std::vector<opt>& table) {
+  std::string u;
+  for (size_t k = 0; k < def.forms.size(); ++k)
+    u += (k ? "       " : "usage: ") + std::string(def.name) + " " + def.forms[k] + "\n";
+  std::vector<opt> all = table;
+  all.push_back({'h', "help", "", "show this help and exit", nullptr});
+  all.push_back({0, "version", "", "show the version and exit", nullptr});
+  size_t w = 0;
+  for (const opt& o : all) w = std::max(w, flag_text(o).size());
+  std::string t = u + "\n" + def.about + "\n\nOptions (before or after the arguments; -- ends them):\n";
+  for (const opt& o : all) {
+    std::string f = flag_text(o);
+    std::string line = "  " + f + std::string(w + 2 - f.size(), ' ');
+    for (char c : o.help) {
+      line += c;
+      if (c == '\n') line += std::string(w + 4, ' ');
+    }
+    t += line + "\n";
+  }
+  t += "\n" + def.exits + "\n";
+  std::fputs(t.c_str(), stdout);
+}
+
+std::string usage_text(const prog_def& def) {
+  std::string u;
+  for (size_t k = 0; k < def.forms.size(); ++k)
+    u += (k ? "       " : "usage: ") + std::string(def.name) + " " + def.forms[k] + "\n";
+  return u + "Try '" + def.name + " --help' for more.\n";
+}
+
+const opt* find_long(const std::vector<opt>& table, const std::string& name) {
+  for (const opt& o : table)
+    if (o.lng == name) return &o;
+  return nullptr;
+}
+
+const opt* find_short(const std::vector<opt>& table, char c) {
+  for (const opt& o : table)
+    if (o.shrt == c) return &o;
+  return nullptr;
+}
+
+// A negative number is an argument, not an option.
+bool is_arg(const char* a) { return a[0] != '-' || a[1] == '\0' || (a[1] >= '0' && a[1] <= '9'); }
+
+std::vector<std::string> parse(const std::vector<opt>& table, int argc, char** argv) {
+  std::vector<std::string> args;
+  bool opts = true;
+  for (int k = 1; k < argc; ++k) {
+    const char* a = argv[k];
+    if (!opts || is_arg(a)) {
+      args.push_back(a);
+      continue;
+    }
+    if (std::strcmp(a, "--") == 0) {
+      opts = false;
+      continue;
+    }
+    if (a[1] == '-') {
+      std::string name = a + 2;
+      const char* val = nullptr;
+      size_t eq = name.find('=');
+      if (eq != std::string::npos) {
+        val = a + 2 + eq + 1;
+        name.erase(eq);
+      }
+      const opt* o = find_long(table, name);
+      if (!o) throw usage_error("unknown option '--" + name + "'");
+      if (o->arg.empty()) {
+        if (val) throw usage_error("option --" + name + " takes no value");
+      } else if (!val) {
+        if (k + 1 >= argc) throw usage_error("option --" + name + " needs a value " + o->arg);
+        val = argv[++k];
+      }
+      o->set(val);
+      continue;
+    }
+    // short options, flags bundled (-qt2)
+    for (const char* c = a + 1; *c; ++c) {
+      const opt* o = find_short(table, *c);
+      if (!o) throw usage_error(std::string("unknown option '-") + *c + "'" + (c == a + 1 && c[1] ? " in '" + std::string(a) + "'" : ""));
+      if (o->arg.empty()) {
+        o->set(nullptr);
+        continue;
+      }
+      const char* val = c + 1;
+      if (!*val) {
+        if (k + 1 >= argc) throw usage_error(std::string("option -") + *c + " needs a value " + o->arg);
+        val = argv[++k];
+      }
+      o->set(val);
+      break;
+    }
+  }
+  return args;
+}
+
+}  // namespace
+
+int run_main(const prog_def& def, const std::vector<opt>& table, int argc, char** argv,
+             const std::function<int(std::vector<std::string>& args)>& body) {
+  // help and version win wherever they stand among the options
+  for (int k = 1; k < argc && std::strcmp(argv[k], "--") != 0; ++k) {
+    if (std::strcmp(argv[k], "-h") == 0 || std::strcmp(argv[k], "--help") == 0) {
+      print_help(def, table);
+      return std::fflush(stdout) == 0 ? 0 : 2;
+    }
+    if (std::strcmp(argv[k], "--version") == 0) {
+      std::printf("%s %s\n", def.name, SYN_VERSION);
+      return std::fflush(stdout) == 0 ? 0 : 2;
+    }
+  }
+  try {
+    std::vector<std::string> args = parse(table, argc, argv);
+    return body(args);
+  } catch (const usage_error& e) {
+    std::fprintf(stderr, "%s: %s\n%s", def.name, e.what(), usage_text(def).c_str());
+  } catch (const std::bad_alloc&) {
+    std::fprintf(stderr, "%s: out of memory\n", def.name);
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "%s: %s\n", def.name, e.what());
+  }
+  return 2;
+}
+
+void want_args(const std::vector<std::string>& args, size_t n, const char* names) {
+  if (args.size() < n) throw usage_error(std::string("missing arguments: expected ") + names);
+  if (args.size() > n)
+    throw usage_error("too many arguments: expected " + std::string(names) + ", got '" + args[n] + "' more");
+}
+
+uint64_t arg_u64(const char* s, const std::string& what) {
+  uint64_t v = 0;
+  bool ok = *s != '\0';
+  for (const char* c = s; ok && *c; ++c) {
+    if (*c < '0' || *c > '9' || v > (UINT64_MAX - (*c - '0')) / 10) ok = false;
+    else v = v * 10 + static_cast<uint64_t>(*c - '0');
+  }
+  if (!ok) throw usage_error(what + " '" + s + "' is not a whole number from 0 to 18446744073709551615");
+  return v;
+}
+
+int arg_int(const char* s, const std::string& what) {
+  const char* d = (*s == '-' || *s == '+') ? s + 1 : s;
+  char* end = nullptr;
+  errno = 0;
+  long x = (*d >= '0' && *d <= '9') ? std::strtol(s, &end, 10) : 0;
+  if (!end || *end != '\0' || errno == ERANGE || x < INT_MIN || x > INT_MAX)
+    throw usage_error(what + " '" + s + "' is not a decimal integer");
+  return static_cast<int>(x);
+}
+
+double arg_num(const char* s, const std::string& what) {
+  char* end = nullptr;
+  double v = *s && *s != ' ' ? std::strtod(s, &end) : 0.0;
+  if (!end || *end != '\0' || !std::isfinite(v)) throw usage_error(what + " '" + s + "' is not a number");
+  return v;
+}
+
+std::string num_text(double x) {
+  char b[32];
+  std::snprintf(b, sizeof b, "%g", x);
+  return b;
+}
+
+opt threads_opt(int& n_thr) {
+  return {'t', "threads", "N",
+          "worker threads (default " + std::to_string(n_thr) + "; 0 = all cores);\nthe output is the same for every N",
+          [&n_thr](const char* v) {
+            if (!parse_threads(v, n_thr))
+              throw usage_error("thread count '" + std::string(v) + "' is not a number from 0 to " +
+                                std::to_string(MAX_THREADS));
+          }};
+}
+
+opt quiet_opt(bool& quiet) {
+  return {'q', "quiet", "", "no progress display and no notes on stderr", [&quiet](const char*) { quiet = true; }};
+}
+
+opt shuffle_opt(std::optional<uint64_t>& seed) {
+  return {0, "shuffle-labels", "SEED",
+          "shuffle the labels with SEED (0 to 2^64 - 1)\nbefore the run: a run under random labels",
+          [&seed](const char* v) { seed = arg_u64(v, "--shuffle-labels"); }};
+}
+
+opt bound_opt(double& bound) {
+  return {0, "bound", "X",
+          "candidate bound in bits, 0 to 1 (default\n" + num_text(bound) + "): probes scoring above X are candidates",
+          [&bound](const char* v) {
+            double x = arg_num(v, "--bound");
+            if (x < 0.0 || x > 1.0) throw usage_error(std::string("--bound '") + v + "' is not from 0 to 1 (bits)");
+            bound = x;
+          }};
+}
 
 int all_cores() {
   cpu_set_t set;
@@ -28,27 +250,7 @@ bool parse_threads(const char* s, int& n) {
   return true;
 }
 
-bool thread_opt(int argc, char** argv, int& k, int& n_thr, std::string& why) {
-  std::string a = argv[k];
-  why.clear();
-  const char* v;
-  if (a == "-t" || a == "--threads") {
-    if (k + 1 >= argc) {
-      why = "option " + a + " needs a number";
-      return true;
-    }
-    v = argv[++k];
-  } else if (a.rfind("--threads=", 0) == 0) {
-    v = argv[k] + 10;
-  } else if (a.size() > 2 && a.compare(0, 2, "-t") == 0) {
-    v = argv[k] + 2;
-  } else {
-    return false;
-  }
-  if (!parse_threads(v, n_thr))
-    why = "thread count '" + std::string(v) + "' is not a number from 0 to " + std::to_string(MAX_THREADS);
-  return true;
-}
+// ---- files ----------------------------------------------------------------------
 
 std::string os_err(const std::string& what) { return what + ": " + std::strerror(errno); }
 
@@ -59,11 +261,212 @@ std::string dir_of(const std::string& path) {
   return path.substr(0, k);
 }
 
-meter::meter(const char* prog, const char* unit, long total, bool on)
-    : prog_(prog), unit_(unit), total_(total), on_(on && total > 0 && isatty(2)) {}
+std::string link_target(const std::string& path) {
+  std::string p = path;
+  for (int hop = 0; hop < 40; ++hop) {
+    struct stat st;
+    if (lstat(p.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return p;
+    std::vector<char> buf(PATH_MAX + 1);
+    ssize_t n = readlink(p.c_str(), buf.data(), buf.size() - 1);
+    if (n < 0) return p;
+    std::string to(buf.data(), static_cast<size_t>(n));
+    p = to[0] == '/' || p.find('/') == std::string::npos ? to : dir_of(p) + "/" + to;
+  }
+  throw syn_error(path + ": too many levels of symbolic links");
+}
 
-meter::~meter() {
+void distinct_files(const std::vector<std::string>& inputs, const std::vector<std::string>& outputs) {
+  for (size_t o = 0; o < outputs.size(); ++o) {
+    struct stat so;
+    bool have = stat(outputs[o].c_str(), &so) == 0;
+    auto same = [&](const std::string& other) {
+      struct stat si;
+      return have && stat(other.c_str(), &si) == 0 && si.st_dev == so.st_dev && si.st_ino == so.st_ino &&
+             !S_ISCHR(so.st_mode);
+    };
+    for (const std::string& in : inputs)
+      if (same(in))
+        throw syn_error("output '" + outputs[o] + "' is the input '" + in +
+                        "' (the same file, perhaps through a link); choose another name");
+    for (size_t k = 0; k < o; ++k)
+      if (same(outputs[k]) || (!have && link_target(outputs[k]) == link_target(outputs[o])))
+        throw syn_error("output '" + outputs[o] + "' is also output '" + outputs[k] + "'; choose another name");
+  }
+}
+
+bool write_all(int fd, const char* p, size_t left) {
+  while (left > 0) {
+    ssize_t k = write(fd, p, left);
+    if (k < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    if (k == 0) {
+      errno = ENOSPC;
+      return false;
+    }
+    p += k;
+    left -= static_cast<size_t>(k);
+  }
+  return true;
+}
+
+namespace {
+
+// Temporary files that a stop signal must remove: fixed slots, so that the
+// handler touches nothing but these bytes and unlink().
+constexpr int N_SLOTS = 8;
+char g_tmp[N_SLOTS][PATH_MAX];
+volatile sig_atomic_t g_used[N_SLOTS];
+bool g_handlers = false;
+
+extern "C" void on_stop(int sig) {
+  for (int k = 0; k < N_SLOTS; ++k)
+    if (g_used[k]) unlink(g_tmp[k]);
+  signal(sig, SIG_DFL);
+  raise(sig);
+}
+
+void install_handlers() {
+  if (g_handlers) return;
+  g_handlers = true;
+  for (int sig : {SIGTERM, SIGINT, SIGHUP}) {
+    struct sigaction old;
+    if (sigaction(sig, nullptr, &old) != 0 || old.sa_handler == SIG_IGN) continue;  // nohup stays nohup
+    struct sigaction sa;
+    std::memset(&sa, 0, sizeof sa);
+    sa.sa_handler = on_stop;
+    sigemptyset(&sa.sa_mask);
+    sigaction(sig, &sa, nullptr);
+  }
+}
+
+// Blocks the stop signals for its lifetime: a temporary file and its slot
+// come into being together.
+struct hold_stops {
+  sigset_t old;
+  hold_stops() {
+    sigset_t s;
+    sigemptyset(&s);
+    for (int sig : {SIGTERM, SIGINT, SIGHUP}) sigaddset(&s, sig);
+    pthread_sigmask(SIG_BLOCK, &s, &old);
+  }
+  ~hold_stops() { pthread_sigmask(SIG_SETMASK, &old, nullptr); }
+};
+
+}  // namespace
+
+tmp_file::tmp_file(const std::string& final_path) {
+  std::string dir = dir_of(final_path);
+  size_t cut = final_path.rfind('/');
+  std::string base = cut == std::string::npos ? final_path : final_path.substr(cut + 1);
+  // "." + part of the name + "~XXXXXX": never longer than the final name (or
+  // than 14 characters, which every file system takes)
+  size_t limit = std::max<size_t>(base.size(), 14);
+  std::string name = "." + base.substr(0, std::min(base.size(), limit - 8)) + "~XXXXXX";
+  std::string tmpl = (cut == std::string::npos ? std::string() : dir + "/") + name;
+  if (tmpl.size() >= PATH_MAX) throw syn_error(final_path + ": path too long");
+  install_handlers();
+  hold_stops hold;
+  fd_ = mkostemp(&tmpl[0], O_CLOEXEC);
+  if (fd_ < 0) throw syn_error(os_err(final_path + ": cannot create a temporary file in '" + dir + "'"));
+  path_ = tmpl;
+  for (int k = 0; k < N_SLOTS; ++k)
+    if (!g_used[k]) {
+      std::memcpy(g_tmp[k], path_.c_str(), path_.size() + 1);
+      g_used[k] = 1;
+      slot_ = k;
+      break;
+    }
+}
+
+tmp_file::~tmp_file() {
+  if (fd_ >= 0) close(fd_);
+  if (!path_.empty()) unlink(path_.c_str());
+  if (slot_ >= 0) g_used[slot_] = 0;
+}
+
+void tmp_file::close_or_throw(const std::string& what) {
+  if (fsync(fd_) != 0 && errno != EINVAL) throw syn_error(os_err(what + ": write failed"));
+  int fd = fd_;
+  fd_ = -1;
+  if (close(fd) != 0) throw syn_error(os_err(what + ": write failed"));
+}
+
+void tmp_file::release() {
+  hold_stops hold;
+  path_.clear();
+  if (slot_ >= 0) g_used[slot_] = 0;
+  slot_ = -1;
+}
+
+out_file::out_file(std::string path) : path_(std::move(path)) {
+  if (path_.empty()) throw syn_error("output path is empty");
+  dest_ = link_target(path_);
+  struct stat st;
+  if (stat(dest_.c_str(), &st) == 0) {
+    if (S_ISDIR(st.st_mode)) throw syn_error(path_ + ": is a folder");
+    if (S_ISCHR(st.st_mode) || S_ISFIFO(st.st_mode)) {
+      // a device or pipe is written in place: renaming a file over it would
+      // replace the node
+      if (access(dest_.c_str(), W_OK) != 0) throw syn_error(os_err(path_ + ": cannot write"));
+      in_place_ = true;
+      return;
+    }
+    if (!S_ISREG(st.st_mode)) throw syn_error(path_ + ": not a regular file, a character device or a FIFO: not written");
+    if (access(dest_.c_str(), W_OK) != 0) throw syn_error(os_err(path_ + ": cannot write"));
+  } else if (errno != ENOENT) {
+    throw syn_error(os_err(path_ + ": cannot write"));
+  }
+  std::string dir = dir_of(dest_);
+  if (stat(dir.c_str(), &st) != 0) throw syn_error(os_err(path_ + ": cannot write into folder '" + dir + "'"));
+  if (!S_ISDIR(st.st_mode)) throw syn_error(path_ + ": '" + dir + "' is not a folder");
+  if (access(dir.c_str(), W_OK | X_OK) != 0)
+    throw syn_error(os_err(path_ + ": cannot write into folder '" + dir + "'"));
+}
+
+void out_file::write(const std::string& text) {
+  if (in_place_) {
+    int fd = open(dest_.c_str(), O_WRONLY | O_CLOEXEC);
+    if (fd < 0) throw syn_error(os_err(path_ + ": cannot write"));
+    bool ok = write_all(fd, text.data(), text.size());
+    int err = errno;
+    if (close(fd) != 0 && ok) err = errno, ok = false;
+    errno = err;
+    if (!ok) throw syn_error(os_err(path_ + ": write failed"));
+    return;
+  }
+  tmp_file tmp(dest_);
+  struct stat st;
+  if (stat(dest_.c_str(), &st) == 0 && S_ISREG(st.st_mode)) {
+    // the replaced file's owner (where allowed: a user may only keep a group
+    // of their own) and mode
+    if (fchown(tmp.fd(), st.st_uid, st.st_gid) != 0 && fchown(tmp.fd(), static_cast<uid_t>(-1), st.st_gid) != 0) {
+    }
+    fchmod(tmp.fd(), st.st_mode & 07777);
+  } else {
+    // mkstemp makes the file private; give it the mode a plain create would
+    mode_t mask = umask(0);
+    umask(mask);
+    fchmod(tmp.fd(), 0666 & ~mask);
+  }
+  if (!write_all(tmp.fd(), text.data(), text.size())) throw syn_error(os_err(path_ + ": write failed"));
+  tmp.close_or_throw(path_);
+  if (rename(tmp.path().c_str(), dest_.c_str()) != 0)
+    throw syn_error(os_err(path_ + ": cannot move the finished file into place"));
+  tmp.release();
+}
+
+// ---- progress display -------------------------------------------------------------
+
+meter::meter(const char* prog, const char* unit, long total, bool on, double scale)
+    : prog_(prog), unit_(unit), total_(total), scale_(scale), on_(on && total > 0 && isatty(2)) {}
+
+meter::~meter() { close(); }
+
+void meter::close() {
   if (open_) std::fputc('\n', stderr);
+  open_ = false;
 }
 
 void meter::operator()(long done) {
@@ -73,12 +476,58 @@ void meter::operator()(long done) {
   last_ = now;
   double el = std::chrono::duration<double>(now - t0_).count();
   double rate = el > 0 ? done / el : 0.0;
-  std::fprintf(stderr, "\r%s: %ld/%ld %s, %.1f/s", prog_, done, total_, unit_, rate);
+  char buf[256];
+  int n;
+  if (scale_ > 1.0)
+    n = std::snprintf(buf, sizeof buf, "%s: %.1f/%.1f %s, %.1f/s", prog_, done / scale_, total_ / scale_, unit_,
+                      rate / scale_);
+  else
+    n = std::snprintf(buf, sizeof buf, "%s: %ld/%ld %s, %.1f/s", prog_, done, total_, unit_, rate);
+  std::string line(buf, static_cast<size_t>(std::max(0, std::min(n, static_cast<int>(sizeof buf) - 1))));
   if (done < total_ && rate > 0) {
     long left = static_cast<long>((total_ - done) / rate);
-    std::fprintf(stderr, ", %ld:%02ld:%02ld left", left / 3600, left / 60 % 60, left % 60);
+    std::snprintf(buf, sizeof buf, ", %ld:%02ld:%02ld left", left / 3600, left / 60 % 60, left % 60);
+    line += buf;
   }
-  std::fputs("      ", stderr);
+  // cover whatever the previous, longer line left on the screen
+  size_t w = line.size();
+  if (line.size() < width_) line += std::string(width_ - line.size(), ' ');
+  width_ = w;
+  std::fprintf(stderr, "\r%s", line.c_str());
   open_ = done < total_;
-  if (!open_) std::fputc('\n', stderr);
+  if (!open_) {
+    std::fputc('\n', stderr);
+    width_ = 0;
+  }
+}
+
+void note(const char* prog, bool quiet, const std::string& text) {
+  if (!quiet) std::fprintf(stderr, "%s: %s\n", prog, text.c_str());
+}
+
+// ---- the table --------------------------------------------------------------------
+
+void load_table(const char* prog, const std::string& path, bool quiet) {
+  std::optional<meter> reading;
+  load_exp(path.c_str(), [&](uint64_t done, uint64_t total) {
+    if (total < (32u << 20)) return;  // smaller tables load in well under a second
+    if (!reading) reading.emplace(prog, "MB read", static_cast<long>(total), !quiet, 1e6);
+    (*reading)(static_cast<long>(std::min(done, total)));
+  });
+}
+
+std::string label_why(double bound) {
+  int ones = 0;
+  for (int s = 0; s < n_samp; ++s) ones += phe[s];
+  if (ones == 0 || ones == n_samp)
+    return "all " + std::to_string(n_samp) + " samples are labelled " + std::to_string(phe[0]) +
+           ": the labels carry no information, so no pair can be found";
+  double h = phe_synergic(phe.data());
+  if (h + mi(PURE_P) > bound) return "";
+  char buf[256];
+  std::snprintf(buf, sizeof buf,
+                "the labels' entropy is only %.4g bits (%d of %d samples labelled 1), so no probe can score "
+                "above the candidate bound %g: no candidates (a lower --bound would give some)",
+                h, ones, n_samp, bound);
+  return buf;
 }

@@ -1,9 +1,84 @@
-// cli.h: what the programs share beyond the analysis core: thread counts,
-// the terminal progress display, and OS error text for messages.
+// cli.h: the one command-line layer of the programs (not of the core).
+//
+// A program is a short main over this layer:
+//
+//   struct my_opts { int threads = 1; bool quiet = false; };   // defaults here
+//   int main(int argc, char** argv) {
+//     my_opts o;
+//     const prog_def def = {"my_prog", {"[-t N] [-q] IN OUT"}, "What it does.", "Exit status: ..."};
+//     return run_main(def, {threads_opt(o.threads), quiet_opt(o.quiet)}, argc, argv,
+//                     [&](std::vector<std::string>& args) {
+//                       want_args(args, 2, "IN OUT");
+//                       distinct_files({args[0]}, {args[1]});  // before anything is read or written
+//                       out_file out(args[1]);                 // checked now, written at the end
+//                       ...
+//                       out.write(text);
+//                       return 1;                              // the program's exit status
+//                     });
+//   }
+//
+// run_main parses argv by the option table (options before, between or after
+// the arguments; "--" ends them; -h/--help and --version are always there),
+// prints the help from the same table, and turns every error thrown by the
+// body into one line "my_prog: message" on stderr and exit status 2 (a usage
+// error adds the usage lines). Messages never hold a newline.
 #pragma once
 
+#include <sys/types.h>
+
 #include <chrono>
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <stdexcept>
 #include <string>
+#include <vector>
+
+// ---- options and the main wrapper ------------------------------------------
+
+// A bad command line: reported with the usage lines, exit status 2.
+struct usage_error : std::runtime_error {
+  using std::runtime_error::runtime_error;
+};
+
+// One entry of a program's option table.
+struct opt {
+  char shrt = 0;            // short name ('t' for -t), 0 for none
+  std::string lng;          // long name without "--" ("threads")
+  std::string arg;          // value name in the help ("N"); empty for a flag
+  std::string help;         // help text; "\n" starts a continuation line
+  std::function<void(const char* value)> set;  // value is null for a flag; throws usage_error
+};
+
+// What the help and the messages say about a program.
+struct prog_def {
+  const char* name;                 // "probe_rank"
+  std::vector<std::string> forms;   // usage forms after the name: "[-t N] [-q] EXPR OUT"
+  std::string about;                // what it does, printed after the usage lines
+  std::string exits;                // the exit statuses, printed last
+};
+
+// The whole of a program's main; returns its exit status. body gets the
+// arguments that are not options, in order, and returns the exit status.
+int run_main(const prog_def& def, const std::vector<opt>& table, int argc, char** argv,
+             const std::function<int(std::vector<std::string>& args)>& body);
+
+// Throws usage_error unless there are exactly n arguments (names: "EXPR OUT").
+void want_args(const std::vector<std::string>& args, size_t n, const char* names);
+
+// Options several programs share, each written once.
+opt threads_opt(int& n_thr);                     // -t, --threads N (0 = every core)
+opt quiet_opt(bool& quiet);                      // -q, --quiet
+opt shuffle_opt(std::optional<uint64_t>& seed);  // --shuffle-labels SEED
+opt bound_opt(double& bound);                    // --bound X (bits)
+
+// Values of options and arguments; each throws usage_error naming `what`.
+uint64_t arg_u64(const char* s, const std::string& what);   // decimal, 0 to 2^64 - 1
+int arg_int(const char* s, const std::string& what);        // decimal with optional sign
+double arg_num(const char* s, const std::string& what);     // a finite number in full
+
+// A double as the programs write it (%g: six significant digits).
+std::string num_text(double x);
 
 // Largest accepted -t value.
 constexpr int MAX_THREADS = 1024;
@@ -14,10 +89,7 @@ int all_cores();
 // Thread count: a plain decimal number up to MAX_THREADS, 0 meaning every core.
 bool parse_threads(const char* s, int& n);
 
-// If argv[k] is a thread option (-t N, -tN, --threads N, --threads=N), read
-// its value into n_thr, advancing k past a separate value, and return true;
-// why is set (non-empty) when the value is missing or not a thread count.
-bool thread_opt(int argc, char** argv, int& k, int& n_thr, std::string& why);
+// ---- files ----------------------------------------------------------------------
 
 // "what: <strerror(errno)>".
 std::string os_err(const std::string& what);
@@ -25,22 +97,100 @@ std::string os_err(const std::string& what);
 // The folder part of a path: "." for a bare name, "/" for a name at the root.
 std::string dir_of(const std::string& path);
 
+// The file a path finally names: symbolic links followed one by one, also a
+// dangling one (its target is what a write creates). Relative link targets
+// are taken from the link's folder.
+std::string link_target(const std::string& path);
+
+// Throws syn_error when an output is the same file as an input (the same
+// device and inode, so also through symbolic or hard links). Character
+// devices (/dev/null, a terminal) may be both. Call before anything is read
+// or written.
+void distinct_files(const std::vector<std::string>& inputs, const std::vector<std::string>& outputs);
+
+// A temporary file beside `final_path` (same folder, hidden, a name no longer
+// than the final name or 14 characters), created empty and removed by the
+// destructor, and by a TERM, INT or HUP that arrives while it exists.
+class tmp_file {
+ public:
+  explicit tmp_file(const std::string& final_path);  // throws syn_error
+  ~tmp_file();
+  tmp_file(const tmp_file&) = delete;
+  tmp_file& operator=(const tmp_file&) = delete;
+  int fd() const { return fd_; }
+  const std::string& path() const { return path_; }
+  // Close the descriptor; throws syn_error naming `what` when the data did not
+  // reach the disk.
+  void close_or_throw(const std::string& what);
+  // The file has been renamed or linked into place: nothing to remove now.
+  void release();
+
+ private:
+  std::string path_;
+  int fd_ = -1;
+  int slot_ = -1;
+};
+
+// Write all of text to fd; false with errno set on failure.
+bool write_all(int fd, const char* p, size_t n);
+
+// An output written whole. The constructor checks, before the long work, that
+// it can be written: a regular file (or a new one) in a writable folder is
+// later replaced through a temporary file beside it, renamed into place only
+// when complete, with the old file's mode (and owner where allowed); a
+// symbolic link stays a link, its target is replaced; a character device or
+// a FIFO (/dev/null, /dev/stdout in a pipe) is written in place; folders,
+// block devices and sockets are refused. Throws syn_error.
+class out_file {
+ public:
+  explicit out_file(std::string path);
+  void write(const std::string& text);
+  const std::string& path() const { return path_; }
+
+ private:
+  std::string path_, dest_;
+  bool in_place_ = false;
+};
+
+// ---- progress display -------------------------------------------------------------
+
 // Items done of all, rate and time left, redrawn on stderr at most four times
-// a second; only when stderr is a terminal, so files and pipes see no such text.
+// a second; only when stderr is a terminal, so files and pipes see no such
+// text. Every redraw covers the whole previous line; the last one ends it.
 class meter {
  public:
-  // prog names the program; unit the items ("pairs", "probes scored").
-  meter(const char* prog, const char* unit, long total, bool on);
+  // prog names the program; unit the items ("pairs", "probes scored"); a
+  // scale above 1 shows done / scale with one decimal (bytes as "MB read").
+  meter(const char* prog, const char* unit, long total, bool on, double scale = 1.0);
   // a run stopped part way ends the display's line before the error message
   ~meter();
   meter(const meter&) = delete;
   meter& operator=(const meter&) = delete;
   void operator()(long done);
+  // End the line now (before a message of the program's own).
+  void close();
 
  private:
   const char* prog_;
   const char* unit_;
   long total_;
+  double scale_;
   bool on_, open_ = false;
+  size_t width_ = 0;
   std::chrono::steady_clock::time_point t0_ = std::chrono::steady_clock::now(), last_ = t0_;
 };
+
+// A note on stderr ("prog: text"), unless quiet: why a result is empty.
+void note(const char* prog, bool quiet, const std::string& text);
+
+// ---- the table --------------------------------------------------------------------
+
+// Load the expression table as every program does (load_exp), with a
+// progress display when the file is large and stderr a terminal.
+void load_table(const char* prog, const std::string& path, bool quiet);
+
+// Why the labels of the loaded table let no pair search find anything, or "":
+// all samples in one class, or a label entropy so low that no probe can score
+// above `bound` (a score exceeds the labels' entropy by at most the entropy
+// of a pure cluster, mi(PURE_P)).
+std::string label_why(double bound);

@@ -1,9 +1,8 @@
 // report.h: reading a finished search back in, and the page that shows it.
 //
-// pair_report loads the expression table with the core's reader (read_exp,
-// check_exp), then reads the sample names from the table's header line, the
-// ranked probe list and the pair record file, checking each line against the
-// loaded table. Every reading routine throws syn_error with a one-line message
+// pair_report loads the expression table with the core's reader (load_exp),
+// then reads the sample names from the table's header line, the ranked probe
+// list and the pair record file, checking each line against the loaded table. Every reading routine throws syn_error with a one-line message
 // "FILE:LINE: reason"; nothing here prints.
 //
 // A pair and its mirror (the same two probes in the other order), and a pair
@@ -18,6 +17,7 @@
 #include <unordered_set>
 #include <vector>
 
+#include "inputs.h"
 #include "synergy.h"
 
 constexpr int TOP_DEF = 20;    // pairs shown in the table and plotted, by default
@@ -30,48 +30,9 @@ constexpr int TOP_MAX = 1000;  // beyond this the page (a plot per pair) grows p
 // return is dropped. Returns n_samp names.
 std::vector<std::string> read_names(const char* path, int n_samp);
 
-// One line of the ranked probe list.
-struct rl_row {
-  std::string name;  // probe name, as the table has it
-  int prb = 0;       // probe number
-  double score = 0;  // single-probe score (NO_PART: no partition)
-  int n_cl = 0;      // cluster count
-};
-
-struct rl_info {
-  std::vector<rl_row> rows;  // file order
-  int n_cand = 0;              // leading rows scoring above CAND_BOUND: the pair candidates
-  int n_nopart = 0;            // rows with the no-partition score
-  std::vector<int> pos;        // by probe number: 0-based line of that probe, -1 if not listed
-};
-
-// Read the ranked probe list against the loaded table: four fields per line,
-// a probe number of the table with its name, a finite score, a cluster count;
-// every probe at most once.
-rl_info read_ranked(const char* path);
-
-// One pair record (two lines of the pair record file).
-struct pair_rec {
-  long line = 0;         // file line of the record's first line
-  std::string a, b;      // probe names as written
-  int pa = -1, pb = -1;  // their probe numbers (first table row of that name)
-  double syn = 0.0;      // final synergy
-  std::string syn_txt;   // final synergy as written
-  std::vector<int> lab;  // final labels, one per sample
-  std::vector<int> cid;  // joint cluster number of each sample
-  int n_cl = 0;          // clusters in the joint partition
-};
-
-// First table row of every probe name.
-using name_idx = std::unordered_map<std::string, int>;
-name_idx make_idx();
-
-// Parse the two lines of one record (l1 at file line `line` of `where`) against
-// the loaded table: n_samp + 3 fields each, known probe names, the same pair on
-// both lines, a finite synergy, labels 0/1, "-9" in field 3 of line 2, cluster
-// numbers 0 to n_samp - 1. `l2` null: the file ended after line 1.
-void parse_rec(const std::string& l1, const std::string* l2, const std::string& where, long line,
-               const name_idx& idx, pair_rec& out);
+// The ranked probe list and the pair records are read by the shared readers
+// of inputs.h (read_ranked, parse_rec, rec_reader), by the same rules as in
+// every other program.
 
 // What the report needs from all records, gathered one record at a time.
 struct rec_sum {

@@ -14,6 +14,9 @@
 #include <cstring>
 
 #include "cli.h"
+#include "fast.h"
+#include "inputs.h"
+#include "par.h"
 #include "synergy.h"
 
 namespace {
@@ -44,40 +47,8 @@ void write_rec(int fd, const std::string& path, const std::string& rec) {
 
 }  // namespace
 
-std::vector<int> read_cand(const std::string& ranked, int n_lim) {
-  line_src in(ranked.c_str());
-  std::vector<int> cand;
-  std::string line;
-  char* fld[3];
-  // a file ending with a newline has no further line: the list ends there
-  while (in.next(line)) {
-    long ln = in.line_no();
-    const size_t len = line.size();
-    char* s = &line[0];
-    // Cut fields at tabs so that the conversions cannot run into the next
-    // field (atof skips leading white space, tabs included).
-    int nf = 0;
-    fld[nf++] = s;
-    for (size_t k = 0; k < len && nf < 3; ++k)
-      if (s[k] == '\t') {
-        s[k] = '\0';
-        fld[nf++] = s + k + 1;
-      }
-    if (nf == 3) {
-      char* tab = std::strchr(fld[2], '\t');
-      if (tab) *tab = '\0';
-    }
-    double score = nf >= 3 ? std::strtod(fld[2], nullptr) : 0.0;
-    // a score that reads as NaN is taken, as the plain comparison does
-    if (score <= CAND_BOUND) break;
-    int p = nf >= 2 ? to_int(fld[1]) : 0;
-    if (n_lim >= 0 && (p < 0 || p >= n_lim))
-      throw syn_error(ranked + ":" + std::to_string(ln) + ": probe number " + std::to_string(p) +
-                      " is not in the table, which has " + std::to_string(n_lim) +
-                      " probes (was the list written from another table?)");
-    cand.push_back(p);
-  }
-  return cand;
+std::vector<int> read_cand(const std::string& ranked, int n_lim, double bound) {
+  return cand_of(read_ranked(ranked.c_str(), bound, n_lim >= 0));
 }
 
 std::string pair_record(int a, int b, double best, const int* lab, const int* cid) {
@@ -149,17 +120,18 @@ int optimize(int a, int b, int sel, const char* out) {
 
 rec_out::rec_out(std::string path) : path_(std::move(path)) {
   if (path_.empty()) throw syn_error("record file path is empty");
+  dest_ = link_target(path_);
   struct stat st;
-  if (stat(path_.c_str(), &st) == 0) {
+  if (stat(dest_.c_str(), &st) == 0) {
     if (S_ISDIR(st.st_mode)) throw syn_error(path_ + ": is a folder");
     // an existing file: try to open it for appending, which creates nothing
-    int fd = open(path_.c_str(), O_WRONLY | O_APPEND | O_NONBLOCK | O_CLOEXEC);
+    int fd = open(dest_.c_str(), O_WRONLY | O_APPEND | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) throw syn_error(os_err(path_ + ": cannot append"));
     close(fd);
     return;
   }
   if (errno != ENOENT) throw syn_error(os_err(path_ + ": cannot append"));
-  std::string dir = dir_of(path_);
+  std::string dir = dir_of(dest_);
   if (stat(dir.c_str(), &st) != 0) throw syn_error(os_err(path_ + ": cannot create in folder '" + dir + "'"));
   if (!S_ISDIR(st.st_mode)) throw syn_error(path_ + ": '" + dir + "' is not a folder");
   if (access(dir.c_str(), W_OK | X_OK) != 0)
@@ -170,12 +142,43 @@ rec_out::~rec_out() {
   if (fd_ >= 0) close(fd_);
 }
 
-void rec_out::append(const std::string& rec) {
-  if (fd_ < 0) {
-    fd_ = open(path_.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
-    if (fd_ < 0) throw syn_error(os_err(path_ + ": cannot open for appending"));
+void rec_out::open_first(const std::string& rec) {
+  fd_ = open(dest_.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
+  if (fd_ >= 0) {
+    write_rec(fd_, path_, rec);
+    return;
   }
-  write_rec(fd_, path_, rec);
+  if (errno != ENOENT) throw syn_error(os_err(path_ + ": cannot open for appending"));
+  tmp_file tmp(dest_);
+  mode_t mask = umask(0);
+  umask(mask);
+  fchmod(tmp.fd(), 0666 & ~mask);
+  if (!write_all(tmp.fd(), rec.data(), rec.size())) throw syn_error(os_err(path_ + ": write failed"));
+  tmp.close_or_throw(path_);
+  // link() never replaces a file that appeared meanwhile; where a file system
+  // has no hard links, rename() does the same but for that race
+  if (link(tmp.path().c_str(), dest_.c_str()) == 0) {
+    // the temporary name goes with tmp
+  } else if (errno == EEXIST) {
+    fd_ = open(dest_.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
+    if (fd_ < 0) throw syn_error(os_err(path_ + ": cannot open for appending"));
+    write_rec(fd_, path_, rec);
+    return;
+  } else if (rename(tmp.path().c_str(), dest_.c_str()) == 0) {
+    tmp.release();
+  } else {
+    throw syn_error(os_err(path_ + ": cannot create"));
+  }
+  fd_ = open(dest_.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
+  if (fd_ < 0) throw syn_error(os_err(path_ + ": cannot open for appending"));
+}
+
+void rec_out::append(const std::string& rec) {
+  if (fd_ < 0)
+    open_first(rec);
+  else
+    write_rec(fd_, path_, rec);
+  ++n_;
 }
 
 namespace {

@@ -6,7 +6,7 @@
 // appended to the record file in a single write, so a run that is killed
 // leaves only whole records behind.
 //
-// Call after read_exp, check_exp, init_work and tab_init.
+// Call after load_exp.
 #pragma once
 
 #include <cstdio>
@@ -14,13 +14,14 @@
 #include <string>
 #include <vector>
 
-// Candidate list: the probe numbers (field 2, atoi) of the leading lines of a
-// ranked probe list whose score (field 3, atof) is above CAND_BOUND; reading
-// stops at the first line that is not, and nothing after it is read. A missing
-// field reads as empty, so a short or empty line stops the list. When n_lim is
-// 0 or more, a taken probe number outside [0, n_lim) is an error naming the
-// line. Throws syn_error when the file cannot be opened or read.
-std::vector<int> read_cand(const std::string& ranked, int n_lim);
+#include "synergy.h"
+
+// Candidate list: the probe numbers of the leading lines of a ranked probe
+// list whose score is above `bound`, read by the shared reader (inputs.h),
+// which checks the whole list. n_lim 0 or more: against the loaded table
+// (names and probe numbers checked); below 0: without a table. Throws
+// syn_error.
+std::vector<int> read_cand(const std::string& ranked, int n_lim, double bound = CAND_BOUND);
 
 // Text of one pair record for probes a, b.
 std::string pair_record(int a, int b, double best, const int* lab, const int* cid);
@@ -32,8 +33,11 @@ std::string pair_record(int a, int b, double best, const int* lab, const int* ci
 int optimize(int a, int b, int sel, const char* out);
 
 // The pair record file of a run. The constructor checks, without creating the
-// file, that records can be appended to `path`; the file is opened (created if
-// absent) at the first record and stays open. Throws syn_error.
+// file, that records can be appended to `path`; the file is opened at the
+// first record and stays open. A file that does not exist yet is created only
+// with its first whole record: the record goes to a temporary file beside it
+// that is then linked into place, so a failed write (a full disk) leaves no
+// file at all. A symbolic link stays a link. Throws syn_error.
 class rec_out {
  public:
   explicit rec_out(std::string path);
@@ -43,10 +47,14 @@ class rec_out {
   // Append one whole record in a single write; a write that fails part way
   // is cut back off the file before the error is thrown.
   void append(const std::string& rec);
+  // Records appended so far.
+  long count() const { return n_; }
 
  private:
-  std::string path_;
+  void open_first(const std::string& rec);
+  std::string path_, dest_;
   int fd_ = -1;
+  long n_ = 0;
 };
 
 // Run the search for candidate positions i in [start, end) against every

@@ -5,7 +5,7 @@
 // with score -10 and 1 cluster). Scores are written like the default stream
 // format (six significant digits).
 //
-// Call after read_exp, check_exp, init_work and tab_init.
+// Call after load_exp. The list is written whole by out_file (cli.h).
 #pragma once
 
 #include <functional>
@@ -30,12 +30,3 @@ std::vector<rank_row> rank_probes(int n_thr, const std::function<void(long)>& ti
 
 // The list's text for rows, in the given order.
 std::string rank_text(const std::vector<rank_row>& rows);
-
-// Throws syn_error unless a file can be written at `out`: its folder exists
-// and is writable, and `out` is not a folder. Run it before the long scoring.
-void check_out(const std::string& out);
-
-// Write text to `out` through a temporary file beside it that is renamed into
-// place only when complete; on failure nothing is left at `out` that was not
-// there before. Throws syn_error.
-void write_whole(const std::string& out, const std::string& text);

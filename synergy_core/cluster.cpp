@@ -10,6 +10,9 @@ namespace {
 // pair in scan order; a NaN or a distance of BIG_DIS or more is never taken.
 template <class Dist>
 void build(Dist dist) {
+  // n_samp^2 doubles: only the named routines need them, so the first build
+  // allocates them, not the load
+  if (dis.size() != static_cast<size_t>(n_samp)) dis.assign(n_samp, std::vector<double>(n_samp));
   double best = BIG_DIS;
   for (int i = 0; i < n_samp; ++i) dis[i][i] = 0.0;
   for (int i = 0; i < n_samp - 1; ++i)

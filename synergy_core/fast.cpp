@@ -5,6 +5,7 @@
 #include <cmath>
 #include <limits>
 
+#include "fast.h"
 #include "synergy.h"
 
 namespace {

@@ -6,7 +6,7 @@
 #include <mutex>
 #include <thread>
 
-#include "synergy.h"
+#include "par.h"
 
 namespace {
 

@@ -1,4 +1,6 @@
-// Expression table reader and the input checks both programs run after it.
+// The line reader, the strict field rules, and the expression table reader
+// with the input checks every program runs after it.
+#include <sys/stat.h>
 #include <zlib.h>
 
 #include <cerrno>
@@ -7,6 +9,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "line_src.h"
 #include "synergy.h"
 
 line_src::line_src(const char* path) : path_(path), buf_(1 << 16) {
@@ -15,9 +18,16 @@ line_src::line_src(const char* path) : path_(path), buf_(1 << 16) {
   if (!f) throw syn_error(path_ + ": cannot open: " + (errno ? std::strerror(errno) : "out of memory"));
   gzbuffer(f, 1 << 17);
   f_ = f;
+  struct stat st;
+  if (stat(path, &st) == 0 && S_ISREG(st.st_mode)) size_ = static_cast<uint64_t>(st.st_size);
 }
 
 line_src::~line_src() { gzclose(static_cast<gzFile>(f_)); }
+
+uint64_t line_src::pos() const {
+  z_off_t k = gzoffset(static_cast<gzFile>(f_));
+  return k > 0 ? static_cast<uint64_t>(k) : 0;
+}
 
 bool line_src::next(std::string& line) {
   line.clear();
@@ -69,8 +79,100 @@ bool line_src::fill() {
   return true;
 }
 
+// ---- field rules ----------------------------------------------------------------
+
 namespace {
 
+bool blank(char c) { return c == ' '; }
+
+// The field without surrounding blanks (and without the line's final carriage
+// return when it is the last field).
+std::string_view trim(std::string_view f, bool last) {
+  if (last && !f.empty() && f.back() == '\r') f.remove_suffix(1);
+  while (!f.empty() && blank(f.front())) f.remove_prefix(1);
+  while (!f.empty() && blank(f.back())) f.remove_suffix(1);
+  return f;
+}
+
+bool digits(std::string_view s) {
+  if (s.empty()) return false;
+  for (char c : s)
+    if (c < '0' || c > '9') return false;
+  return true;
+}
+
+}  // namespace
+
+std::string show_field(std::string_view f) {
+  std::string o = "'";
+  size_t n = 0;
+  for (unsigned char c : f) {
+    if (++n > 40) {
+      o += "...";
+      break;
+    }
+    if (c < 0x20 || c == 0x7f) {
+      static const char hx[] = "0123456789abcdef";
+      o += "\\x";
+      o += hx[c >> 4];
+      o += hx[c & 15];
+    } else {
+      o += static_cast<char>(c);
+    }
+  }
+  return o + "'";
+}
+
+num_kind num_field(std::string_view f, bool last, double& v) {
+  std::string_view t = trim(f, last);
+  if (t.empty()) return num_kind::empty;
+  // strtod needs a terminated string; fields are short, so copy onto the stack
+  char buf[128];
+  std::string big;
+  const char* s;
+  if (t.size() < sizeof buf) {
+    std::memcpy(buf, t.data(), t.size());
+    buf[t.size()] = '\0';
+    s = buf;
+  } else {
+    big.assign(t);
+    s = big.c_str();
+  }
+  // strtod skips every kind of white space; only blanks are allowed, and
+  // trim took those already
+  char* end = nullptr;
+  v = std::isspace(static_cast<unsigned char>(s[0])) ? 0.0 : std::strtod(s, &end);
+  if (end == s + t.size()) return num_kind::ok;
+  size_t comma = t.find(',');
+  if (comma != std::string_view::npos) {
+    std::string_view a = t.substr(0, comma), b = t.substr(comma + 1);
+    if (!a.empty() && (a[0] == '-' || a[0] == '+')) a.remove_prefix(1);
+    if (digits(a) && digits(b)) return num_kind::comma;
+  }
+  return num_kind::bad;
+}
+
+bool count_field(std::string_view f, bool last, int64_t max, int64_t& v) {
+  if (last && !f.empty() && f.back() == '\r') f.remove_suffix(1);
+  if (!digits(f) || f.size() > 18) return false;
+  int64_t x = 0;
+  for (char c : f) x = x * 10 + (c - '0');
+  if (x > max) return false;
+  v = x;
+  return true;
+}
+
+std::string num_problem(num_kind k, std::string_view f) {
+  switch (k) {
+    case num_kind::empty: return "is empty";
+    case num_kind::comma: return show_field(f) + " is not a number (decimal comma? use a point)";
+    default: return show_field(f) + " is not a number";
+  }
+}
+
+// ---- expression table ------------------------------------------------------------
+
+namespace {
 
 // Cut the line into fields in place: every tab becomes a NUL, so each field is
 // a C string for the conversions. A line with k tabs has k + 1 fields.
@@ -85,6 +187,17 @@ void split(std::string& line, std::vector<const char*>& f) {
     }
 }
 
+// Length of field k of a line split in place: up to the next field or the end.
+size_t flen(const std::vector<const char*>& f, size_t k, const std::string& line) {
+  const char* end = k + 1 < f.size() ? f[k + 1] - 1 : line.data() + line.size();
+  return static_cast<size_t>(end - f[k]);
+}
+
+std::string where(const char* path, int64_t line) { return std::string(path) + ":" + std::to_string(line) + ": "; }
+
+// Calls tick every so many lines; reading a large table takes seconds.
+constexpr int64_t TICK_LINES = 4096;
+
 }  // namespace
 
 int to_int(const char* s) {
@@ -94,7 +207,7 @@ int to_int(const char* s) {
   return static_cast<int>(v);
 }
 
-void read_exp(const char* path) {
+void read_exp(const char* path, const load_tick& tick) {
   line_src in(path);
   std::string line;
   std::vector<const char*> f;
@@ -104,39 +217,72 @@ void read_exp(const char* path) {
   if (in.next(line)) {
     n_line = 2;
     split(line, f);
-    for (size_t k = 1; k < f.size(); ++k) phe.push_back(to_int(f[k]));
+    for (size_t k = 1; k < f.size(); ++k) {
+      std::string_view t = trim(std::string_view(f[k], flen(f, k, line)), k + 1 == f.size());
+      if (t != "0" && t != "1") {
+        std::string why = t.empty() ? std::string("is empty") : "is " + show_field(t);
+        std::string hint = t.empty() && k + 1 == f.size() ? " (a tab at the end of the line?)"
+                           : t.find_first_of(" ,;") != std::string_view::npos ? " (is the table tab-separated?)"
+                                                                                : "";
+        throw syn_error(where(path, 2) + "label of sample " + std::to_string(k - 1) + " (field " +
+                        std::to_string(k + 1) + ") " + why + ", expected 0 or 1" + hint);
+      }
+      phe.push_back(t[0] - '0');
+    }
   }
   n_samp = static_cast<int>(phe.size());
   n_prob = 0;
+  const size_t ns = static_cast<size_t>(n_samp);
   while (in.next(line)) {
     ++n_line;
+    if (tick && n_line % TICK_LINES == 0) tick(in.pos(), in.size());
     if (line.size() < 2) continue;
+    if (n_prob == INT_MAX) throw syn_error(where(path, n_line) + "more than 2^31 - 1 probe rows");
     // the name may hold a NUL byte; keep it whole, as a string copy would
     size_t tab = line.find('\t');
     probe.emplace_back(line, 0, tab == std::string::npos ? line.size() : tab);
     split(line, f);
     std::vector<double> row;
     row.reserve(f.size() - 1);
-    for (size_t k = 1; k < f.size(); ++k) row.push_back(std::strtod(f[k], nullptr));
+    for (size_t k = 1; k < f.size(); ++k) {
+      if (k > ns) {
+        // beyond the samples: kept, never read
+        row.push_back(std::strtod(f[k], nullptr));
+        continue;
+      }
+      double v = 0.0;
+      std::string_view fld(f[k], flen(f, k, line));
+      num_kind r = num_field(fld, k + 1 == f.size(), v);
+      if (r != num_kind::ok)
+        throw syn_error(where(path, n_line) + "probe " + show_field(probe.back()) + ", sample " +
+                        std::to_string(k - 1) + " (field " + std::to_string(k + 1) + "): value " +
+                        num_problem(r, fld));
+      row.push_back(v);
+    }
     expr.push_back(std::move(row));
     p_line.push_back(n_line);
     ++n_prob;
   }
+  if (tick) tick(in.pos(), in.size());
 }
 
 void check_exp(const char* path) {
   std::string at = std::string(path) + ":";
   if (n_line == 0) throw syn_error(at + " empty file: expected a header line, a label line and probe rows");
   if (n_line < 2) throw syn_error(at + "1: file ends within the header line: no label line");
+  if (n_samp < 2)
+    throw syn_error(at + "2: " + std::to_string(n_samp) + (n_samp == 1 ? " sample" : " samples") +
+                    " on the label line; a table needs at least 2 (is it tab-separated?)");
   for (int s = 0; s < n_samp; ++s)
     if (phe[s] != 0 && phe[s] != 1)
       throw syn_error(at + "2: label of sample " + std::to_string(s) + " is " + std::to_string(phe[s]) +
                       ", expected 0 or 1");
   for (int p = 0; p < n_prob; ++p) {
-    std::string row = at + std::to_string(p_line[p]) + ": probe '" + probe[p] + "'";
+    std::string row = at + std::to_string(p_line[p]) + ": probe " + show_field(probe[p]);
     const std::vector<double>& x = expr[p];
-    if (static_cast<int>(x.size()) < n_samp)
-      throw syn_error(row + " has " + std::to_string(x.size()) + " values, expected " + std::to_string(n_samp));
+    if (static_cast<int64_t>(x.size()) < n_samp)
+      throw syn_error(row + " has " + std::to_string(x.size()) + " values, expected " + std::to_string(n_samp) +
+                      " (one per label)");
     double lo = 0.0, hi = 0.0;
     for (int s = 0; s < n_samp; ++s) {
       if (!std::isfinite(x[s]))

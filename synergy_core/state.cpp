@@ -1,6 +1,7 @@
 // The process-wide analysis state: defined here, declared in synergy.h.
 #include "synergy.h"
 
+#include "fast.h"
 #include "rng.h"
 
 std::vector<std::string> probe;
@@ -8,8 +9,8 @@ std::vector<int> phe;
 std::vector<std::vector<double>> expr;
 int n_samp = 0;
 int n_prob = 0;
-std::vector<int> p_line;
-int n_line = 0;
+std::vector<int64_t> p_line;
+int64_t n_line = 0;
 std::vector<int> ini_phe;
 std::vector<std::vector<double>> dis;
 int min_id[2] = {0, 0};
@@ -20,7 +21,7 @@ std::vector<double> ent_tab;
 std::vector<double> phe_tab;
 
 void init_work() {
-  dis.assign(n_samp, std::vector<double>(n_samp));
+  dis.clear();  // sized by the first distance build (cluster.cpp)
   s_cid.assign(n_samp, 0);
   ini_phe.assign(phe.begin(), phe.end());
 }
@@ -42,9 +43,9 @@ void reset_exp() {
   phe_tab.clear();
 }
 
-void load_exp(const char* path) {
+void load_exp(const char* path, const load_tick& tick) {
   reset_exp();
-  read_exp(path);
+  read_exp(path, tick);
   check_exp(path);
   init_work();
   tab_init();

@@ -1,0 +1,193 @@
+// The ranked-list and record-file readers every program shares.
+#include "inputs.h"
+
+#include <cmath>
+#include <string_view>
+#include <unordered_map>
+
+#include "line_src.h"
+
+namespace {
+
+void split(std::string_view s, std::vector<std::string_view>& f) {
+  f.clear();
+  size_t b = 0;
+  for (;;) {
+    size_t t = s.find('\t', b);
+    if (t == std::string_view::npos) {
+      f.push_back(s.substr(b));
+      return;
+    }
+    f.push_back(s.substr(b, t - b));
+    b = t + 1;
+  }
+}
+
+void drop_cr(std::string& line) {
+  if (!line.empty() && line.back() == '\r') line.pop_back();
+}
+
+// A whole field as a non-negative decimal int; false if it is anything else.
+bool to_count(std::string_view f, int& v) {
+  int64_t x = 0;
+  if (!count_field(f, false, INT32_MAX, x)) return false;
+  v = static_cast<int>(x);
+  return true;
+}
+
+// A whole field as a finite double, no blanks around it; false if it is anything else.
+bool to_real(std::string_view f, double& v) {
+  if (f.empty() || f.front() == ' ' || f.back() == ' ') return false;
+  return num_field(f, false, v) == num_kind::ok && std::isfinite(v);
+}
+
+std::string at(const std::string& where, int64_t line) { return where + ":" + std::to_string(line) + ": "; }
+
+}  // namespace
+
+rl_info read_ranked(const char* path, double bound, bool table) {
+  line_src in(path);
+  const std::string where(path);
+  rl_info rk;
+  if (table) rk.pos.assign(n_prob, -1);
+  std::unordered_map<int, int64_t> seen;  // without a table: probe number -> line
+  std::string line;
+  std::vector<std::string_view> f;
+  bool lead = true;
+  while (in.next(line)) {
+    const int64_t ln = in.line_no();
+    drop_cr(line);
+    split(line, f);
+    if (f.size() != 4)
+      throw syn_error(at(where, ln) + "ranked list line has " + std::to_string(f.size()) +
+                      " fields, expected 4 (probe name, probe number, score, cluster count)");
+    rl_row r;
+    if (!to_count(f[1], r.prb) || (table && r.prb >= n_prob))
+      throw syn_error(at(where, ln) + "probe number " + show_field(f[1]) +
+                      (table ? " is not a probe of the table (" +
+                                   (n_prob ? "0 to " + std::to_string(n_prob - 1) : std::string("it has none")) + ")"
+                             : std::string(" is not a whole number")));
+    if (table && f[0] != probe[r.prb])
+      throw syn_error(at(where, ln) + "probe " + std::to_string(r.prb) + " is named " + show_field(f[0]) +
+                      " here but " + show_field(probe[r.prb]) + " in the table: list made from another table?");
+    double v = 0.0;
+    if (num_field(f[2], false, v) == num_kind::ok && std::isnan(v))
+      throw syn_error(at(where, ln) + "score " + show_field(f[2]) + " is not a number (NaN)");
+    if (!to_real(f[2], r.score)) throw syn_error(at(where, ln) + "score " + show_field(f[2]) + " is not a number");
+    if (!to_count(f[3], r.n_cl))
+      throw syn_error(at(where, ln) + "cluster count " + show_field(f[3]) + " is not a whole number");
+    int64_t before = -1;
+    if (table) {
+      if (rk.pos[r.prb] >= 0) before = rk.pos[r.prb] + 1;
+    } else {
+      auto it = seen.emplace(r.prb, ln);
+      if (!it.second) before = it.first->second;
+    }
+    if (before >= 0)
+      throw syn_error(at(where, ln) + "probe " + show_field(f[0]) + " is listed twice (also on line " +
+                      std::to_string(before) + ")");
+    r.name = std::string(f[0]);
+    if (table) rk.pos[r.prb] = static_cast<int>(rk.rows.size());
+    // the search takes leading lines while their score stays above the bound
+    if (lead && r.score > bound)
+      ++rk.n_cand;
+    else
+      lead = false;
+    if (r.score == NO_PART) ++rk.n_nopart;
+    rk.rows.push_back(std::move(r));
+  }
+  return rk;
+}
+
+std::vector<int> cand_of(const rl_info& rk) {
+  std::vector<int> c;
+  c.reserve(rk.n_cand);
+  for (int k = 0; k < rk.n_cand; ++k) c.push_back(rk.rows[k].prb);
+  return c;
+}
+
+name_idx make_idx() {
+  name_idx idx;
+  for (int p = 0; p < n_prob; ++p) idx.emplace(probe[p], p);
+  return idx;
+}
+
+void parse_rec(const std::string& l1, const std::string* l2, const std::string& where, int64_t line,
+               const name_idx& idx, pair_rec& out) {
+  const size_t want = static_cast<size_t>(n_samp) + 3;
+  std::vector<std::string_view> f;
+  f.reserve(want);
+  split(l1, f);
+  if (f.size() >= 3 && f[2] == "-9")
+    throw syn_error(at(where, line) + "a partition line (\"-9\" in field 3) where a record's first line was expected");
+  if (f.size() != want)
+    throw syn_error(at(where, line) + "record has " + std::to_string(f.size()) + " fields, expected " +
+                    std::to_string(want) + " (two probe names, the synergy, " + std::to_string(n_samp) +
+                    " samples)");
+  auto a = idx.find(std::string(f[0]));
+  auto b = idx.find(std::string(f[1]));
+  if (a == idx.end()) throw syn_error(at(where, line) + "probe " + show_field(f[0]) + " is not in the table");
+  if (b == idx.end()) throw syn_error(at(where, line) + "probe " + show_field(f[1]) + " is not in the table");
+  out.line = line;
+  out.a = a->first;
+  out.b = b->first;
+  out.pa = a->second;
+  out.pb = b->second;
+  if (!to_real(f[2], out.syn)) throw syn_error(at(where, line) + "synergy " + show_field(f[2]) + " is not a number");
+  out.syn_txt = std::string(f[2]);
+  out.lab.resize(n_samp);
+  for (int s = 0; s < n_samp; ++s) {
+    std::string_view v = f[s + 3];
+    if (v != "0" && v != "1")
+      throw syn_error(at(where, line) + "label of sample " + std::to_string(s) + " is " + show_field(v) +
+                      ", expected 0 or 1");
+    out.lab[s] = v[0] - '0';
+  }
+
+  if (!l2) throw syn_error(at(where, line) + "file ends inside a record: its partition line is missing");
+  split(*l2, f);
+  const int64_t ln2 = line + 1;
+  if (f.size() < 3 || f[2] != "-9")
+    throw syn_error(at(where, ln2) + "expected the partition line of the record begun on line " +
+                    std::to_string(line) + " (\"-9\" in field 3)");
+  if (f.size() != want)
+    throw syn_error(at(where, ln2) + "record has " + std::to_string(f.size()) + " fields, expected " +
+                    std::to_string(want) + " (two probe names, \"-9\", " + std::to_string(n_samp) + " samples)");
+  if (f[0] != out.a || f[1] != out.b)
+    throw syn_error(at(where, ln2) + "partition line names the pair " + show_field(f[0]) + ", " + show_field(f[1]) +
+                    ", line " + std::to_string(line) + " names " + show_field(out.a) + ", " + show_field(out.b));
+  out.cid.resize(n_samp);
+  std::vector<char> used(n_samp, 0);
+  out.n_cl = 0;
+  for (int s = 0; s < n_samp; ++s) {
+    int c = 0;
+    if (!to_count(f[s + 3], c) || c >= n_samp)
+      throw syn_error(at(where, ln2) + "cluster number of sample " + std::to_string(s) + " is " +
+                      show_field(f[s + 3]) + ", expected 0 to " + std::to_string(n_samp - 1));
+    out.cid[s] = c;
+    if (!used[c]) {
+      used[c] = 1;
+      ++out.n_cl;
+    }
+  }
+}
+
+rec_reader::rec_reader(const char* path)
+    : in_(std::make_unique<line_src>(path)), where_(path), idx_(make_idx()) {}
+
+rec_reader::~rec_reader() = default;
+
+bool rec_reader::next(pair_rec& r) {
+  if (!in_->next(l1_)) return false;
+  const int64_t ln = in_->line_no();
+  bool has2 = in_->next(l2_);
+  // every record line ends with a newline: a file without one at its end
+  // was cut short (a killed run), and its last number may be cut too
+  if (has2 && !in_->had_nl())
+    throw syn_error(where_ + ":" + std::to_string(in_->line_no()) +
+                    ": file ends inside a record line (cut short?): no newline at its end");
+  drop_cr(l1_);
+  if (has2) drop_cr(l2_);
+  parse_rec(l1_, has2 ? &l2_ : nullptr, where_, ln, idx_, r);
+  return true;
+}

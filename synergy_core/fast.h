@@ -1,0 +1,77 @@
+// fast.h: the fast path the programs run, bit-identical to the named routines
+// of synergy.h (the plain step order) and to the literal oracle of tests/oracle.
+//
+// | fast routine  | literal counterpart                                   | test holding them equal (tests/) |
+// |---------------|-------------------------------------------------------|----------------------------------|
+// | sin_part      | comp_sin_dis + cluster (the partition of call_sin_syn) | test_diff.cpp DiffFast.PartitionsAndEntropiesMatchOracle |
+// | two_part      | comp_ch_dis / comp_eu_dis + cluster                    | test_diff.cpp DiffFast.PartitionsAndEntropiesMatchOracle, DiffFast.RoundingAtTheCutCanJoinSamplesFartherApart |
+// | part_ent      | synergic (and call_sin_syn's score)                    | test_diff.cpp DiffFast.PartitionsAndEntropiesMatchOracle |
+// | tab_init      | mi(S/M)*M and phe_synergic, computed per call          | through part_ent and flip_search in the tests above |
+// | flip_search   | optimize (pair_search/search.cpp), oracle::optimize    | test_diff.cpp DiffFast.FlipSearchMatchesOracle; test_pair_search.cpp PairSearch.LiteralOptimizeMatchesOracleAndFastSearch |
+// | rank_probes (probe_rank/rank.cpp, over sin_part and part_ent) | oracle::rank_list | test_probe_rank.cpp ProbeRank.MatchesOracleOnGeneratedTables |
+// | run_search (pair_search/search.cpp, over flip_search)         | oracle::pair_search | test_pair_search.cpp PairSearch.MatchesOracleOnGeneratedTables |
+//
+// The fast routines read only the loaded table (and the tables of tab_init)
+// and write only their own `work` scratch and outputs, so threads may run
+// them at once, each with its own `work`.
+#pragma once
+
+#include <vector>
+
+// Partitions depend only on values, never on labels, so they are computed once
+// and scored for any labelling from per-cluster counts. Samples split into
+// groups that lie more than 2*cut apart (with a safety margin for rounding); a
+// group never merges with another, so each group is clustered alone in the same
+// pair order as the whole table, giving the same partition bit for bit.
+
+// A partition as cluster numbers, clusters numbered by their smallest member.
+struct part {
+  int n_cl = 0;          // number of clusters; 0 when there is no partition ("N")
+  std::vector<int> cid;  // cluster number of each sample
+  std::vector<int> grp;  // single-probe partitions only: group of each sample
+  int n_grp = 0;
+};
+
+// Entropy sum of one partition under the flip search's labels.
+struct ent_sum {
+  std::vector<int> m, s;         // cluster sizes and label sums
+  std::vector<double> t, pre;    // cluster terms, and the sum of the terms before each
+  std::vector<double> memo;      // sum with one label of cluster c flipped: [2c] up, [2c+1] down
+  std::vector<int> memo_at;      // pass that filled each memo entry
+  double tot = 0.0;
+};
+
+// Per-thread scratch, sized once by work_init and reused by every call.
+struct work {
+  std::vector<double> d;                        // distances within one group, m x m
+  std::vector<double> sz, rmin;                 // cluster sizes; row minima to the right
+  std::vector<int> ramin, nxt, prv, mnext, mtail;
+  std::vector<int> ord, off, cnt, stamp, slot, rep, num;
+  std::vector<double> val;
+  part jp;                                      // joint partition of the current pair
+  std::vector<int> lab;                         // working label vector of the flip search
+  ent_sum es[3];                                // first probe, second probe, joint
+};
+void work_init(work& w);
+
+// Entropy tables for the run: mi(S/M)*M for 0 <= S <= M <= n_samp, and the
+// label entropy by count of ones. Call once after init_work, before threads.
+void tab_init();
+
+// Partition of probe p alone.
+void sin_part(int p, work& w, part& out);
+// Joint partition of probes a and b (sel 0: Chebyshev, else Euclidean), given
+// their single partitions.
+void two_part(int a, int b, int sel, const part& pa, const part& pb, work& w, part& out);
+// Conditional label entropy of a partition, as synergic computes it.
+double part_ent(const part& pt, const int* lab, work& w);
+
+// Greedy label-flip search on one pair. Returns -1 when the pair has no
+// partition; else 1 with the best synergy, the final labels and the joint
+// cluster numbers.
+struct pair_res {
+  double best = 0.0;
+  std::vector<int> lab;
+  std::vector<int> cid;
+};
+int flip_search(int a, int b, int sel, const part& pa, const part& pb, work& w, pair_res& r);
