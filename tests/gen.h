@@ -5,9 +5,9 @@
 //   gen::table t = gen::make(rng);            // default mix of shapes and formats
 //   gen::write_file(path, t.text);
 //
-// Every table is valid input (labels 0/1, every probe row holds at least n_samp
-// finite values), so the core's input check accepts it; only the spelling
-// varies. Values are drawn per probe in one of these styles, chosen at random:
+// Every table is valid input (at least 2 samples, labels 0/1, every probe row
+// holds at least n_samp finite values, each spelled as a number in full), so
+// the reader and the input check accept it; only the spelling varies. Values are drawn per probe in one of these styles, chosen at random:
 //   grid     multiples of 0.01, 0.03, 0.06 or 0.12 over a few steps, so that
 //            distances tie and land exactly on (or one rounding next to) 0.12;
 //   blocks   a few constant levels repeated over many samples, so that big
@@ -21,7 +21,7 @@
 // CRLF line ends, a tab at the end of probe rows (one more value, 0.0), extra
 // values beyond n_samp, blank or one-character lines between probe rows,
 // a missing final newline, numbers spelled differently but read the same
-// ("0.50", " .5", "+0.5", "5e-1", "" for 0). Labels are random, balanced
+// ("0.50", " .5", "+0.5", "5e-1", "0.5 "). Labels are random, balanced
 // (half ones, shuffled) or all equal.
 #pragma once
 
@@ -39,7 +39,7 @@
 namespace gen {
 
 struct opts {
-  int min_samp = 0, max_samp = 40;  // n_samp drawn in [min, max], small sizes favoured
+  int min_samp = 2, max_samp = 40;  // n_samp drawn in [min, max], small sizes favoured
   int min_prob = 0, max_prob = 8;   // n_prob drawn in [min, max]
   double p_crlf = 0.1;              // probabilities of the format variants, per table
   double p_trail_tab = 0.1;
@@ -75,18 +75,18 @@ inline std::string num(double x) {
   return b;
 }
 
-// The same number spelled another way that atof reads to the same double.
+// The same number spelled another way that reads, in full, as the same double.
 inline std::string odd(double x, std::mt19937_64& r) {
   std::string s = num(x);
   if (x == 0.0) {
-    static const char* zero[] = {"", "0", "0.0", "-0", "x", " 0", "0e5"};
+    static const char* zero[] = {"0 ", "0", "0.0", "-0", "+0", " 0", "0e5"};
     return zero[irand(r, 0, 6)];
   }
   switch (irand(r, 0, 4)) {
     case 0: return " " + s;
     case 1: return x > 0 ? "+" + s : s;
     case 2: return s.find('e') == std::string::npos && s.find('.') != std::string::npos ? s + "00" : s;
-    case 3: return s + "abc";  // conversion stops at the first non-number character
+    case 3: return s + "  ";  // blanks after the number
     default: {
       char b[64];
       std::snprintf(b, sizeof b, "%.17e", x);
@@ -137,7 +137,7 @@ inline std::vector<double> probe_values(std::mt19937_64& r, int n, const opts& o
 inline table make(std::mt19937_64& r, const opts& o = opts()) {
   using namespace detail;
   table t;
-  // small sizes (0, 1, 2, 3) come up often; the rest is uniform
+  // small sizes (2, 3) come up often; the rest is uniform
   int ns;
   if (o.min_samp <= 3 && coin(r, 0.15))
     ns = irand(r, o.min_samp, std::min(3, o.max_samp));

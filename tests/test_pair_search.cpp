@@ -1,6 +1,7 @@
 // pair_search end to end: record file and progress lines against the literal
 // oracle, byte for byte; the candidate list rules; ranges; errors; threads.
 #include <gtest/gtest.h>
+#include <unistd.h>
 #include <zlib.h>
 
 #include <algorithm>
@@ -16,6 +17,8 @@
 #include "oracle/oracle.h"
 #include "run_prog.h"
 #include "search.h"
+#include "fast.h"
+#include "par.h"
 #include "synergy.h"
 
 namespace {
@@ -25,10 +28,12 @@ const std::string rank_bin = PROBE_RANK_BIN;
 
 void core_load(const std::string& path) { load_exp(path.c_str()); }
 
-// A ranked list that makes the given probes candidates, in this order.
-std::string cand_list(const std::vector<int>& ps) {
+// A ranked list that makes the given probes candidates, in this order, with
+// the names the table gives them (generated tables name probe p "g<p>").
+std::string cand_list(const std::vector<int>& ps, const std::vector<std::string>& names = {}) {
   std::string s;
-  for (int p : ps) s += "p" + std::to_string(p) + "\t" + std::to_string(p) + "\t1\t2\n";
+  for (int p : ps)
+    s += (names.empty() ? "g" + std::to_string(p) : names[p]) + "\t" + std::to_string(p) + "\t1\t2\n";
   return s;
 }
 
@@ -48,7 +53,8 @@ void expect_like_oracle(const std::string& d, const std::string& in, const std::
                         const std::string& thr, const std::string& what) {
   std::string rec = d + "/rec.tsv";
   std::remove(rec.c_str());
-  run::result r = run::prog(bin, {"-t", thr, in, ranked, std::to_string(start), std::to_string(end), rec}, d + "/run");
+  run::result r =
+      run::prog(bin, {"-q", "-t", thr, in, ranked, std::to_string(start), std::to_string(end), rec}, d + "/run");
   oracle::search_out want = oracle::pair_search(in, ranked, start, end);
   ASSERT_EQ(r.status, 1) << what << ": " << r.err;
   ASSERT_EQ(r.err, "") << what;
@@ -81,11 +87,10 @@ TEST(PairSearch, MatchesOracleOnGeneratedTables) {
     int n_cand = static_cast<int>(oracle::candidates(ranked).size());
     with_cand += n_cand > 0;
     expect_like_oracle(d, in, ranked, 0, n_cand, thr[t % 4], what + " ranked");
-    // every probe a candidate, in a shuffled order with a repeat, part range
+    // every probe a candidate, in a shuffled order, part range
     std::vector<int> ps;
     for (int p = 0; p < tab.n_prob; ++p) ps.push_back(p);
     std::shuffle(ps.begin(), ps.end(), rng);
-    if (!ps.empty()) ps.push_back(ps[0]);
     run::spit(all, cand_list(ps));
     int n = static_cast<int>(ps.size());
     int s = n ? static_cast<int>(rng() % n) : 0;
@@ -124,28 +129,30 @@ TEST(PairSearch, WorkedExamples) {
 
 TEST(PairSearch, CandidateBoundAndListReading) {
   const std::string d = run::fresh_dir("pair_bound");
-  auto count = [&](const std::string& text) {
+  auto count = [&](const std::string& text, const std::vector<std::string>& opts = {}) {
     run::spit(d + "/l.tsv", text);
-    run::result r = run::prog(bin, {"--count-candidates", d + "/l.tsv"}, d + "/run");
+    std::vector<std::string> a = opts;
+    a.push_back("--count-candidates");
+    a.push_back(d + "/l.tsv");
+    run::result r = run::prog(bin, a, d + "/run");
     EXPECT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(oracle::candidates(d + "/l.tsv").size(), static_cast<size_t>(std::atoi(r.out.c_str())));
+    if (opts.empty())
+      EXPECT_EQ(oracle::candidates(d + "/l.tsv").size(), static_cast<size_t>(std::atoi(r.out.c_str())));
     return r.out;
   };
   EXPECT_EQ(count("a\t0\t0.98\t2\nb\t1\t0.97175\t2\nc\t2\t0.99\t2\n"), "1\n");  // exactly the bound: not taken
   EXPECT_EQ(count("a\t0\t0.971751\t2\nb\t1\t0.97175\t2\n"), "1\n");
   EXPECT_EQ(count("a\t0\t0.97175\t2\n"), "0\n");
   EXPECT_EQ(count(""), "0\n");
-  // the final newline gives an empty last line; a missing one changes nothing
-  EXPECT_EQ(count("a\t0\t1\t2\nb\t1\t1\t2"), "2\n");
+  EXPECT_EQ(count("a\t0\t1\t2\nb\t1\t1\t2"), "2\n");  // a missing final newline changes nothing
   EXPECT_EQ(count("a\t0\t1\t2\r\nb\t1\t1\t2\r\n"), "2\n");
-  // short lines and empty fields read a score of 0 and stop the list
-  EXPECT_EQ(count("a\t0\t1\t2\nb\t1\nc\t2\t1\n"), "1\n");
-  EXPECT_EQ(count("a\t0\t1\t2\n\nc\t2\t1\n"), "1\n");
-  EXPECT_EQ(count("a\t0\t\t0.99\n"), "0\n");  // the score field ends at its tab
-  EXPECT_EQ(count("a\t0\tnan\t2\nb\t1\t1\n"), "2\n");
   EXPECT_EQ(count("a\t0\t-10\t1\n"), "0\n");
+  // --bound moves the bound, in bits
+  EXPECT_EQ(count("a\t0\t0.98\t2\nb\t1\t0.9\t2\nc\t2\t0.5\t2\n", {"--bound", "0.85"}), "2\n");
+  EXPECT_EQ(count("a\t0\t0.98\t2\nb\t1\t0.9\t2\nc\t2\t0.5\t2\n", {"--bound=0"}), "3\n");
+  EXPECT_EQ(count("a\t0\t0.98\t2\n", {"--bound", "1"}), "0\n");
   // a gzip-compressed list reads the same as the plain one
-  const std::string plain = "a\t0\t1\t2\nb\t1\t0.99\t2\nc\t2\t0.5\t2\n";
+  const std::string plain = "g0\t0\t1\t2\ng1\t1\t0.99\t2\ng2\t2\t0.5\t2\n";
   {
     gzFile z = gzopen((d + "/l.tsv.gz").c_str(), "wb");
     ASSERT_NE(z, nullptr);
@@ -153,23 +160,71 @@ TEST(PairSearch, CandidateBoundAndListReading) {
     gzclose(z);
   }
   run::spit(d + "/p.tsv", plain);
-  EXPECT_EQ(read_cand(d + "/l.tsv.gz", 3), read_cand(d + "/p.tsv", 3));
-  EXPECT_EQ(read_cand(d + "/l.tsv.gz", 3), (std::vector<int>{0, 1}));
+  EXPECT_EQ(read_cand(d + "/l.tsv.gz", -1), read_cand(d + "/p.tsv", -1));
+  EXPECT_EQ(read_cand(d + "/l.tsv.gz", -1), (std::vector<int>{0, 1}));
 
-  // lines after the first low score are never read, not even checked
+  // lines after the first low score are read and checked, but never candidates
   const std::string in = d + "/t.tsv";
-  run::spit(in, four("1\t0\t0\t1"));
-  run::spit(d + "/l.tsv", "a\t0\t1\t2\nb\t1\t1\t2\nlow\t1\t0.5\t2\nbad\t999\t1\t2\nworse\t-4\tx\n");
+  run::spit(in, four("1\t0\t0\t1") + "c\t0\t1\t1\t0\n");
+  run::spit(d + "/l.tsv", "a\t0\t1\t2\nb\t1\t1\t2\nc\t2\t0.5\t2\n");
   run::result r = run::prog(bin, {in, d + "/l.tsv", "0", "2", d + "/rec.tsv"}, d + "/run");
   EXPECT_EQ(r.status, 1) << r.err;
   EXPECT_EQ(r.out, "0\t0\n0\t1\n1\t0\n1\t1\n");
+  run::spit(d + "/l.tsv", "a\t0\t1\t2\nb\t1\t0.5\t2\nc\t2\t1\t2\n");
+  r = run::prog(bin, {"--count-candidates", d + "/l.tsv"}, d + "/run");
+  EXPECT_EQ(r.out, "1\n");
 
   // three candidates, range 1..2
-  run::spit(d + "/l3.tsv", "a\t0\t1\t2\nb\t1\t1\t2\na\t0\t1\t2\n");
+  run::spit(d + "/l3.tsv", "a\t0\t1\t2\nb\t1\t1\t2\nc\t2\t1\t2\n");
   r = run::prog(bin, {in, d + "/l3.tsv", "1", "2", d + "/rec3.tsv"}, d + "/run");
   EXPECT_EQ(r.status, 1) << r.err;
   EXPECT_EQ(r.out, "1\t0\n1\t1\n1\t2\n");
   EXPECT_EQ(run::slurp(d + "/rec3.tsv"), oracle::pair_search(in, d + "/l3.tsv", 1, 2).records);
+}
+
+// One reader for the ranked list in every program: what the literal reading
+// took as a score of 0 (and so as the end of the list) or as a number's
+// leading digits is an error, the same in pair_search, --count-candidates
+// and pair_report.
+TEST(PairSearch, RankedListsAreReadWholeAndStrictly) {
+  const std::string d = run::fresh_dir("pair_strict_list");
+  const std::string in = d + "/t.tsv";
+  run::spit(in, four("1\t0\t0\t1") + "c\t0\t1\t1\t0\n");
+  struct bad {
+    std::string list, says;
+    bool table_only;  // caught only against the table (names, probe range)
+  } cases[] = {
+      {"a\t0\t1\t2\nb\t1\n", ":2: ranked list line has 2 fields, expected 4", false},
+      {"a\t0\t1\t2\n\nc\t2\t1\t2\n", ":2: ranked list line has 1 fields", false},
+      {"a\t0\t\t2\n", ":1: score '' is not a number", false},
+      {"a\t0\tnan\t2\nb\t1\t1\t2\n", ":1: score 'nan' is not a number (NaN)", false},
+      {"a\t1e2\t1\t2\n", ":1: probe number '1e2'", false},
+      {"a\t12abc\t1\t2\n", ":1: probe number '12abc'", false},
+      {"a\t 0\t1\t2\n", ":1: probe number ' 0'", false},
+      {"a\t\t1\t2\n", ":1: probe number ''", false},
+      {"a\t-1\t1\t2\n", ":1: probe number '-1'", false},
+      {"a\t0\t1\t2\na\t0\t0.5\t2\n", ":2: probe 'a' is listed twice (also on line 1)", false},
+      {"a\t0\t1\tx\n", ":1: cluster count 'x'", false},
+      {"a\t0\t1x\t2\n", ":1: score '1x' is not a number", false},
+      {"a\t3\t1\t2\n", ":1: probe number '3' is not a probe of the table (0 to 2)", true},
+      {"b\t0\t1\t2\n", ":1: probe 0 is named 'b' here but 'a' in the table: list made from another table?", true},
+  };
+  const std::string rec = d + "/rec.tsv", page = d + "/p.html";
+  run::spit(d + "/r.tsv", "");
+  for (const bad& c : cases) {
+    const std::string l = d + "/l.tsv";
+    run::spit(l, c.list);
+    run::result r = run::prog(bin, {in, l, "0", "1", rec}, d + "/run");
+    EXPECT_EQ(r.status, 2) << c.list;
+    EXPECT_NE(r.err.find(l + c.says), std::string::npos) << r.err;
+    EXPECT_FALSE(run::exists(rec));
+    r = run::prog(PAIR_REPORT_BIN, {in, l, d + "/r.tsv", page}, d + "/run");
+    EXPECT_EQ(r.status, 2) << c.list;
+    EXPECT_NE(r.err.find(l + c.says), std::string::npos) << r.err;
+    EXPECT_FALSE(run::exists(page));
+    r = run::prog(bin, {"--count-candidates", l}, d + "/run");
+    EXPECT_EQ(r.status, c.table_only ? 0 : 2) << c.list << r.err;
+  }
 }
 
 TEST(PairSearch, SplitRangesConcatenateToOneRun) {
@@ -210,11 +265,12 @@ TEST(PairSearch, PairsWithoutPartitionGetProgressButNoRecord) {
   const std::string in = d + "/t.tsv";
   // flat never splits, so no pair with it has a partition; (a, a) has one
   run::spit(in, "h\nl\t1\t0\t1\t0\nflat\t1\t1\t1\t1\na\t0\t0\t1\t1\n");
-  run::spit(d + "/l.tsv", "flat\t0\t1\t1\nflat\t0\t1\t1\n");
-  run::result r = run::prog(bin, {in, d + "/l.tsv", "0", "2", d + "/rec.tsv"}, d + "/run");
+  run::spit(d + "/l.tsv", "flat\t0\t1\t1\n");
+  run::result r = run::prog(bin, {in, d + "/l.tsv", "0", "1", d + "/rec.tsv"}, d + "/run");
   EXPECT_EQ(r.status, 1) << r.err;
-  EXPECT_EQ(r.out, "0\t0\n0\t1\n1\t0\n1\t1\n");
-  EXPECT_FALSE(run::exists(d + "/rec.tsv"));  // no record: no file
+  EXPECT_EQ(r.out, "0\t0\n");
+  EXPECT_FALSE(run::exists(d + "/rec.tsv"));  // no record: no file, and a note says why
+  EXPECT_EQ(r.err, "pair_search: no pair of the range has a joint partition: no record written\n");
   run::spit(d + "/l2.tsv", "flat\t0\t1\t1\na\t1\t1\t2\n");
   r = run::prog(bin, {in, d + "/l2.tsv", "0", "2", d + "/rec.tsv"}, d + "/run");
   EXPECT_EQ(r.status, 1) << r.err;
@@ -232,21 +288,57 @@ TEST(PairSearch, EmptyListsAndEmptyRanges) {
   run::spit(d + "/low.tsv", "a\t0\t0.5\t2\nb\t1\t1\t2\n");
   run::spit(d + "/two.tsv", "a\t0\t1\t2\nb\t1\t1\t2\n");
   run::spit(d + "/none.tsv", "h\nl\t1\t0\n");
+  run::spit(d + "/empty.tsv", "");
   struct c {
-    std::string table, list, start, end;
+    std::string table, list, start, end, note;  // note: what stderr says without -q
   } cases[] = {
-      {in, d + "/low.tsv", "0", "2"},         // first score low: no candidates
-      {in, d + "/low.tsv", "-5", "100"},      // any range on an empty list
-      {in, d + "/two.tsv", "1", "1"},         // empty range
-      {in, d + "/two.tsv", "2", "0"},         // start after end
-      {d + "/none.tsv", d + "/low.tsv", "0", "0"},  // zero probes
+      {in, d + "/low.tsv", "0", "0", "no candidates: no probe of " + d + "/low.tsv scores above the bound 0.97175"},
+      {in, d + "/two.tsv", "1", "1", ""},  // empty range
+      {in, d + "/two.tsv", "2", "0", ""},  // start after end
+      {d + "/none.tsv", d + "/empty.tsv", "0", "0", "no candidates"},  // zero probes
   };
   for (const c& k : cases) {
-    run::result r = run::prog(bin, {k.table, k.list, k.start, k.end, rec}, d + "/run");
-    EXPECT_EQ(r.status, 1) << k.list << " " << k.start << " " << k.end << ": " << r.err;
-    EXPECT_EQ(r.out, "");
-    EXPECT_EQ(r.err, "");
-    EXPECT_FALSE(run::exists(rec));
+    for (bool quiet : {false, true}) {
+      std::vector<std::string> a = {k.table, k.list, k.start, k.end, rec};
+      if (quiet) a.insert(a.begin(), "-q");
+      run::result r = run::prog(bin, a, d + "/run");
+      EXPECT_EQ(r.status, 1) << k.list << " " << k.start << " " << k.end << ": " << r.err;
+      EXPECT_EQ(r.out, "");
+      if (quiet || k.note.empty())
+        EXPECT_EQ(r.err, "");
+      else
+        EXPECT_EQ(r.err.find("pair_search: " + k.note), 0u) << r.err;
+      EXPECT_FALSE(run::exists(rec));
+    }
+  }
+}
+
+// Why a search is empty, said once on stderr: labels all of one class, or a
+// label entropy below the bound, so that no probe can be a candidate.
+TEST(PairSearch, NotesSayWhyThereAreNoCandidates) {
+  const std::string d = run::fresh_dir("pair_notes");
+  const std::string in = d + "/t.tsv", ranked = d + "/r.tsv", rec = d + "/rec.tsv";
+  struct c {
+    const char* labels;
+    std::string says;
+  } cases[] = {
+      {"1\t1\t1\t1\t1\t1", "all 6 samples are labelled 1: the labels carry no information"},
+      {"1\t0\t0\t0\t0\t0", "the labels' entropy is only 0.65 bits (1 of 6 samples labelled 1), so no probe can score above the candidate bound 0.97175"},
+  };
+  for (const c& k : cases) {
+    run::spit(in, std::string("id\ta\tb\tc\td\te\tf\nlabel\t") + k.labels +
+                      "\ng0\t0\t0\t1\t1\t2\t2\ng1\t0\t1\t0\t1\t0\t1\n");
+    run::result r = run::prog(rank_bin, {in, ranked}, d + "/run");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err.find("probe_rank: " + k.says), 0u) << r.err;
+    EXPECT_EQ(run::lines(r.err), 1) << r.err;
+    r = run::prog(bin, {in, ranked, "0", "0", rec}, d + "/run");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, "");  // stdout carries only progress lines
+    EXPECT_EQ(r.err.find("pair_search: " + k.says), 0u) << r.err;
+    EXPECT_EQ(run::lines(r.err), 1) << r.err;
+    EXPECT_EQ(run::prog(rank_bin, {"-q", in, ranked}, d + "/run").err, "");
+    EXPECT_EQ(run::prog(bin, {in, ranked, "0", "0", rec, "-q"}, d + "/run").err, "");
   }
 }
 
@@ -257,6 +349,9 @@ TEST(PairSearch, ErrorsStopBeforeTheFirstPairAndCreateNothing) {
   run::spit(ok, "a\t0\t1\t2\nb\t1\t1\t2\n");
   run::spit(d + "/far.tsv", "a\t0\t1\t2\nb\t2\t1\t2\n");
   run::spit(d + "/neg.tsv", "a\t-1\t1\t2\n");
+  run::spit(d + "/low.tsv", "a\t0\t0.5\t2\n");
+  ASSERT_EQ(symlink(in.c_str(), (d + "/link.tsv").c_str()), 0);
+  ASSERT_EQ(link(in.c_str(), (d + "/hard.tsv").c_str()), 0);
   run::spit(d + "/bad.tsv", "h\nl\t1\t0\t2\t1\na\t0\t0\t1\t1\nb\t0\t1\t0\t1\n");
   struct c {
     std::vector<std::string> args;
@@ -271,8 +366,15 @@ TEST(PairSearch, ErrorsStopBeforeTheFirstPairAndCreateNothing) {
       {{in, ok, "0", "99999999999", rec}, "END '99999999999'"},
       {{in, ok, "0", "3", rec}, "range 0..3"},
       {{in, ok, "-1", "1", rec}, "range -1..1"},
-      {{in, d + "/far.tsv", "0", "2", rec}, d + "/far.tsv:2: probe number 2"},
-      {{in, d + "/neg.tsv", "0", "1", rec}, d + "/neg.tsv:1: probe number -1"},
+      {{in, d + "/low.tsv", "5", "10", rec}, "range 5..10 reaches outside the candidate positions 0..0"},
+      {{in, d + "/far.tsv", "0", "2", rec}, d + "/far.tsv:2: probe number '2'"},
+      {{in, d + "/neg.tsv", "0", "1", rec}, d + "/neg.tsv:1: probe number '-1'"},
+      {{in, ok, "0", "1", in}, "output '" + in + "' is the input '" + in + "'"},
+      {{in, ok, "0", "1", ok}, "output '" + ok + "' is the input '" + ok + "'"},
+      {{in, ok, "0", "1", d + "/link.tsv"}, "output '" + d + "/link.tsv' is the input '" + in + "'"},
+      {{in, ok, "0", "1", d + "/hard.tsv"}, "output '" + d + "/hard.tsv' is the input '" + in + "'"},
+      {{in, ok, "0", "1", rec, "--bound", "2"}, "--bound '2' is not from 0 to 1"},
+      {{in, ok, "0", "1", rec, "--shuffle-labels", "-1"}, "--shuffle-labels '-1'"},
       {{in, ok, "0", "1", d + "/no/dir/rec.tsv"}, d + "/no/dir/rec.tsv"},
       {{in, ok, "0", "1", d}, d + ": is a folder"},
       {{d + "/bad.tsv", ok, "0", "1", rec}, d + "/bad.tsv:2:"},
@@ -286,6 +388,7 @@ TEST(PairSearch, ErrorsStopBeforeTheFirstPairAndCreateNothing) {
     EXPECT_EQ(r.err.compare(0, 13, "pair_search: "), 0) << r.err;
     EXPECT_FALSE(run::exists(rec)) << k.says;
   }
+  EXPECT_EQ(run::slurp(in), four("1\t0\t0\t1"));  // inputs named as outputs are untouched
   // an existing record file is left exactly as it was
   run::spit(rec, "kept\n");
   run::result r = run::prog(bin, {in, ok, "0", "3", rec}, d + "/run");
@@ -474,7 +577,8 @@ TEST(PairSearch, AKilledRunLeavesWholeRecords) {
   const std::string in = std::string(SYN_SOURCE_DIR) + "/examples/all_bcr_abl_500.tsv";
   std::vector<int> ps;
   for (int p = 0; p < 500; ++p) ps.push_back(p);
-  run::spit(d + "/l.tsv", cand_list(ps));
+  oracle::load(in);
+  run::spit(d + "/l.tsv", cand_list(ps, oracle::names()));
   run::result whole = run::prog(bin, {in, d + "/l.tsv", "0", "3", d + "/whole.tsv"}, d + "/run");
   ASSERT_EQ(whole.status, 1) << whole.err;
   const std::string full = run::slurp(d + "/whole.tsv");

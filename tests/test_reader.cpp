@@ -49,15 +49,38 @@ TEST(ReaderLabels, OneLabelPerFieldAfterCaption) {
   EXPECT_EQ(n_prob, 0);
 }
 
-TEST(ReaderLabels, TrailingTabAddsALabelZero) {
-  load("lab2.tsv", "h\nlab\t1\t0\t1\t\n");
-  EXPECT_EQ(n_samp, 4);
-  EXPECT_EQ(phe, (ivec{1, 0, 1, 0}));
+// read_exp's message for text, or "" when it reads the table.
+std::string read_msg(const std::string& name, const std::string& text) {
+  try {
+    load(name, text);
+  } catch (const syn_error& e) {
+    return e.what();
+  }
+  return "";
 }
 
-TEST(ReaderLabels, AtoiRules) {
-  load("lab3.tsv", "h\nlab\t1.7\t\t 1\t+1\tx1\t1\r\n");
-  EXPECT_EQ(phe, (ivec{1, 0, 1, 1, 0, 1}));
+// A label is 0 or 1 in full: what atoi would have read as 0 or as its
+// leading digits is an error naming line 2, the sample and the field.
+TEST(ReaderLabels, OnlyZeroOrOneInFull) {
+  load("lab3.tsv", "h\nlab\t 1\t0 \t1\r\n");  // blanks and the final carriage return are allowed
+  EXPECT_EQ(phe, (ivec{1, 0, 1}));
+  struct bad {
+    const char* field;
+    const char* says;
+  } cases[] = {
+      {"1.7", "'1.7', expected 0 or 1"}, {"", "is empty"},        {"+1", "'+1'"},     {"x1", "'x1'"},
+      {"01", "'01'"},                    {"TRUE", "'TRUE'"},      {"case", "'case'"}, {"yes", "'yes'"},
+      {"1a", "'1a'"},                    {"2", "'2'"},            {"-1", "'-1'"},     {"1 0", "tab-separated?"},
+  };
+  for (const bad& c : cases) {
+    std::string msg = read_msg("labx.tsv", std::string("h\nlab\t0\t") + c.field + "\t1\ng0\t1\t2\t3\n");
+    EXPECT_NE(msg.find(tmp_path("labx.tsv") + ":2: label of sample 1 (field 3)"), std::string::npos) << msg;
+    EXPECT_NE(msg.find(c.says), std::string::npos) << c.field << ": " << msg;
+  }
+  // a tab at the end of the line would add a phantom sample
+  std::string msg = read_msg("lab2.tsv", "h\nlab\t1\t0\t1\t\n");
+  EXPECT_NE(msg.find("label of sample 3 (field 5) is empty"), std::string::npos) << msg;
+  EXPECT_NE(msg.find("a tab at the end of the line?"), std::string::npos) << msg;
 }
 
 TEST(ReaderLabels, EmptyOrTablessLabelLineGivesNoSamples) {
@@ -79,11 +102,41 @@ TEST(ReaderLabels, HeaderContentIsIgnored) {
 // ---- probe rows -------------------------------------------------------------------
 
 TEST(ReaderRows, NamesAndValuesInOrder) {
-  load("row1.tsv", "h\nlab\t0\t1\t0\nprobe one\t0.5\t-1.25\t3e-2\ng2\t\tabc\t7\n");
+  load("row1.tsv", "h\nlab\t0\t1\t0\nprobe one\t0.5\t-1.25\t3e-2\ng2\t +0.5\t5e-1 \t0x1p-1\n");
   ASSERT_EQ(n_prob, 2);
   EXPECT_EQ(probe, (std::vector<std::string>{"probe one", "g2"}));
   EXPECT_EQ(expr[0], (dvec{0.5, -1.25, 0.03}));
-  EXPECT_EQ(expr[1], (dvec{0.0, 0.0, 7.0}));  // a field without a number reads 0
+  EXPECT_EQ(expr[1], (dvec{0.5, 0.5, 0.5}));  // spellings of one number, blanks around allowed
+}
+
+// A value among the first n_samp of a row is a number in full; what atof
+// would have read as 0 or as its leading digits is an error naming the
+// line, the probe, the sample and the field.
+TEST(ReaderRows, ValuesAreNumbersInFull) {
+  struct bad {
+    const char* field;
+    const char* says;
+  } cases[] = {
+      {"NA", "'NA' is not a number"}, {"abc", "'abc' is not a number"}, {"4,5", "decimal comma?"},
+      {"4.5%", "'4.5%'"},             {"5.0x", "'5.0x'"},               {"", "is empty"},
+      {" ", "is empty"},              {"1 2", "'1 2'"},                 {"\x0b" "1", "not a number"},
+  };
+  for (const bad& c : cases) {
+    std::string msg = read_msg("val.tsv", std::string("h\nlab\t0\t1\t0\ng0\t1\t2\t3\ng1\t1\t") + c.field + "\t3\n");
+    EXPECT_NE(msg.find(tmp_path("val.tsv") + ":4: probe 'g1', sample 1 (field 3): value "), std::string::npos)
+        << msg;
+    EXPECT_NE(msg.find(c.says), std::string::npos) << c.field << ": " << msg;
+    EXPECT_EQ(msg.find('\n'), std::string::npos) << msg;
+  }
+  // an annotation column after the names is not one more sample
+  std::string msg = read_msg("annot.tsv", "h\nlab\t0\t1\ng0\tkinase\t1\t2\n");
+  EXPECT_NE(msg.find(":3: probe 'g0', sample 0 (field 2): value 'kinase' is not a number"), std::string::npos)
+      << msg;
+  // the last field may end with the line's carriage return, no other field may
+  EXPECT_EQ(read_msg("cr.tsv", "h\nlab\t0\t1\ng0\t1\t2\r\n"), "");
+  EXPECT_NE(read_msg("cr2.tsv", "h\nlab\t0\t1\t1\ng0\t1\t2\r\t3\n").find("sample 1"), std::string::npos);
+  // fields beyond the samples are never read, so never judged
+  EXPECT_EQ(read_msg("extra.tsv", "h\nlab\t0\t1\ng0\t1\t2\tNA\tx\n"), "");
 }
 
 TEST(ReaderRows, TrailingTabAddsAValueZeroAndExtraValuesAreKept) {
@@ -97,7 +150,7 @@ TEST(ReaderRows, ShortLinesAreSkippedAndNumbersStayConsecutive) {
   ASSERT_EQ(n_prob, 3);
   EXPECT_EQ(probe, (std::vector<std::string>{"g0", "g1", "g2"}));
   EXPECT_EQ(expr[2], (dvec{5, 6}));
-  EXPECT_EQ(p_line, (ivec{4, 8, 10}));  // file lines, for messages
+  EXPECT_EQ(p_line, (std::vector<int64_t>{4, 8, 10}));  // file lines, for messages
 }
 
 TEST(ReaderRows, TablessRowIsAProbeWithoutValues) {
@@ -197,8 +250,8 @@ void expect_names(const std::string& msg, const std::string& file, int line, con
 
 TEST(Check, AcceptsValidTables) {
   EXPECT_EQ(check_msg("ok1.tsv", "h\nlab\t0\t1\ng0\t1\t2\t3\n"), "");
-  EXPECT_EQ(check_msg("ok2.tsv", "h\nlab\n"), "");                       // no samples, no probes
-  EXPECT_EQ(check_msg("ok3.tsv", "h\nlab\t1\t0\ng0\t\tx\n"), "");        // fields without numbers read 0
+  EXPECT_EQ(check_msg("ok2.tsv", "h\nlab\t0\t1\n"), "");                 // no probes
+  EXPECT_EQ(check_msg("ok3.tsv", "h\nlab\t1\t0\ng0\t 1\t2 \n"), "");     // blanks around values
   EXPECT_EQ(check_msg("ok4.tsv", "h\nlab\t1\t0\ng0\t0\t6999999.99\n"), "");
   EXPECT_EQ(check_msg("ok5.tsv", "h\r\nlab\t1\t0\r\ng0\t1\t2\r\n"), "");
 }
@@ -207,6 +260,15 @@ TEST(Check, EmptyFile) {
   std::string msg = check_msg("empty.tsv", "");
   EXPECT_NE(msg.find(tmp_path("empty.tsv")), std::string::npos) << msg;
   EXPECT_NE(msg.find("empty"), std::string::npos) << msg;
+}
+
+// Fewer than 2 samples: nothing can be clustered. A table separated by commas
+// or blanks has none.
+TEST(Check, AtLeastTwoSamples) {
+  for (const char* t : {"h\nlab\n", "h\nlab\t1\ng0\t1\n", "h,a,b\nlab,1,0\ng0,1,2\n", "h a b\nlab 1 0\ng0 1 2\n"}) {
+    std::string msg = check_msg("few.tsv", t);
+    expect_names(msg, "few.tsv", 2, "a table needs at least 2 (is it tab-separated?)");
+  }
 }
 
 TEST(Check, FileEndingWithinHeaderLine) {
