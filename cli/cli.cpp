@@ -116,7 +116,7 @@ std::vector<std::string> parse(const std::vector<opt>& table, int argc, char** a
     // short options, flags bundled (-qt2)
     for (const char* c = a + 1; *c; ++c) {
       const opt* o = find_short(table, *c);
-      if (!o) throw usage_error(std::string("unknown option '-") + *c + "'" + (c == a + 1 && c[1] ? " in '" + std::string(a) + "'" : ""));
+      if (!o) throw usage_error(std::string("unknown option '-") + *c + "'" + (a[2] ? " in '" + std::string(a) + "'" : ""));
       if (o->arg.empty()) {
         o->set(nullptr);
         continue;

@@ -75,15 +75,19 @@ TEST_F(cli, UsageErrors) {
   expect_usage(rank({d + "/t.tsv", d + "/r.tsv", "extra"}), "too many arguments");
   expect_usage(rank({"-x", d + "/t.tsv", d + "/r.tsv"}), "unknown option '-x'");
   expect_usage(rank({"--thread", "2", d + "/t.tsv", d + "/r.tsv"}), "unknown option '--thread'");
-  // options go before the arguments; after them they are arguments
-  expect_usage(rank({d + "/t.tsv", d + "/r.tsv", "-t", "2"}), "too many arguments");
+  expect_usage(rank({d + "/t.tsv", d + "/r.tsv", "-q=1"}), "unknown option '-='");
+  expect_usage(rank({"--quiet=yes", d + "/t.tsv", d + "/r.tsv"}), "option --quiet takes no value");
+  expect_usage(rank({"--shuffle-labels", "1.5", d + "/t.tsv", d + "/r.tsv"}), "--shuffle-labels '1.5'");
+  expect_usage(rank({"--shuffle-labels", "18446744073709551616", d + "/t.tsv", d + "/r.tsv"}),
+               "--shuffle-labels '18446744073709551616'");
   EXPECT_FALSE(run::exists(d + "/r.tsv"));
 
   expect_usage(pair({}), "missing arguments");
   expect_usage(pair({d + "/t.tsv", d + "/l.tsv", "0", "1"}), "missing arguments");
   expect_usage(pair({d + "/t.tsv", d + "/l.tsv", "0", "1", d + "/rec.tsv", "x"}), "too many arguments");
   expect_usage(pair({"--bogus", d + "/t.tsv", d + "/l.tsv", "0", "1", d + "/rec.tsv"}), "unknown option '--bogus'");
-  expect_usage(pair({"--count-candidates"}), "needs a file");
+  expect_usage(pair({"--count-candidates"}), "needs a value R");
+  expect_usage(pair({"--bound", "x", "--count-candidates", d + "/l.tsv"}), "--bound 'x' is not a number");
   expect_usage(pair({"--count-candidates", d + "/l.tsv", "more"}), "takes no further arguments");
   EXPECT_FALSE(run::exists(d + "/rec.tsv"));
 }
@@ -115,8 +119,22 @@ TEST_F(cli, ThreadOptionForms) {
     expect_usage(pair({"--threads", bad, d + "/t.tsv", d + "/l.tsv", "0", "1", d + "/rec2.tsv"}),
                  std::string("thread count '") + bad + "'");
   }
-  expect_usage(rank({"-t"}), "needs a number");
+  expect_usage(rank({"-t"}), "needs a value N");
   EXPECT_FALSE(run::exists(d + "/rec2.tsv"));
+}
+
+// Options may stand before, between or after the arguments; "--" ends them.
+TEST_F(cli, OptionsAnywhere) {
+  run::result r = rank({d + "/t.tsv", "-t", "2", d + "/r.tsv", "-q"});
+  EXPECT_EQ(r.status, 1) << r.err;
+  std::string want = run::slurp(d + "/r.tsv");
+  EXPECT_EQ(rank({"-qt2", d + "/t.tsv", d + "/r2.tsv"}).status, 1);
+  EXPECT_EQ(run::slurp(d + "/r2.tsv"), want);
+  r = pair({d + "/t.tsv", d + "/l.tsv", "-t2", "0", "2", d + "/rec.tsv", "--quiet"});
+  EXPECT_EQ(r.status, 1) << r.err;
+  EXPECT_EQ(r.out, "0\t0\n0\t1\n1\t0\n1\t1\n");
+  r = pair({d + "/l.tsv", "--count-candidates"});
+  EXPECT_EQ(r.status, 2);  // the option takes the next word as its value, here none
 }
 
 TEST_F(cli, DoubleDashEndsOptions) {
@@ -128,7 +146,7 @@ TEST_F(cli, DoubleDashEndsOptions) {
 }
 
 TEST_F(cli, CountCandidates) {
-  run::spit(d + "/l3.tsv", "a\t0\t0.99\t2\nb\t1\t0.98\t2\nc\t1\t0.5\t2\nd\t0\t0.99\t2\n");
+  run::spit(d + "/l3.tsv", "a\t0\t0.99\t2\nb\t1\t0.98\t2\nc\t2\t0.5\t2\nd\t3\t0.99\t2\n");
   run::result r = pair({"--count-candidates", d + "/l3.tsv"});
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(r.out, "2\n");

@@ -2,6 +2,7 @@
 // counts and mirror de-duplication, the drawing's escaping, and the program end
 // to end: exit statuses, messages, and what an error leaves behind.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <string>
@@ -458,7 +459,6 @@ TEST_F(Report, ProgramArguments) {
       {"--top", "2x", t, rk, rc, dir + "/o.html"},
       {"--top", "1001", t, rk, rc, dir + "/o.html"},
       {"--frobnicate", t, rk, rc, dir + "/o.html"},
-      {t, rk, rc, rc},  // would replace an input
       {t, rk, rc, "--top"},
   };
   for (const auto& args : bad) {
@@ -467,7 +467,18 @@ TEST_F(Report, ProgramArguments) {
     EXPECT_TRUE(has(r.err, "usage: pair_report")) << r.err;
     EXPECT_EQ(r.out, "");
   }
+  // an output that is an input, also through a link, is refused before anything is read
+  ASSERT_EQ(symlink(rc.c_str(), (dir + "/ln.html").c_str()), 0);
+  for (const std::string& out : {rc, t, dir + "/ln.html"}) {
+    r = run::prog(bin, {t, rk, rc, out}, dir + "/run");
+    EXPECT_EQ(r.status, 2);
+    EXPECT_TRUE(has(r.err, "output '" + out + "' is the input")) << r.err;
+  }
+  // options may follow the arguments
+  r = run::prog(bin, {t, rk, rc, dir + "/o2.html", "--top", "1"}, dir + "/run");
+  EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(run::slurp(rc), records4);
+  EXPECT_EQ(run::slurp(t), table4);
   EXPECT_FALSE(run::exists(dir + "/o.html"));
 }
 #endif

@@ -47,7 +47,7 @@ TEST(ProbeRank, MatchesOracleOnGeneratedTables) {
     o.max_prob = t % 5 == 0 ? 40 : 8;
     gen::table tab = gen::make(rng, o);
     gen::write_file(in, tab.text);
-    run::result r = run::prog(bin, {"-t", thr[t % 4], in, out}, d + "/run");
+    run::result r = run::prog(bin, {"-q", "-t", thr[t % 4], in, out}, d + "/run");
     ASSERT_EQ(r.status, 1) << "seed " << seed << ": " << r.err;
     ASSERT_EQ(r.out, "") << "seed " << seed;
     ASSERT_EQ(r.err, "") << "seed " << seed;
@@ -94,17 +94,17 @@ TEST(ProbeRank, ZeroProbesAndTooFewSamples) {
   EXPECT_EQ(r.status, 1) << r.err;
   EXPECT_TRUE(run::exists(d + "/r.tsv"));
   EXPECT_EQ(run::slurp(d + "/r.tsv"), "");
-  // one sample: no probe has a partition; file order, score -10, one cluster
+  // one sample or none: nothing to cluster, so an error, not a list of -10s
   run::spit(d + "/one.tsv", "h\nl\t1\nx\t0.5\ny\t0.1\nz\t9\n");
-  r = run::prog(bin, {d + "/one.tsv", d + "/r1.tsv"}, d + "/run");
-  EXPECT_EQ(r.status, 1) << r.err;
-  EXPECT_EQ(run::slurp(d + "/r1.tsv"), "x\t0\t-10\t1\ny\t1\t-10\t1\nz\t2\t-10\t1\n");
-  // no samples at all
   run::spit(d + "/zero.tsv", "h\nl\nxx\nyy\n");
-  r = run::prog(bin, {d + "/zero.tsv", d + "/r0.tsv"}, d + "/run");
-  EXPECT_EQ(r.status, 1) << r.err;
-  EXPECT_EQ(run::slurp(d + "/r0.tsv"), "xx\t0\t-10\t1\nyy\t1\t-10\t1\n");
-  EXPECT_EQ(run::slurp(d + "/r0.tsv"), oracle::rank_list(d + "/zero.tsv"));
+  for (const char* t : {"/one.tsv", "/zero.tsv"}) {
+    run::spit(d + "/r1.tsv", "old\n");
+    r = run::prog(bin, {d + t, d + "/r1.tsv"}, d + "/run");
+    EXPECT_EQ(r.status, 2) << t;
+    EXPECT_NE(r.err.find(d + t + ":2: "), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("a table needs at least 2 (is it tab-separated?)"), std::string::npos) << r.err;
+    EXPECT_EQ(run::slurp(d + "/r1.tsv"), "old\n");
+  }
 }
 
 TEST(ProbeRank, CrlfAndGzipReadLikePlain) {
@@ -207,7 +207,7 @@ TEST(ProbeRank, FailedWriteLeavesNoPartialList) {
   run::spit(d + "/t.tsv", tab.text);
   run::spit(d + "/r.tsv", "previous list\n");
   // a file size limit of 4 KiB makes the write fail part way (the list is longer)
-  run::result r = run::sh("( trap '' XFSZ; ulimit -f 8; exec " + run::q(bin) + " " + run::q(d + "/t.tsv") + " " +
+  run::result r = run::sh("( trap '' XFSZ; ulimit -f 8; exec " + run::q(bin) + " -q " + run::q(d + "/t.tsv") + " " +
                               run::q(d + "/r.tsv") + " )",
                           d + "/run");
   EXPECT_EQ(r.status, 2);

@@ -276,8 +276,17 @@ TEST(Check, FileEndingWithinHeaderLine) {
 }
 
 TEST(Check, LabelOtherThanZeroOrOne) {
-  expect_names(check_msg("lab2.tsv", "h\nlab\t0\t2\t1\ng0\t1\t2\t3\n"), "lab2.tsv", 2, "sample 1");
-  expect_names(check_msg("labm.tsv", "h\nlab\t-1\t0\ng0\t1\t2\n"), "labm.tsv", 2, "sample 0");
+  // the reader stops at such a label; check_exp holds the rule for state set otherwise
+  expect_names(read_msg("lab2.tsv", "h\nlab\t0\t2\t1\ng0\t1\t2\t3\n"), "lab2.tsv", 2, "sample 1");
+  expect_names(read_msg("labm.tsv", "h\nlab\t-1\t0\ng0\t1\t2\n"), "labm.tsv", 2, "sample 0");
+  load("lab3.tsv", "h\nlab\t0\t1\ng0\t1\t2\n");
+  phe[1] = 2;
+  try {
+    check_exp(tmp_path("lab3.tsv").c_str());
+    ADD_FAILURE() << "label 2 accepted";
+  } catch (const syn_error& e) {
+    expect_names(e.what(), "lab3.tsv", 2, "sample 1");
+  }
 }
 
 TEST(Check, ShortRowNamesLineAndProbe) {
