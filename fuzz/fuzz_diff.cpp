@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "fast.h"
 #include "fuzz_util.h"
 #include "oracle/oracle.h"
 #include "rank.h"

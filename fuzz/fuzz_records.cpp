@@ -4,6 +4,7 @@
 // never carries markup from the inputs (no script, valid UTF-8).
 #include <sstream>
 
+#include "fast.h"
 #include "fuzz_util.h"
 #include "rank.h"
 #include "report.h"
