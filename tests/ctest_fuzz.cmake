@@ -9,5 +9,5 @@ if(NOT SYN_NESTED)
   set_tests_properties(fuzz PROPERTIES
     TIMEOUT 1200
     PROCESSORS 2
-    SKIP_RETURN_CODE 77)
+    SKIP_RETURN_CODE 77 LABELS fuzz)
 endif()

@@ -18,7 +18,8 @@ if(NOT CMAKE_SCRIPT_MODE_FILE)
     set_tests_properties(sanitize PROPERTIES
       TIMEOUT 1500
       PROCESSORS 2
-      SKIP_RETURN_CODE 77
+      LABELS sanitize
+    SKIP_RETURN_CODE 77
       SKIP_REGULAR_EXPRESSION "sanitize suite skipped:")
   endif()
   return()

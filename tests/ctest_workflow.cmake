@@ -9,6 +9,7 @@ if(TARGET probe_rank AND TARGET pair_search AND NOT SYN_NESTED)
         $<TARGET_FILE:probe_rank> $<TARGET_FILE:pair_search>)
     set_tests_properties(workflow_${suite} PROPERTIES
       SKIP_RETURN_CODE 77
+      LABELS workflow
       PROCESSORS 2)
   endforeach()
   set_tests_properties(workflow_local PROPERTIES TIMEOUT 300)

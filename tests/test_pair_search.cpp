@@ -136,8 +136,9 @@ TEST(PairSearch, CandidateBoundAndListReading) {
     a.push_back(d + "/l.tsv");
     run::result r = run::prog(bin, a, d + "/run");
     EXPECT_EQ(r.status, 0) << r.err;
-    if (opts.empty())
+    if (opts.empty()) {
       EXPECT_EQ(oracle::candidates(d + "/l.tsv").size(), static_cast<size_t>(std::atoi(r.out.c_str())));
+    }
     return r.out;
   };
   EXPECT_EQ(count("a\t0\t0.98\t2\nb\t1\t0.97175\t2\nc\t2\t0.99\t2\n"), "1\n");  // exactly the bound: not taken
@@ -304,10 +305,11 @@ TEST(PairSearch, EmptyListsAndEmptyRanges) {
       run::result r = run::prog(bin, a, d + "/run");
       EXPECT_EQ(r.status, 1) << k.list << " " << k.start << " " << k.end << ": " << r.err;
       EXPECT_EQ(r.out, "");
-      if (quiet || k.note.empty())
+      if (quiet || k.note.empty()) {
         EXPECT_EQ(r.err, "");
-      else
+      } else {
         EXPECT_EQ(r.err.find("pair_search: " + k.note), 0u) << r.err;
+      }
       EXPECT_FALSE(run::exists(rec));
     }
   }
@@ -600,4 +602,48 @@ TEST(PairSearch, AKilledRunLeavesWholeRecords) {
     }
   }
   EXPECT_GT(cut_short, 0);  // some kills landed inside the run
+}
+
+// --shuffle-labels SEED gives exactly the run on a table whose label line was
+// permuted by the same seeded shuffle (shuffle_phe), in both programs.
+TEST(PairSearch, ShuffledLabelsEqualAPermutedTable) {
+  const std::string d = run::fresh_dir("pair_shuffle");
+  std::mt19937_64 rng(4242);
+  gen::opts o;
+  o.min_samp = o.max_samp = 20;
+  o.min_prob = o.max_prob = 8;
+  o.labels = gen::opts::lab_balanced;
+  o.p_crlf = o.p_no_final_nl = 0;
+  gen::table tab = gen::make(rng, o);
+  const std::string in = d + "/t.tsv", perm = d + "/p.tsv";
+  run::spit(in, tab.text);
+  for (const char* seed : {"0", "7", "18446744073709551615"}) {
+    core_load(in);
+    shuffle_phe(std::stoull(seed));
+    std::string text = tab.text, lab = "label";
+    for (int s = 0; s < n_samp; ++s) lab += "\t" + std::to_string(phe[s]);
+    size_t a = text.find('\n') + 1, b = text.find('\n', a);
+    text.replace(a, b - a, lab);
+    run::spit(perm, text);
+    ASSERT_NE(text, tab.text);
+    std::vector<std::string> shuf = {"--shuffle-labels", seed};
+    auto with = [&](std::vector<std::string> x, bool sh) {
+      if (sh) x.insert(x.end(), shuf.begin(), shuf.end());
+      return x;
+    };
+    run::result r1 = run::prog(rank_bin, with({"-q", in, d + "/r1.tsv"}, true), d + "/run");
+    run::result r2 = run::prog(rank_bin, with({"-q", perm, d + "/r2.tsv"}, false), d + "/run");
+    ASSERT_EQ(r1.status, 1) << r1.err;
+    ASSERT_EQ(r2.status, 1) << r2.err;
+    ASSERT_EQ(run::slurp(d + "/r1.tsv"), run::slurp(d + "/r2.tsv")) << seed;
+    int n = static_cast<int>(read_cand(d + "/r2.tsv", -1).size());
+    std::remove((d + "/s1.tsv").c_str());
+    std::remove((d + "/s2.tsv").c_str());
+    r1 = run::prog(bin, with({"-q", in, d + "/r1.tsv", "0", std::to_string(n), d + "/s1.tsv"}, true), d + "/run");
+    r2 = run::prog(bin, with({"-q", perm, d + "/r2.tsv", "0", std::to_string(n), d + "/s2.tsv"}, false), d + "/run");
+    ASSERT_EQ(r1.status, 1) << r1.err;
+    EXPECT_EQ(r1.out, r2.out) << seed;
+    EXPECT_EQ(run::slurp(d + "/s1.tsv"), run::slurp(d + "/s2.tsv")) << seed;
+    EXPECT_EQ(run::slurp(d + "/s2.tsv"), oracle::pair_search(perm, d + "/r2.tsv", 0, n).records) << seed;
+  }
 }

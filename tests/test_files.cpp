@@ -1,0 +1,143 @@
+// Outputs: a replaced file keeps its mode and owner, a link stays a link,
+// devices and FIFOs are written in place, temporary names fit where the final
+// name fits and vanish on a stop signal, and a record file exists only with
+// a whole record in it.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <string>
+#include <vector>
+
+#include "cli.h"
+#include "run_prog.h"
+
+namespace {
+
+const std::string rank_bin = PROBE_RANK_BIN;
+const std::string pair_bin = PAIR_SEARCH_BIN;
+
+const char* const table =
+    "id\ts0\ts1\ts2\ts3\n"
+    "label\t1\t0\t0\t1\n"
+    "a\t0\t0\t1\t1\n"
+    "b\t0\t1\t0\t1\n";
+const char* const ranked = "a\t0\t1\t2\nb\t1\t1\t2\n";
+
+struct files : ::testing::Test {
+  std::string d;
+  void SetUp() override {
+    d = run::fresh_dir(std::string("files_") + ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    run::spit(d + "/t.tsv", table);
+  }
+  run::result rank(const std::string& out) { return run::prog(rank_bin, {d + "/t.tsv", out}, d + "/run"); }
+  struct stat st(const std::string& p) {
+    struct stat s;
+    EXPECT_EQ(lstat(p.c_str(), &s), 0) << p;
+    return s;
+  }
+};
+
+TEST_F(files, ReplacedFileKeepsModeAndOwner) {
+  const std::string out = d + "/r.tsv";
+  run::spit(out, "old\n");
+  ASSERT_EQ(chmod(out.c_str(), 0640), 0);
+  bool root = geteuid() == 0;
+  if (root) {
+    ASSERT_EQ(chown(out.c_str(), 65534, 65534), 0);
+  }
+  run::result r = rank(out);
+  ASSERT_EQ(r.status, 1) << r.err;
+  EXPECT_EQ(run::slurp(out), ranked);
+  struct stat s = st(out);
+  EXPECT_EQ(s.st_mode & 07777, 0640u);
+  if (root) {
+    EXPECT_EQ(s.st_uid, 65534u);
+    EXPECT_EQ(s.st_gid, 65534u);
+  }
+  // a new file gets the mode a plain create gives
+  r = run::sh("umask 027; " + run::q(rank_bin) + " " + run::q(d + "/t.tsv") + " " + run::q(d + "/n.tsv"), d + "/run");
+  ASSERT_EQ(r.status, 1) << r.err;
+  EXPECT_EQ(st(d + "/n.tsv").st_mode & 07777, 0640u);
+  EXPECT_EQ(run::listing(d), (std::vector<std::string>{"n.tsv", "r.tsv", "t.tsv"}));
+}
+
+TEST_F(files, LinksStayLinksAndNodesAreWrittenInPlace) {
+  // a dangling link: its target is created, the link stays
+  ASSERT_EQ(symlink("sub/target.tsv", (d + "/dangling.tsv").c_str()), 0);
+  ASSERT_EQ(mkdir((d + "/sub").c_str(), 0755), 0);
+  run::result r = rank(d + "/dangling.tsv");
+  ASSERT_EQ(r.status, 1) << r.err;
+  EXPECT_TRUE(S_ISLNK(st(d + "/dangling.tsv").st_mode));
+  EXPECT_EQ(run::slurp(d + "/sub/target.tsv"), ranked);
+  EXPECT_EQ(run::listing(d + "/sub"), (std::vector<std::string>{"target.tsv"}));
+  // a FIFO is written into, not replaced
+  const std::string fifo = d + "/fifo";
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0644), 0);
+  r = run::sh("cat " + run::q(fifo) + " > " + run::q(d + "/got") + " & " + run::q(rank_bin) + " " +
+                  run::q(d + "/t.tsv") + " " + run::q(fifo) + "; st=$?; wait; exit $st",
+              d + "/run");
+  EXPECT_EQ(r.status, 1) << r.err;
+  EXPECT_TRUE(S_ISFIFO(st(fifo).st_mode));
+  EXPECT_EQ(run::slurp(d + "/got"), ranked);
+  // a character device stays one
+  r = rank("/dev/null");
+  EXPECT_EQ(r.status, 1) << r.err;
+  EXPECT_TRUE(S_ISCHR(st("/dev/null").st_mode));
+  // folders and sockets are refused before any work
+  r = rank(d + "/sub");
+  EXPECT_EQ(r.status, 2);
+  EXPECT_NE(r.err.find(d + "/sub: is a folder"), std::string::npos) << r.err;
+}
+
+TEST_F(files, TemporaryNamesFitWhereTheFinalNameFits) {
+  for (size_t len : {1, 13, 14, 20, 248, 252, 255}) {
+    const std::string out = d + "/" + std::string(len, 'n');
+    run::result r = rank(out);
+    ASSERT_EQ(r.status, 1) << len << ": " << r.err;
+    EXPECT_EQ(run::slurp(out), ranked);
+    // and again over the existing file
+    ASSERT_EQ(rank(out).status, 1) << len;
+    std::remove(out.c_str());
+  }
+  EXPECT_EQ(run::listing(d), (std::vector<std::string>{"t.tsv"}));
+}
+
+TEST_F(files, StopSignalsRemoveTemporaryFiles) {
+  for (int sig : {SIGTERM, SIGINT, SIGHUP}) {
+    pid_t pid = fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+      signal(sig, SIG_DFL);
+      tmp_file a(d + "/out1.tsv"), b(d + "/out2.tsv");
+      raise(sig);
+      _exit(0);  // not reached
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(pid, &status, 0), pid);
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == sig) << status;
+    EXPECT_EQ(run::listing(d), (std::vector<std::string>{"t.tsv"})) << "signal " << sig;
+  }
+}
+
+TEST_F(files, RecordFileExistsOnlyWithAWholeRecord) {
+  run::spit(d + "/l.tsv", ranked);
+  const std::string rec = d + "/rec.tsv";
+  // no room for the first record: no file, no temporary file
+  run::result r = run::sh("( trap '' XFSZ; ulimit -f 0; exec " + run::q(pair_bin) + " " + run::q(d + "/t.tsv") +
+                              " " + run::q(d + "/l.tsv") + " 0 1 " + run::q(rec) + " )",
+                          d + "/run");
+  EXPECT_EQ(r.status, 2);  // (the limit keeps the message from its file too)
+  EXPECT_EQ(run::listing(d), (std::vector<std::string>{"l.tsv", "t.tsv"}));
+  // through a dangling link: the link stays, its target gets the records
+  ASSERT_EQ(symlink("real.tsv", (d + "/ln.tsv").c_str()), 0);
+  r = run::prog(pair_bin, {d + "/t.tsv", d + "/l.tsv", "0", "1", d + "/ln.tsv"}, d + "/run");
+  EXPECT_EQ(r.status, 1) << r.err;
+  EXPECT_TRUE(S_ISLNK(st(d + "/ln.tsv").st_mode));
+  EXPECT_EQ(run::lines(run::slurp(d + "/real.tsv")), 4);  // two pairs, each with a record
+  EXPECT_EQ(run::listing(d), (std::vector<std::string>{"l.tsv", "ln.tsv", "real.tsv", "t.tsv"}));
+}
+
+}  // namespace
