@@ -400,29 +400,41 @@ void tmp_file::release() {
   slot_ = -1;
 }
 
-out_file::out_file(std::string path) : path_(std::move(path)) {
-  if (path_.empty()) throw syn_error("output path is empty");
-  dest_ = link_target(path_);
-  struct stat st;
-  if (stat(dest_.c_str(), &st) == 0) {
-    if (S_ISDIR(st.st_mode)) throw syn_error(path_ + ": is a folder");
-    if (S_ISCHR(st.st_mode) || S_ISFIFO(st.st_mode)) {
-      // a device or pipe is written in place: renaming a file over it would
-      // replace the node
-      if (access(dest_.c_str(), W_OK) != 0) throw syn_error(os_err(path_ + ": cannot write"));
-      in_place_ = true;
-      return;
-    }
-    if (!S_ISREG(st.st_mode)) throw syn_error(path_ + ": not a regular file, a character device or a FIFO: not written");
-    if (access(dest_.c_str(), W_OK) != 0) throw syn_error(os_err(path_ + ": cannot write"));
-  } else if (errno != ENOENT) {
-    throw syn_error(os_err(path_ + ": cannot write"));
+std::string out_dest(const std::string& path, struct stat& st, bool& exists) {
+  if (path.empty()) throw syn_error("output path is empty");
+  std::string dest = link_target(path);
+  exists = stat(dest.c_str(), &st) == 0;
+  if (exists) {
+    if (S_ISDIR(st.st_mode)) throw syn_error(path + ": is a folder");
+    return dest;
   }
+  if (errno != ENOENT) throw syn_error(os_err(path + ": cannot write"));
+  std::string dir = dir_of(dest);
+  struct stat ds;
+  if (stat(dir.c_str(), &ds) != 0) throw syn_error(os_err(path + ": cannot write into folder '" + dir + "'"));
+  if (!S_ISDIR(ds.st_mode)) throw syn_error(path + ": '" + dir + "' is not a folder");
+  if (access(dir.c_str(), W_OK | X_OK) != 0) throw syn_error(os_err(path + ": cannot write into folder '" + dir + "'"));
+  return dest;
+}
+
+out_file::out_file(std::string path) : path_(std::move(path)) {
+  struct stat st;
+  bool exists = false;
+  dest_ = out_dest(path_, st, exists);
+  if (!exists) return;
+  if (S_ISCHR(st.st_mode) || S_ISFIFO(st.st_mode)) {
+    // a device or pipe is written in place: renaming a file over it would
+    // replace the node
+    if (access(dest_.c_str(), W_OK) != 0) throw syn_error(os_err(path_ + ": cannot write"));
+    in_place_ = true;
+    return;
+  }
+  if (!S_ISREG(st.st_mode))
+    throw syn_error(path_ + ": not a regular file, a character device or a FIFO: not written");
+  if (access(dest_.c_str(), W_OK) != 0) throw syn_error(os_err(path_ + ": cannot write"));
+  // the rename needs the folder
   std::string dir = dir_of(dest_);
-  if (stat(dir.c_str(), &st) != 0) throw syn_error(os_err(path_ + ": cannot write into folder '" + dir + "'"));
-  if (!S_ISDIR(st.st_mode)) throw syn_error(path_ + ": '" + dir + "' is not a folder");
-  if (access(dir.c_str(), W_OK | X_OK) != 0)
-    throw syn_error(os_err(path_ + ": cannot write into folder '" + dir + "'"));
+  if (access(dir.c_str(), W_OK | X_OK) != 0) throw syn_error(os_err(path_ + ": cannot write into folder '" + dir + "'"));
 }
 
 void out_file::write(const std::string& text) {

@@ -24,6 +24,7 @@
 // error adds the usage lines). Messages never hold a newline.
 #pragma once
 
+#include <sys/stat.h>
 #include <sys/types.h>
 
 #include <chrono>
@@ -101,6 +102,12 @@ std::string dir_of(const std::string& path);
 // dangling one (its target is what a write creates). Relative link targets
 // are taken from the link's folder.
 std::string link_target(const std::string& path);
+
+// Where an output named `path` goes: its link_target, checked to be a usable
+// place. A path that does not exist yet must have a writable folder; one that
+// exists must not be a folder. `exists` says which, and `st` then holds its
+// stat. Throws syn_error naming `path`.
+std::string out_dest(const std::string& path, struct stat& st, bool& exists);
 
 // Throws syn_error when an output is the same file as an input (the same
 // device and inode, so also through symbolic or hard links). Character

@@ -7,9 +7,7 @@
 
 #include "line_src.h"
 
-namespace {
-
-void split(std::string_view s, std::vector<std::string_view>& f) {
+void split_tabs(std::string_view s, std::vector<std::string_view>& f) {
   f.clear();
   size_t b = 0;
   for (;;) {
@@ -22,6 +20,8 @@ void split(std::string_view s, std::vector<std::string_view>& f) {
     b = t + 1;
   }
 }
+
+namespace {
 
 void drop_cr(std::string& line) {
   if (!line.empty() && line.back() == '\r') line.pop_back();
@@ -57,7 +57,7 @@ rl_info read_ranked(const char* path, double bound, bool table) {
   while (in.next(line)) {
     const int64_t ln = in.line_no();
     drop_cr(line);
-    split(line, f);
+    split_tabs(line, f);
     if (f.size() != 4)
       throw syn_error(at(where, ln) + "ranked list line has " + std::to_string(f.size()) +
                       " fields, expected 4 (probe name, probe number, score, cluster count)");
@@ -117,7 +117,7 @@ void parse_rec(const std::string& l1, const std::string* l2, const std::string& 
   const size_t want = static_cast<size_t>(n_samp) + 3;
   std::vector<std::string_view> f;
   f.reserve(want);
-  split(l1, f);
+  split_tabs(l1, f);
   if (f.size() >= 3 && f[2] == "-9")
     throw syn_error(at(where, line) + "a partition line (\"-9\" in field 3) where a record's first line was expected");
   if (f.size() != want)
@@ -145,7 +145,7 @@ void parse_rec(const std::string& l1, const std::string* l2, const std::string& 
   }
 
   if (!l2) throw syn_error(at(where, line) + "file ends inside a record: its partition line is missing");
-  split(*l2, f);
+  split_tabs(*l2, f);
   const int64_t ln2 = line + 1;
   if (f.size() < 3 || f[2] != "-9")
     throw syn_error(at(where, ln2) + "expected the partition line of the record begun on line " +

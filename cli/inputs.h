@@ -10,12 +10,16 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 #include <vector>
 
 #include "synergy.h"
 
 class line_src;
+
+// The fields of a line, split at every tab (k tabs: k + 1 fields).
+void split_tabs(std::string_view s, std::vector<std::string_view>& f);
 
 // ---- ranked probe list ---------------------------------------------------------
 // One line per probe: name, probe number, score, cluster count.

@@ -11,23 +11,6 @@
 #include "line_src.h"
 #include "report.h"
 
-namespace {
-
-void split(std::string_view s, std::vector<std::string_view>& f) {
-  f.clear();
-  size_t b = 0;
-  for (;;) {
-    size_t t = s.find('\t', b);
-    if (t == std::string_view::npos) {
-      f.push_back(s.substr(b));
-      return;
-    }
-    f.push_back(s.substr(b, t - b));
-    b = t + 1;
-  }
-}
-
-}  // namespace
 
 std::vector<std::string> read_names(const char* path, int n_samp_) {
   line_src in(path);
@@ -35,7 +18,7 @@ std::vector<std::string> read_names(const char* path, int n_samp_) {
   std::vector<std::string_view> f;
   in.next(line);
   if (!line.empty() && line.back() == '\r') line.pop_back();
-  split(line, f);
+  split_tabs(line, f);
   std::vector<std::string> names(n_samp_);
   for (int s = 0; s < n_samp_; ++s) {
     size_t k = static_cast<size_t>(s) + 1;

@@ -23,6 +23,25 @@ struct search_opts {
 
 const char* const PROG = "pair_search";
 
+// What --help and the messages say.
+prog_def search_def() {
+  return {
+      PROG,
+      {"[-t N] [-q] [--bound X] [--shuffle-labels SEED] EXPR RANKED START END RECORDS",
+       "[-q] [--bound X] --count-candidates RANKED"},
+      "Take as candidates the leading probes of the ranked list RANKED (written by\n"
+      "probe_rank from the same table) whose score is above the bound. For every\n"
+      "candidate position i in [START, END) and every candidate position j, search\n"
+      "the relabelling of the samples that raises the synergy of the pair: one label\n"
+      "flip per pass, the best one, while it gains more than " + num_text(IMP_MARGIN) + ". Append each pair\n"
+      "that has a partition to RECORDS as two lines (best synergy and labels; \"-9\"\n"
+      "and joint cluster numbers) and print \"i<TAB>j\" on standard output after\n"
+      "every pair. EXPR and RANKED may be gzip-compressed.",
+      "Exit status: 1 after a complete run, 2 on an error (records already\n"
+      "appended stay, each one whole), 0 for --help, --version and\n"
+      "--count-candidates."};
+}
+
 int count_main(const search_opts& o, const std::vector<std::string>& args) {
   if (!args.empty()) throw usage_error("--count-candidates takes no further arguments");
   rl_info rk = read_ranked(o.count_of->c_str(), o.bound, false);
@@ -67,21 +86,6 @@ int search_main(const search_opts& o, const std::vector<std::string>& args) {
 
 int main(int argc, char** argv) {
   search_opts o;
-  const prog_def def = {
-      PROG,
-      {"[-t N] [-q] [--bound X] [--shuffle-labels SEED] EXPR RANKED START END RECORDS",
-       "[-q] [--bound X] --count-candidates RANKED"},
-      "Take as candidates the leading probes of the ranked list RANKED (written by\n"
-      "probe_rank from the same table) whose score is above the bound. For every\n"
-      "candidate position i in [START, END) and every candidate position j, search\n"
-      "the relabelling of the samples that raises the synergy of the pair: one label\n"
-      "flip per pass, the best one, while it gains more than " + num_text(IMP_MARGIN) + ". Append each pair\n"
-      "that has a partition to RECORDS as two lines (best synergy and labels; \"-9\"\n"
-      "and joint cluster numbers) and print \"i<TAB>j\" on standard output after\n"
-      "every pair. EXPR and RANKED may be gzip-compressed.",
-      "Exit status: 1 after a complete run, 2 on an error (records already\n"
-      "appended stay, each one whole), 0 for --help, --version and\n"
-      "--count-candidates."};
   const std::vector<opt> table = {
       threads_opt(o.threads),
       quiet_opt(o.quiet),
@@ -90,7 +94,7 @@ int main(int argc, char** argv) {
       {0, "count-candidates", "R", "print the number of candidates in the ranked\nlist R and exit",
        [&o](const char* v) { o.count_of = v; }},
   };
-  return run_main(def, table, argc, argv, [&](std::vector<std::string>& args) {
+  return run_main(search_def(), table, argc, argv, [&](std::vector<std::string>& args) {
     return o.count_of ? count_main(o, args) : search_main(o, args);
   });
 }

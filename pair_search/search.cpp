@@ -119,23 +119,14 @@ int optimize(int a, int b, int sel, const char* out) {
 }
 
 rec_out::rec_out(std::string path) : path_(std::move(path)) {
-  if (path_.empty()) throw syn_error("record file path is empty");
-  dest_ = link_target(path_);
   struct stat st;
-  if (stat(dest_.c_str(), &st) == 0) {
-    if (S_ISDIR(st.st_mode)) throw syn_error(path_ + ": is a folder");
-    // an existing file: try to open it for appending, which creates nothing
-    int fd = open(dest_.c_str(), O_WRONLY | O_APPEND | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) throw syn_error(os_err(path_ + ": cannot append"));
-    close(fd);
-    return;
-  }
-  if (errno != ENOENT) throw syn_error(os_err(path_ + ": cannot append"));
-  std::string dir = dir_of(dest_);
-  if (stat(dir.c_str(), &st) != 0) throw syn_error(os_err(path_ + ": cannot create in folder '" + dir + "'"));
-  if (!S_ISDIR(st.st_mode)) throw syn_error(path_ + ": '" + dir + "' is not a folder");
-  if (access(dir.c_str(), W_OK | X_OK) != 0)
-    throw syn_error(os_err(path_ + ": cannot create in folder '" + dir + "'"));
+  bool exists = false;
+  dest_ = out_dest(path_, st, exists);
+  if (!exists) return;  // created at the first record
+  // an existing file: try to open it for appending, which creates nothing
+  int fd = open(dest_.c_str(), O_WRONLY | O_APPEND | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) throw syn_error(os_err(path_ + ": cannot append"));
+  close(fd);
 }
 
 rec_out::~rec_out() {
