@@ -41,14 +41,16 @@ ref_case() {
 }
 
 # A stand-in for pair_search that runs the real one, logs each range it is
-# given (tmp/calls.log: threads, start, end) and can fail chosen ranges:
+# given (tmp/calls.log: threads, start, end), waits first for the seconds in
+# tmp/slow when that file exists, and can fail chosen ranges:
 # each line "START STATUS" of tmp/fail makes the range starting at START end
 # with STATUS, after the real run has written its output.
 make_stand_in() {
   cat > "$tmp/pair_search" <<EOF
 #!/bin/sh
-[ "\$1" = --count-candidates ] && exec "$pair_search" "\$@"
+case " \$* " in *" --count-candidates "*) exec "$pair_search" "\$@" ;; esac
 echo "\$2 \$6 \$7" >> "$tmp/calls.log"
+[ -f "$tmp/slow" ] && sleep "\$(cat "$tmp/slow")"
 "$pair_search" "\$@"
 st=\$?
 if [ -f "$tmp/fail" ]; then

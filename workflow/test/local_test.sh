@@ -66,8 +66,37 @@ grep -q "exit status 2" "$tmp/work/bad.log" || { show_log bad; fail "bad table: 
 [ ! -e "$tmp/work/bad/ranked.tsv" ] || fail "bad table: ranked list written"
 no_leftovers bad
 
+# A stop signal reaches a job's program at once, not when it ends.
+sh "$wf_dir/scripts/completed.sh" sleep 30 2> "$tmp/stop.log" &
+cpid=$!
+sleep 0.5
+t0=$(date +%s)
+kill -TERM "$cpid"
+st=0
+wait "$cpid" || st=$?
+[ $(( $(date +%s) - t0 )) -lt 5 ] || fail "a stopped job ran on"
+[ "$st" -ne 0 ] && grep -q "killed by signal 15" "$tmp/stop.log" || fail "a stopped job: no reason given"
+
+# Snakemake killed in the middle of a shard: the README's rerun command
+# (with --rerun-incomplete) finishes the run without complaint.
+echo 3 > "$tmp/slow"
+mkdir -p "$tmp/work"
+snakemake -s "$wf_dir/Snakefile" -d "$tmp/work" --cores 2 \
+  --config "expr=$tmp/main.tsv" outdir=killed shards=3 threads=1 mem_mb=200 \
+    "probe_rank=$probe_rank" "pair_search=$tmp/pair_search" > "$tmp/work/killed.log" 2>&1 &
+sm_pid=$!
+for _ in $(seq 100); do [ -s "$tmp/calls.log" ] && break; sleep 0.1; done
+sleep 0.5
+kill -9 "$sm_pid"
+wait "$sm_pid" 2>/dev/null || true
+sm_pid=
+rm -f "$tmp/slow"
+run_wf main killed 3 1 --cores 2 --rerun-incomplete || { show_log killed; fail "rerun after a kill failed"; }
+same_as_ref main killed
+no_leftovers killed
+
 # Settings that make no sense are refused before anything runs.
-for bad in shards=0 shards=two threads=1.5 mem_mb=-5; do
+for bad in shards=0 shards=two threads=1.5 mem_mb=-5 bound=2 bound=x; do
   if snakemake -s "$wf_dir/Snakefile" -d "$tmp/work" -n --cores 1 \
       --config "expr=$tmp/main.tsv" "$bad" > "$tmp/work/bad-config.log" 2>&1; then
     fail "config $bad accepted"
