@@ -174,6 +174,10 @@ TEST_F(cli, ProgressOnlyOnATerminal) {
   // stdout goes to a file, so only the display reaches the terminal
   r = on_tty(rk + " 2>&1");
   EXPECT_NE(r.out.find("2/2 probes scored"), std::string::npos) << r.out;
+  // the last redraw is whole: nothing of an earlier, longer line (its time
+  // left) stays after it
+  std::string last = r.out.substr(r.out.rfind('\r', r.out.rfind("probes scored")) + 1);
+  EXPECT_EQ(last.find("left"), std::string::npos) << last;
   r = on_tty(ps + " > " + run::q(d + "/prog.txt"));
   EXPECT_NE(r.out.find("4/4 pairs"), std::string::npos) << r.out;
   EXPECT_EQ(run::slurp(d + "/prog.txt"), "0\t0\n0\t1\n1\t0\n1\t1\n");
