@@ -140,4 +140,37 @@ TEST_F(files, RecordFileExistsOnlyWithAWholeRecord) {
   EXPECT_EQ(run::listing(d), (std::vector<std::string>{"l.tsv", "ln.tsv", "real.tsv", "t.tsv"}));
 }
 
+// A table the reading rules reject is rejected by every program alike: the
+// same one-line message after the program's name, exit status 2, no output.
+TEST_F(files, RejectedTablesAreRejectedByEveryProgram) {
+  const std::vector<std::string> bad = {
+      "id\ta\tb\nlabel\t1\tcase\ng0\t1\t2\n",        "id\ta\tb\nlabel\t1\t0\t\ng0\t1\t2\n",
+      "id,a,b\nlabel,1,0\ng0,1,2\n",                     "id\ta\tb\nlabel\t1\t0\ng0\tNA\t2\n",
+      "id\ta\tb\nlabel\t1\t0\ng0\t4,5\t2\n",           "id\ta\tb\nlabel\t1\t0\ng0\tkinase\t1\t2\n",
+      "id\ta\tb\nlabel\t1\t0\ng0\t1\t\n",               "id\ta\nlabel\t1\ng0\t1\n",
+  };
+  run::spit(d + "/l.tsv", "g0\t0\t1\t2\n");
+  run::spit(d + "/rec.tsv", "");
+  for (const std::string& t : bad) {
+    run::spit(d + "/bad.tsv", t);
+    const std::string in = d + "/bad.tsv";
+    std::vector<std::pair<std::string, std::vector<std::string>>> runs = {
+        {rank_bin, {in, d + "/o.tsv"}},
+        {pair_bin, {in, d + "/l.tsv", "0", "1", d + "/o.tsv"}},
+        {PAIR_REPORT_BIN, {in, d + "/l.tsv", d + "/rec.tsv", d + "/o.tsv"}},
+    };
+    std::string first;
+    for (const auto& rn : runs) {
+      run::result r = run::prog(rn.first, rn.second, d + "/run");
+      EXPECT_EQ(r.status, 2) << t;
+      EXPECT_EQ(run::lines(r.err), 1) << r.err;
+      std::string msg = r.err.substr(r.err.find(": ") + 2);
+      EXPECT_EQ(msg.rfind(in + ":", 0), 0u) << r.err;
+      if (first.empty()) first = msg;
+      EXPECT_EQ(msg, first) << rn.first;
+      EXPECT_FALSE(run::exists(d + "/o.tsv"));
+    }
+  }
+}
+
 }  // namespace
