@@ -226,6 +226,19 @@ TEST(PairSearch, RankedListsAreReadWholeAndStrictly) {
     r = run::prog(bin, {"--count-candidates", l}, d + "/run");
     EXPECT_EQ(r.status, c.table_only ? 0 : 2) << c.list << r.err;
   }
+  // Windows line ends are accepted by every reader, in lists and records
+  const std::string crlf = d + "/crlf.tsv";
+  run::spit(crlf, "a\t0\t1\t2\r\nb\t1\t1\t2\r\nc\t2\t0.5\t2\r\n");
+  std::remove(rec.c_str());
+  run::result r = run::prog(bin, {"-q", in, crlf, "0", "2", rec}, d + "/run");
+  EXPECT_EQ(r.status, 1) << r.err;
+  EXPECT_EQ(run::prog(bin, {"--count-candidates", crlf}, d + "/run").out, "2\n");
+  std::string recs = run::slurp(rec), recs_crlf;
+  ASSERT_FALSE(recs.empty());
+  for (char ch : recs) recs_crlf += ch == '\n' ? std::string("\r\n") : std::string(1, ch);
+  run::spit(d + "/rec_crlf.tsv", recs_crlf);
+  r = run::prog(PAIR_REPORT_BIN, {in, crlf, d + "/rec_crlf.tsv", page}, d + "/run");
+  EXPECT_EQ(r.status, 0) << r.err;
 }
 
 TEST(PairSearch, SplitRangesConcatenateToOneRun) {
