@@ -491,8 +491,8 @@ void meter::operator()(long done) {
   char buf[256];
   int n;
   if (scale_ > 1.0)
-    n = std::snprintf(buf, sizeof buf, "%s: %.1f/%.1f %s, %.1f/s", prog_, done / scale_, total_ / scale_, unit_,
-                      rate / scale_);
+    n = std::snprintf(buf, sizeof buf, "%s: %.1f/%.1f MB %s, %.1f MB/s", prog_, done / scale_, total_ / scale_,
+                      unit_, rate / scale_);
   else
     n = std::snprintf(buf, sizeof buf, "%s: %ld/%ld %s, %.1f/s", prog_, done, total_, unit_, rate);
   std::string line(buf, static_cast<size_t>(std::max(0, std::min(n, static_cast<int>(sizeof buf) - 1))));
@@ -523,7 +523,7 @@ void load_table(const char* prog, const std::string& path, bool quiet) {
   std::optional<meter> reading;
   load_exp(path.c_str(), [&](uint64_t done, uint64_t total) {
     if (total < (32u << 20)) return;  // smaller tables load in well under a second
-    if (!reading) reading.emplace(prog, "MB read", static_cast<long>(total), !quiet, 1e6);
+    if (!reading) reading.emplace(prog, "read", static_cast<long>(total), !quiet, 1e6);
     (*reading)(static_cast<long>(std::min(done, total)));
   });
 }

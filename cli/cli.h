@@ -167,7 +167,7 @@ class out_file {
 class meter {
  public:
   // prog names the program; unit the items ("pairs", "probes scored"); a
-  // scale above 1 shows done / scale with one decimal (bytes as "MB read").
+  // scale of 1e6 counts bytes and shows megabytes ("12.5/40.0 MB read").
   meter(const char* prog, const char* unit, long total, bool on, double scale = 1.0);
   // a run stopped part way ends the display's line before the error message
   ~meter();
