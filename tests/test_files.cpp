@@ -19,11 +19,8 @@ namespace {
 const std::string rank_bin = PROBE_RANK_BIN;
 const std::string pair_bin = PAIR_SEARCH_BIN;
 
-const char* const table =
-    "id\ts0\ts1\ts2\ts3\n"
-    "label\t1\t0\t0\t1\n"
-    "a\t0\t0\t1\t1\n"
-    "b\t0\t1\t0\t1\n";
+// Both probes score 1 under these labels: two candidates, every pair a record.
+const char* const table = "probe\tA\tB\tC\tD\nlabel\t1\t0\t0\t1\na\t0\t0\t1\t1\nb\t0\t1\t0\t1\n";
 const char* const ranked = "a\t0\t1\t2\nb\t1\t1\t2\n";
 
 struct files : ::testing::Test {
