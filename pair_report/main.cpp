@@ -1,12 +1,6 @@
 // pair_report: an HTML page of the strongest pairs of a finished search.
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
 #include <iostream>
 #include <string>
 #include <vector>
@@ -19,15 +13,18 @@
 
 namespace {
 
-const char* const USAGE = "usage: pair_report [--top N] EXPR RANKED RECORDS OUT.html\n";
+const char* const USAGE =
+    "usage: pair_report [--top N] [--signif SIGNIF] [--search-null NULL] [--annot ANNOT] [--q Q]\n"
+    "                   [--tsv FILE] [--edges FILE] EXPR RANKED RECORDS OUT.html\n";
 
 void help() {
   std::cout << USAGE
             << "\n"
                "Write one self-contained HTML page (inline SVG, no scripts, no external\n"
                "resources) about a finished pair search: a summary with histograms of the\n"
-               "final synergies and the single-probe scores, the top pairs by final synergy,\n"
-               "the samples the search flipped most often, and a scatter plot of every top pair.\n"
+               "final synergies and the single-probe scores, the top pairs (by q with a\n"
+               "significance table, by final synergy without), the samples the search flipped\n"
+               "most often, and a scatter plot of every top pair.\n"
                "\n"
                "  EXPR      the expression table given to probe_rank and pair_search (plain or gzip)\n"
                "  RANKED    the ranked probe list written by probe_rank\n"
@@ -38,6 +35,16 @@ void help() {
                "  --top N     pairs to list and plot (default "
             << TOP_DEF
             << ", at most " << TOP_MAX << "); a pair and its mirror count once\n"
+               "  --signif SIGNIF     significance table written by pair_signif: top pairs by q,\n"
+               "                      then base synergy; p, q and p_search shown\n"
+               "  --search-null NULL  search-null file (one line per shuffled-label search): plot\n"
+               "                      of their best final synergies with the real best marked\n"
+               "  --annot ANNOT       gene names: probe, symbol, optional description (tab-separated);\n"
+               "                      probes are shown as \"symbol (probe)\"\n"
+               "  --q Q               pairs with q below Q pass (default "
+            << Q_DEF << ")\n"
+               "  --tsv FILE          also write the distinct pairs in page order, every figure shown\n"
+               "  --edges FILE        also write the passing pairs as an edge list (needs --signif)\n"
                "  -h, --help  show this help and exit\n"
                "  --version   show the version and exit\n"
                "\n"
@@ -63,54 +70,38 @@ bool parse_top(const char* s, int& v) {
   return true;
 }
 
-// The temporary page, removed unless it was renamed into place.
-struct tmp_file {
-  std::string path;
-  bool kept = false;
-  ~tmp_file() {
-    if (!path.empty() && !kept) std::remove(path.c_str());
-  }
-};
-
-bool same_file(const char* a, const char* b) {
-  struct stat sa, sb;
-  return stat(a, &sa) == 0 && stat(b, &sb) == 0 && sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
-}
-
-void write_out(const std::string& out, const page_in& in) {
-  tmp_file tmp;
-  std::vector<char> name(out.begin(), out.end());
-  const char suffix[] = ".tmpXXXXXX";
-  name.insert(name.end(), suffix, suffix + sizeof suffix);
-  int fd = mkstemp(name.data());
-  if (fd < 0) throw syn_error(out + ": cannot write: " + std::strerror(errno));
-  tmp.path = name.data();
-  close(fd);
-  // mkstemp makes the file private; a page is an ordinary file
-  mode_t um = umask(0);
-  umask(um);
-  chmod(tmp.path.c_str(), 0666 & ~um);
-  {
-    std::ofstream os(tmp.path, std::ios::binary | std::ios::trunc);
-    if (!os) throw syn_error(out + ": cannot write: " + std::strerror(errno));
-    write_page(os, in);
-    os.flush();
-    if (!os) throw syn_error(out + ": write error: " + std::strerror(errno));
-    os.close();
-    if (os.fail()) throw syn_error(out + ": write error: " + std::strerror(errno));
-  }
-  if (std::rename(tmp.path.c_str(), out.c_str()) != 0) throw syn_error(out + ": cannot write: " + std::strerror(errno));
-  tmp.kept = true;
+bool parse_q(const char* s, double& v) {
+  char* end = nullptr;
+  v = std::strtod(s, &end);
+  return *s && *end == 0 && v > 0 && v <= 1;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  int top_n = TOP_DEF;
+  rep_opt o;
   std::vector<const char*> pos;
   bool opts = true;
+  // --name VALUE or --name=VALUE
+  auto value = [&](int& i, const std::string& a, const char* name, const char*& v) {
+    const size_t n = std::strlen(name);
+    if (a == name) {
+      if (i + 1 >= argc) usage_err(std::string(name) + " needs a value");
+      v = argv[++i];
+      return true;
+    }
+    if (a.compare(0, n + 1, std::string(name) + "=") == 0) {
+      v = argv[i] + n + 1;
+      return true;
+    }
+    return false;
+  };
+  const std::pair<const char*, std::string*> files[] = {{"--signif", &o.signif}, {"--search-null", &o.null},
+                                                        {"--annot", &o.annot},   {"--tsv", &o.tsv},
+                                                        {"--edges", &o.edges}};
   for (int i = 1; i < argc; ++i) {
     std::string a = argv[i];
+    const char* v = nullptr;
     if (opts && (a == "-h" || a == "--help")) {
       help();
       return 0;
@@ -119,43 +110,40 @@ int main(int argc, char** argv) {
       std::cout << "pair_report " << SYN_VERSION << "\n";
       return 0;
     }
+    bool took = false;
     if (opts && a == "--") {
       opts = false;
-    } else if (opts && (a == "--top" || a.compare(0, 6, "--top=") == 0)) {
-      const char* v = nullptr;
-      if (a == "--top") {
-        if (i + 1 >= argc) usage_err("--top needs a number");
-        v = argv[++i];
-      } else {
-        v = argv[i] + 6;
-      }
-      if (!parse_top(v, top_n)) usage_err(std::string("--top: '") + v + "' is not a whole number from 0 to " + std::to_string(TOP_MAX));
-    } else if (opts && a.size() > 1 && a[0] == '-') {
-      usage_err("unknown option '" + a + "'");
-    } else {
-      pos.push_back(argv[i]);
+      took = true;
+    } else if (opts && value(i, a, "--top", v)) {
+      if (!parse_top(v, o.top_n)) usage_err(std::string("--top: '") + v + "' is not a whole number from 0 to " + std::to_string(TOP_MAX));
+      took = true;
+    } else if (opts && value(i, a, "--q", v)) {
+      if (!parse_q(v, o.q)) usage_err(std::string("--q: '") + v + "' is not a number above 0 and at most 1");
+      took = true;
+    } else if (opts) {
+      for (const auto& f : files)
+        if (value(i, a, f.first, v)) {
+          if (!*v) usage_err(std::string(f.first) + " needs a file name");
+          *f.second = v;
+          took = true;
+          break;
+        }
     }
+    if (took) continue;
+    if (opts && a.size() > 1 && a[0] == '-')
+      usage_err("unknown option '" + a + "'");
+    else
+      pos.push_back(argv[i]);
   }
   if (pos.size() != 4)
     usage_err("expected 4 arguments (EXPR RANKED RECORDS OUT.html), got " + std::to_string(pos.size()));
-  for (int k = 0; k < 3; ++k)
-    if (same_file(pos[k], pos[3]))
-      usage_err(std::string("output '") + pos[3] + "' is the input '" + pos[k] + "'; choose another name");
+  o.expr = pos[0];
+  o.ranked = pos[1];
+  o.records = pos[2];
+  o.out = pos[3];
+  o.version = SYN_VERSION;
   try {
-    read_exp(pos[0]);
-    check_exp(pos[0]);
-    page_in in;
-    in.names = read_names(pos[0], n_samp);
-    rl_info rk = read_ranked(pos[1]);
-    rec_sum rs = read_records(pos[2], top_n);
-    in.expr_path = pos[0];
-    in.ranked_path = pos[1];
-    in.rec_path = pos[2];
-    in.version = SYN_VERSION;
-    in.top_n = top_n;
-    in.rk = &rk;
-    in.rs = &rs;
-    write_out(pos[3], in);
+    for (const std::string& n : run_report(o)) std::cerr << "pair_report: " << n << "\n";
   } catch (const syn_error& e) {
     std::cerr << "pair_report: " << e.what() << "\n";
     return 2;
