@@ -124,7 +124,7 @@ void write_page(std::ostream& os, const page_in& in) {
   if (an) o += " &middot; gene names " + esc(in.annot_path);
   o += "</p></header>\n";
   o += "<nav class=\"toc\"><a href=\"#summary\">Summary</a><a href=\"#signif\">Significance</a><a href=\"#top\">Top "
-       "pairs</a><a href=\"#flips\">Flipped samples</a><a href=\"#plots\">Pair plots</a></nav>\n<main>\n";
+       "pairs</a><a href=\"#flips\">Flipped samples</a><a href=\"#dist\">Distributions</a><a href=\"#plots\">Pair plots</a></nav>\n<main>\n";
 
   // ---- summary
   o += "<h2 id=\"summary\">Summary</h2>\n<div class=\"facts\">\n";
@@ -154,38 +154,6 @@ void write_page(std::ostream& os, const page_in& in) {
        "label at a time while a flip raised the synergy by more than " + num(IMP_MARGIN) + "; the <em>final "
        "synergy</em> and the <em>flipped samples</em> are those at its end. A sample flipped in many pairs is worth "
        "checking for a wrong label.</p>\n";
-
-  o += "<div class=\"figs\">\n<figure>";
-  {
-    hist_in h;
-    h.v = rs.syn;
-    h.x_lab = "final synergy (bits)";
-    h.y_lab = "pairs";
-    h.label = "histogram of final synergies";
-    if (!sig && !rs.top.empty() && n_dist > static_cast<long>(rs.top.size()))
-      h.marks.emplace_back(rs.top.back().syn, "top " + i2s(static_cast<long>(rs.top.size())));
-    o += svg_hist(h);
-    o += "<figcaption>Final synergy of the " + i2s(n_dist) + " distinct pairs recorded.</figcaption>";
-  }
-  o += "</figure>\n<figure>";
-  {
-    hist_in h;
-    for (const rl_row& r : rk.rows)
-      if (r.score != NO_PART) h.v.push_back(r.score);
-    h.x_lab = "single-probe score (bits of label entropy left)";
-    h.y_lab = "probes";
-    h.label = "histogram of single-probe scores";
-    h.has_split = true;
-    h.split = CAND_BOUND;
-    h.lo_lab = "at or below the bound";
-    h.hi_lab = "above the bound";
-    h.marks.emplace_back(CAND_BOUND, "candidate bound " + num(CAND_BOUND));
-    o += svg_hist(h);
-    o += "<figcaption>Single-probe scores of the " + i2s(static_cast<long>(h.v.size())) +
-         " ranked probes with a partition. Probes above the bound say almost nothing about the labels alone; "
-         "the leading ones are the pair candidates.</figcaption>";
-  }
-  o += "</figure>\n</div>\n";
 
   // ---- significance
   const std::vector<pair_rec>& top = rs.top;
@@ -355,6 +323,40 @@ void write_page(std::ostream& os, const page_in& in) {
       o += "</table>\n</details>\n";
     }
   }
+
+  // ---- distributions
+  o += "<h2 id=\"dist\">Distributions</h2>\n";
+  o += "<div class=\"figs\">\n<figure>";
+  {
+    hist_in h;
+    h.v = rs.syn;
+    h.x_lab = "final synergy (bits)";
+    h.y_lab = "pairs";
+    h.label = "histogram of final synergies";
+    if (!sig && !rs.top.empty() && n_dist > static_cast<long>(rs.top.size()))
+      h.marks.emplace_back(rs.top.back().syn, "top " + i2s(static_cast<long>(rs.top.size())));
+    o += svg_hist(h);
+    o += "<figcaption>Final synergy of the " + i2s(n_dist) + " distinct pairs recorded.</figcaption>";
+  }
+  o += "</figure>\n<figure>";
+  {
+    hist_in h;
+    for (const rl_row& r : rk.rows)
+      if (r.score != NO_PART) h.v.push_back(r.score);
+    h.x_lab = "single-probe score (bits of label entropy left)";
+    h.y_lab = "probes";
+    h.label = "histogram of single-probe scores";
+    h.has_split = true;
+    h.split = CAND_BOUND;
+    h.lo_lab = "at or below the bound";
+    h.hi_lab = "above the bound";
+    h.marks.emplace_back(CAND_BOUND, "candidate bound " + num(CAND_BOUND));
+    o += svg_hist(h);
+    o += "<figcaption>Single-probe scores of the " + i2s(static_cast<long>(h.v.size())) +
+         " ranked probes with a partition. Probes above the bound say almost nothing about the labels alone; "
+         "the leading ones are the pair candidates.</figcaption>";
+  }
+  o += "</figure>\n</div>\n";
 
   // ---- one card per top pair
   // names are not unique in every table; records name probes, so the first row is plotted

@@ -400,7 +400,7 @@ std::vector<int> hue_pick(const std::vector<std::vector<std::pair<double, double
 }
 
 std::string svg_volcano(const volc_in& v) {
-  const frame f{620, 420, 62, 24, 40, 50};
+  const frame f{540, 400, 62, 24, 40, 50};
   std::string o = open_svg(f, "volcano", v.label);
   const size_t n = v.x.size();
   if (n == 0) {
