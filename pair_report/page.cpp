@@ -191,7 +191,8 @@ void write_page(std::ostream& os, const page_in& in) {
     for (size_t t = 0; t < top.size(); ++t) {
       const sig_row* s = sig_of(top[t]);
       if (!s) continue;
-      v.top.push_back({s->base, mlog10(s->p), i2s(static_cast<long>(t + 1)),
+      // numbers beyond the tenth would hide each other
+      v.top.push_back({s->base, mlog10(s->p), t < 10 ? i2s(static_cast<long>(t + 1)) : std::string(),
                        "#" + i2s(static_cast<long>(t + 1)) + " " + name(top[t].pa, top[t].a) + " × " +
                            name(top[t].pb, top[t].b) + "\nbase " + s->base_txt + ", p " + s->p_txt + ", q " + s->q_txt});
     }
@@ -203,7 +204,7 @@ void write_page(std::ostream& os, const page_in& in) {
          (v.x.size() > PTS_MAX ? " (shaded cells of 4 by 4 pixels, darker for more pairs: too many pairs to draw one by one)" : "") +
          ". " + (v.has_thr ? "Pairs above the dashed line (p at most " + num(pcut) + ") have q below " + qs + "." :
                              "No pair has q below " + qs + ".") +
-         " The top pairs are ringed and numbered as in the table.</figcaption>";
+         " The top pairs are ringed, the first ten numbered as in the table.</figcaption>";
     o += "</figure>\n";
     if (d.has_null) {
       o += "<figure>";

@@ -474,8 +474,10 @@ std::string svg_volcano(const volc_in& v) {
   for (const auto& m : v.top) {
     std::string cx = px(X(m.x)), cy = px(Y(m.y));
     o += "<g><title>" + esc(m.tip) + "</title><circle class=\"vt\" cx=\"" + cx + "\" cy=\"" + cy +
-         "\" r=\"5\"/><text class=\"vn\" x=\"" + px(X(m.x) + 7) + "\" y=\"" + px(Y(m.y) - 5) + "\">" + esc(m.num) +
-         "</text></g>\n";
+         "\" r=\"5\"/>";
+    if (!m.num.empty())
+      o += "<text class=\"vn\" x=\"" + px(X(m.x) + 7) + "\" y=\"" + px(Y(m.y) - 5) + "\">" + esc(m.num) + "</text>";
+    o += "</g>\n";
   }
   double x = f.l + 6, y = 14;
   legend_dot(o, x, y, "<circle class=\"vp\" cx=\"" + px(x) + "\" cy=\"" + px(y) + "\" r=\"4\"/>", "pairs");

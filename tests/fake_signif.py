@@ -5,7 +5,7 @@
 
 Reads a pair record file and writes one line per distinct pair in the format
 pair_signif writes (columns, order, number formats), with invented numbers:
-p falls with the final synergy and varies with a hash of the pair names, q is
+p falls with the final synergy and varies with a hash of the record's place, q is
 the Benjamini-Hochberg value of p, base is the final synergy less 0.02 per
 flipped label (labels read from EXPR's second line; without it a made-up
 count). Only for testing and measuring the report: nothing here is a
@@ -51,11 +51,13 @@ def main(a):
     perms = 1000
     res = []
     for n, (x, y, fin, fin_txt, lab) in enumerate(rows):
-        u = (zlib.crc32((x + "\t" + y).encode()) % 10007) / 10007.0
+        # from the record's place, not the names: tables that differ only in
+        # names get the same numbers
+        u = (zlib.crc32(str(n).encode()) % 10007) / 10007.0
         if labels is not None:
             flips = sum(1 for s, t in zip(labels, lab) if s != t)
         else:
-            flips = zlib.crc32((y + x).encode()) % 7
+            flips = zlib.crc32(str(n + 1).encode()) % 7
         base = float(g(fin - 0.02 * flips))
         hits = int(round(perms * min(1.0, math.exp(-9.0 * max(0.0, fin - 0.25)) * (0.2 + 1.6 * u))))
         hits = min(hits, perms)
