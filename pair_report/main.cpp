@@ -142,6 +142,8 @@ int main(int argc, char** argv) {
   o.records = pos[2];
   o.out = pos[3];
   o.version = SYN_VERSION;
+  const std::string bad = opt_error(o);
+  if (!bad.empty()) usage_err(bad);
   try {
     for (const std::string& n : run_report(o)) std::cerr << "pair_report: " << n << "\n";
   } catch (const syn_error& e) {

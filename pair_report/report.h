@@ -189,6 +189,10 @@ struct rep_data {
 // order without one.
 void load_report(const rep_opt& o, rep_data& d);
 
+// What is wrong with the combination of files in `o` (an output that is an
+// input or another output, --edges without --signif), or "".
+std::string opt_error(const rep_opt& o);
+
 // Run the report: check arguments and outputs, load, write the page and the
 // exports, each whole (temporary file renamed into place, all three after
 // every one is complete). Throws syn_error. Returns notes for standard error

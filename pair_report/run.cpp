@@ -112,8 +112,7 @@ void write_edges(std::ostream& os, const rep_data& d, double q) {
   os << o;
 }
 
-std::vector<std::string> run_report(const rep_opt& o) {
-  std::vector<std::string> notes;
+std::string opt_error(const rep_opt& o) {
   const std::pair<const char*, std::string> ins[] = {{"EXPR", o.expr},      {"RANKED", o.ranked},
                                                      {"RECORDS", o.records}, {"--signif", o.signif},
                                                      {"--search-null", o.null}, {"--annot", o.annot}};
@@ -122,15 +121,20 @@ std::vector<std::string> run_report(const rep_opt& o) {
     if (w.second.empty()) continue;
     for (const auto& i : ins)
       if (!i.second.empty() && (w.second == i.second || same_file(w.second, i.second)))
-        throw syn_error("output '" + w.second + "' (" + w.first + ") is the input '" + i.second + "' (" + i.first +
-                        "); choose another name");
+        return "output '" + w.second + "' (" + w.first + ") is the input '" + i.second + "' (" + i.first +
+               "); choose another name";
     for (const auto& v : outs)
       if (&v < &w && !v.second.empty() && (v.second == w.second || same_file(v.second, w.second)))
-        throw syn_error("outputs " + std::string(v.first) + " and " + w.first + " are the same file '" + w.second + "'");
+        return "outputs " + std::string(v.first) + " and " + w.first + " are the same file '" + w.second + "'";
   }
-  if (!o.edges.empty() && o.signif.empty())
-    throw syn_error("--edges needs --signif: the edges are the pairs whose q is below --q");
+  if (!o.edges.empty() && o.signif.empty()) return "--edges needs --signif: the edges are the pairs whose q is below --q";
+  return "";
+}
 
+std::vector<std::string> run_report(const rep_opt& o) {
+  std::vector<std::string> notes;
+  const std::string bad = opt_error(o);
+  if (!bad.empty()) throw syn_error(bad);
   read_exp(o.expr.c_str());
   check_exp(o.expr.c_str());
   rep_data d;

@@ -460,6 +460,14 @@ TEST_F(Report, ProgramArguments) {
       {"--frobnicate", t, rk, rc, dir + "/o.html"},
       {t, rk, rc, rc},  // would replace an input
       {t, rk, rc, "--top"},
+      {"--q", "0", t, rk, rc, dir + "/o.html"},
+      {"--q=1.5", t, rk, rc, dir + "/o.html"},
+      {"--q", "0.05x", t, rk, rc, dir + "/o.html"},
+      {"--signif=", t, rk, rc, dir + "/o.html"},
+      {"--edges", dir + "/e.tsv", t, rk, rc, dir + "/o.html"},        // edges need q
+      {"--tsv", rk, t, rk, rc, dir + "/o.html"},                      // would replace an input
+      {"--tsv", dir + "/o.html", t, rk, rc, dir + "/o.html"},         // two outputs in one file
+      {t, rk, rc, dir + "/o.html", "--annot"},
   };
   for (const auto& args : bad) {
     r = run::prog(bin, args, dir + "/run");
