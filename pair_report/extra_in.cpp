@@ -264,6 +264,26 @@ double binom_upper(long c, long n, double r) {
   return std::min(1.0, s);
 }
 
+flip_test test_flips(const rec_sum& s) {
+  flip_test t;
+  const long n = static_cast<long>(s.syn.size());
+  const size_t ns = s.n_flip.size();
+  t.padj.assign(ns, 1.0);
+  t.hot.assign(ns, 0);
+  if (n == 0 || ns == 0) return t;
+  long tot = 0;
+  for (long c : s.n_flip) tot += c;
+  t.rate = static_cast<double>(tot) / (static_cast<double>(n) * static_cast<double>(ns));
+  for (size_t k = 0; k < ns; ++k) {
+    const long c = s.n_flip[k];
+    if (c == 0) continue;
+    t.padj[k] = std::min(1.0, static_cast<double>(ns) * binom_upper(c, n, t.rate));
+    t.hot[k] = t.padj[k] < FLIP_ALPHA && static_cast<double>(c) >= FLIP_FOLD * t.rate * static_cast<double>(n);
+    t.n_hot += t.hot[k];
+  }
+  return t;
+}
+
 void load_report(const rep_opt& o, rep_data& d) {
   d.names = read_names(o.expr.c_str(), n_samp);
   d.rk = read_ranked(o.ranked.c_str());

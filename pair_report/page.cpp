@@ -281,24 +281,20 @@ void write_page(std::ostream& os, const page_in& in) {
   if (fr.empty()) {
     o += "<p class=\"note\">No record flipped any label.</p>\n";
   } else {
-    // the flip rate of all samples together, and each sample's upper binomial tail under it
-    long tot = 0;
-    for (long c : rs.n_flip) tot += c;
-    const double rate = static_cast<double>(tot) / (static_cast<double>(n_dist) * n_samp);
-    std::vector<double> padj(n_samp, 1.0);
-    long n_hot = 0;
-    for (int k : fr) {
-      padj[k] = std::min(1.0, n_samp * binom_upper(rs.n_flip[k], n_dist, rate));
-      n_hot += padj[k] < FLIP_ALPHA;
-    }
+    const flip_test ft = test_flips(rs);
+    const std::vector<double>& padj = ft.padj;
+    const long n_hot = ft.n_hot;
     o += "<p class=\"note\">" + i2s(static_cast<long>(fr.size())) + " of " + i2s(n_samp) +
          " samples were flipped in at least one of the " + i2s(n_dist) +
          " distinct pairs (a pair and its mirror count once); all samples together were flipped in " +
-         num(100.0 * rate, 3) + "% of the pairs on average. <span class=\"hot\">far above chance</span> marks the " +
-         i2s(n_hot) + " sample" + (n_hot == 1 ? "" : "s") + " flipped more often than that rate would give by chance: "
-         "a binomial upper tail over the " + i2s(n_dist) + " pairs at the average rate, times " + i2s(n_samp) +
-         " for the samples tested (Bonferroni), below " + num(FLIP_ALPHA) + ". Pairs share probes, so the pairs are "
-         "not independent trials: take the mark as a pointer to samples worth checking, not as a test result.</p>\n";
+         num(100.0 * ft.rate, 3) + "% of the pairs on average. <span class=\"hot\">far above chance</span> marks a "
+         "sample flipped in at least " + num(FLIP_FOLD) + " times that share of pairs, and more often than that rate "
+         "would give by chance: the upper tail of a binomial over the " + i2s(n_dist) + " pairs at the average rate, "
+         "times " + i2s(n_samp) + " for the samples tested (Bonferroni), below " + num(FLIP_ALPHA) + ". " +
+         (n_hot ? i2s(n_hot) + (n_hot == 1 ? " sample is" : " samples are") + " marked." :
+                  "No sample stands out: the flips are spread over the samples.") +
+         " Pairs share probes, so they are not independent trials: take the mark as a pointer to samples worth "
+         "checking, not as a test result.</p>\n";
     const long most = rs.n_flip[fr[0]];
     auto head = [&]() {
       return std::string("<table>\n<tr><th>sample</th><th>sample number</th><th>label in table</th><th>flipped in pairs</th>"
@@ -308,7 +304,7 @@ void write_page(std::ostream& os, const page_in& in) {
     auto row = [&](int k) {
       long c = rs.n_flip[k];
       double w = 120.0 * static_cast<double>(c) / static_cast<double>(most);
-      bool hot = padj[k] < FLIP_ALPHA;
+      bool hot = ft.hot[k] != 0;
       return "<tr><td class=\"probe\">" + esc(in.names[k]) + (hot ? " <span class=\"hot\">far above chance</span>" : "") +
              "</td><td class=\"n\">" + i2s(k) + "</td><td class=\"n\">" + lab_txt(phe[k]) +
              "</td><td><span class=\"hbar\" style=\"width:" + num(std::max(w, 1.0), 4) + "px\"></span>" + i2s(c) +

@@ -202,6 +202,22 @@ std::vector<std::string> run_report(const rep_opt& o);
 // Upper tail P(X >= c) of a binomial(n, r) count.
 double binom_upper(long c, long n, double r);
 
+constexpr double FLIP_FOLD = 2.0;  // a marked sample is flipped at least this many times the average rate
+
+// Samples flipped far more often than all samples together: with n distinct
+// pairs and the average rate r (all flips over n times the sample count), a
+// sample's tail p is binom_upper(its count, n, r) times the sample count
+// (Bonferroni), and it is marked when that is below FLIP_ALPHA and its share of
+// pairs is at least FLIP_FOLD times r (over many pairs a tiny excess is
+// "significant" yet says nothing).
+struct flip_test {
+  double rate = 0;            // average flip rate
+  std::vector<double> padj;   // per sample: Bonferroni-corrected tail p
+  std::vector<char> hot;      // per sample: marked
+  long n_hot = 0;
+};
+flip_test test_flips(const rec_sum& s);
+
 // ---- page ---------------------------------------------------------------------------
 
 struct page_in {

@@ -262,3 +262,32 @@ TEST(ReportSvg, NeighbouringClustersGetDifferentHues) {
   for (int x : h) EXPECT_TRUE(x >= 0 && x < N_HUE);
   EXPECT_EQ(hue_pick({}).size(), 0u);
 }
+
+TEST(ReportStats, FlipMarkNeedsBothAFoldAndASmallTail) {
+  struct one_case {
+    long pairs;
+    std::vector<long> flips;
+    std::vector<char> hot;
+  };
+  const std::vector<one_case> cases = {
+      // sample 0 in half the pairs against an average of 10%: marked
+      {100, {50, 5, 5, 5, 5, 5, 5, 5, 5, 5}, {1, 0, 0, 0, 0, 0, 0, 0, 0, 0}},
+      // a small excess over many pairs: a tiny tail, but not twice the rate
+      {200000, {52000, 48000, 48000, 48000}, {0, 0, 0, 0}},
+      // eight times the rate, but from two pairs of ten: the tail is not small
+      {10, {2, 0, 0, 0, 0, 0, 0, 0}, {0, 0, 0, 0, 0, 0, 0, 0}},
+      {0, {0, 0}, {0, 0}},
+  };
+  for (const one_case& c : cases) {
+    rec_sum s;
+    s.syn.assign(c.pairs, 0.5);
+    s.n_flip = c.flips;
+    flip_test t = test_flips(s);
+    EXPECT_EQ(t.hot, c.hot) << c.pairs;
+    EXPECT_EQ(t.n_hot, std::count(c.hot.begin(), c.hot.end(), 1)) << c.pairs;
+  }
+  rec_sum s;
+  s.syn.assign(200000, 0.5);
+  s.n_flip = {52000, 48000, 48000, 48000};
+  EXPECT_LT(test_flips(s).padj[0], 1e-10);  // "significant", yet not marked
+}
