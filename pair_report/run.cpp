@@ -135,6 +135,7 @@ std::vector<std::string> run_report(const rep_opt& o) {
   std::vector<std::string> notes;
   const std::string bad = opt_error(o);
   if (!bad.empty()) throw syn_error(bad);
+  reset_exp();  // a fresh table, whatever was loaded before
   read_exp(o.expr.c_str());
   check_exp(o.expr.c_str());
   rep_data d;

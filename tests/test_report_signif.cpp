@@ -291,3 +291,25 @@ TEST(ReportStats, FlipMarkNeedsBothAFoldAndASmallTail) {
   s.n_flip = {52000, 48000, 48000, 48000};
   EXPECT_LT(test_flips(s).padj[0], 1e-10);  // "significant", yet not marked
 }
+
+TEST_F(ReportSig, RunWritesAllOutputsOrNone) {
+  o.signif = file("s.tsv", signif4);
+  o.tsv = dir + "/pairs.tsv";
+  o.edges = dir + "/edges.tsv";
+  run::spit(o.out, "old page");
+  o.annot = file("a.tsv", "P\tS\td\tx\n");  // one field too many: nothing is written
+  EXPECT_TRUE(has(err([&] { run_report(o); }), "a.tsv:1:"));
+  EXPECT_EQ(run::slurp(o.out), "old page");
+  EXPECT_FALSE(run::exists(o.tsv) || run::exists(o.edges));
+  EXPECT_EQ(run::listing(dir).size(), 6u);  // the inputs and the old page, no temporary file
+  o.annot = file("a.tsv", "P\tS\n");
+  std::vector<std::string> notes = run_report(o);
+  EXPECT_TRUE(notes.empty());
+  EXPECT_TRUE(has(run::slurp(o.out), "S (P)"));
+  EXPECT_TRUE(has(run::slurp(o.edges), "S (P)\tQ\t0.1\t0.5\t0.03\n"));
+  o.q = 0.001;
+  notes = run_report(o);
+  ASSERT_EQ(notes.size(), 1u);
+  EXPECT_TRUE(has(notes[0], "no pair has q below 0.001"));
+  EXPECT_EQ(run::slurp(o.edges), "source\ttarget\tbase\tfinal\tq\n");
+}
