@@ -3,8 +3,11 @@
 // pair_report loads the expression table with the core's reader (read_exp,
 // check_exp), then reads the sample names from the table's header line, the
 // ranked probe list and the pair record file, checking each line against the
-// loaded table. Every reading routine throws syn_error with a one-line message
-// "FILE:LINE: reason"; nothing here prints.
+// loaded table; optionally the significance table of pair_signif (which must
+// name the same distinct pairs), the search-level null and gene names. Every
+// reading routine throws syn_error with a one-line message "FILE:LINE:
+// reason"; nothing here prints. run_report does the whole run; main only
+// fills a rep_opt from the command line.
 //
 // A pair and its mirror (the same two probes in the other order), and a pair
 // recorded twice (overlapping shards), count once: the first record of each
@@ -146,7 +149,7 @@ struct annot {
 // symbol leaves the probe unnamed; a probe listed again adds its other symbols
 // ("A/B"). Surrounding double quotes of a field are dropped.
 annot read_annot(const char* path, const name_idx& idx);
-// "symbol (probe)", or the probe name alone when it has no symbol (an null).
+// "symbol (probe)", or the probe name alone when it has no symbol or `an` is null.
 std::string disp(const annot* an, int p, const std::string& name);
 
 // One distinct pair of the records, with what the page and the exports show.
