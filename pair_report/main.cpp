@@ -1,56 +1,36 @@
 // pair_report: an HTML page of the strongest pairs of a finished search.
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include "cli.h"
 #include "report.h"
-
-#ifndef SYN_VERSION
-#define SYN_VERSION "unknown"
-#endif
+#include "synergy.h"
 
 namespace {
 
-// The command line, with its defaults.
-struct report_opts {
-  int top = TOP_DEF;
-};
-
-int report_main(const report_opts& o, const std::vector<std::string>& args) {
-  want_args(args, 4, "EXPR RANKED RECORDS OUT.html");
-  distinct_files({args[0], args[1], args[2]}, {args[3]});
-  out_file out(args[3]);  // an existing page is replaced only by a complete one
-  read_exp(args[0].c_str());  // the page needs the table, not the working arrays
-  check_exp(args[0].c_str());
-  page_in in;
-  in.names = read_names(args[0].c_str(), n_samp);
-  rl_info rk = read_ranked(args[1].c_str());
-  rec_sum rs = read_records(args[2].c_str(), o.top);
-  in.expr_path = args[0];
-  in.ranked_path = args[1];
-  in.rec_path = args[2];
-  in.version = SYN_VERSION;
-  in.top_n = o.top;
-  in.rk = &rk;
-  in.rs = &rs;
-  std::ostringstream page;
-  write_page(page, in);
-  out.write(page.str());
-  return 0;
+// A file option: a non-empty name.
+opt file_opt(const char* name, const char* arg, const std::string& help, std::string& dst) {
+  return {0, name, arg, help, [name, &dst](const char* v) {
+            if (!*v) throw usage_error(std::string("--") + name + " needs a file name");
+            dst = v;
+          }};
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  report_opts o;
+  rep_opt o;
+  o.version = SYN_VERSION;
+  bool quiet = false;
   const prog_def def = {
       "pair_report",
-      {"[--top N] EXPR RANKED RECORDS OUT.html"},
+      {"[--top N] [--signif SIGNIF] [--search-null NULL] [--annot ANNOT] [--q Q]\n"
+       "                   [--tsv FILE] [--edges FILE] EXPR RANKED RECORDS OUT.html"},
       "Write one self-contained HTML page (inline SVG, no scripts, no external\n"
       "resources) about a finished pair search: a summary with histograms of the\n"
-      "final synergies and the single-probe scores, the top pairs by final synergy,\n"
-      "the samples the search flipped most often, and a scatter plot of every top pair.\n"
+      "final synergies and the single-probe scores, the top pairs (by q with a\n"
+      "significance table, by final synergy without), the samples the search flipped\n"
+      "most often, and a scatter plot of every top pair.\n"
       "\n"
       "  EXPR      the expression table given to probe_rank and pair_search (plain or gzip)\n"
       "  RANKED    the ranked probe list written by probe_rank\n"
@@ -72,8 +52,30 @@ int main(int argc, char** argv) {
          if (n < 0 || n > TOP_MAX || *v == '+' || *v == '-')
            throw usage_error("--top: '" + std::string(v) + "' is not a whole number from 0 to " +
                              std::to_string(TOP_MAX));
-         o.top = n;
+         o.top_n = n;
        }},
+      file_opt("signif", "SIGNIF", "significance table written by pair_signif: top pairs by q,\nthen base synergy; p, q and p_search shown", o.signif),
+      file_opt("search-null", "NULL", "search-null file (one line per shuffled-label search): plot\nof their best final synergies with the real best marked", o.null),
+      file_opt("annot", "ANNOT", "gene names: probe, symbol, optional description (tab-separated);\nprobes are shown as \"symbol (probe)\"", o.annot),
+      {0, "q", "Q", "pairs with q below Q pass (default " + num_text(Q_DEF) + ")",
+       [&o](const char* v) {
+         double q = arg_num(v, "--q");
+         if (!(q > 0 && q <= 1)) throw usage_error("--q: '" + std::string(v) + "' is not a number above 0 and at most 1");
+         o.q = q;
+       }},
+      file_opt("tsv", "FILE", "also write the distinct pairs in page order, every figure shown", o.tsv),
+      file_opt("edges", "FILE", "also write the passing pairs as an edge list (needs --signif)", o.edges),
+      quiet_opt(quiet),
   };
-  return run_main(def, table, argc, argv, [&](std::vector<std::string>& args) { return report_main(o, args); });
+  return run_main(def, table, argc, argv, [&](std::vector<std::string>& args) {
+    want_args(args, 4, "EXPR RANKED RECORDS OUT.html");
+    o.expr = args[0];
+    o.ranked = args[1];
+    o.records = args[2];
+    o.out = args[3];
+    const std::string bad = opt_error(o);
+    if (!bad.empty()) throw usage_error(bad);
+    for (const std::string& n : run_report(o)) note("pair_report", quiet, n);
+    return 0;
+  });
 }

@@ -9,7 +9,7 @@
 namespace {
 
 const int FLIP_SHOW = 25;   // flipped-sample rows shown before the fold
-const int NAMES_SHOW = 12;  // flipped names listed in a top-table cell
+
 
 const char* const PAGE_CSS = R"(*{box-sizing:border-box}
 body{margin:0;background:#f4f5f7;color:#1d2430;font:15px/1.5 system-ui,-apple-system,"Segoe UI",Roboto,sans-serif}
@@ -32,7 +32,7 @@ th,td{padding:5px 10px;border-bottom:1px solid #e8ebf0;text-align:left;vertical-
 th{background:#eef1f5;font-weight:600;white-space:nowrap}
 td.n{text-align:right;font-variant-numeric:tabular-nums;white-space:nowrap}
 td.names{max-width:520px;font-size:13px}
-td.probe{font-family:ui-monospace,Menlo,Consolas,monospace;font-size:13px;word-break:break-all}
+td.probe{font-size:13px;word-break:break-word}
 tr:hover td{background:#f7f9fc}
 .hbar{display:inline-block;height:10px;background:#d55e00;opacity:.75;border-radius:2px;vertical-align:middle;margin-right:6px}
 .flip{white-space:nowrap}
@@ -47,6 +47,17 @@ summary{cursor:pointer;color:#1f3350}
 .pair dd{margin:0}
 .pair ul{margin:4px 0;padding-left:18px;max-height:300px;overflow:auto}
 a{color:#1f5fa8}
+nav.toc{position:sticky;top:0;z-index:2;background:#fff;border-bottom:1px solid #dde2ea;padding:6px 24px;font-size:14px}
+nav.toc a{margin-right:18px;text-decoration:none}
+h2[id],article[id]{scroll-margin-top:44px}
+.nosig{background:#fff6e0;border:1px solid #e6c77a;border-radius:6px;padding:10px 14px;max-width:900px}
+.nosig code,p.note code{background:#f1f1f1;padding:1px 4px;border-radius:3px;font-size:13px;word-break:break-all}
+tr.pass td:first-child{box-shadow:inset 4px 0 #009e73}
+.ok{color:#00805c;font-weight:700}
+.hot{background:#d55e00;color:#fff;border-radius:3px;padding:0 5px;font-size:12px;white-space:nowrap}
+td details{margin:0}
+td summary{white-space:nowrap}
+.gene{color:#5a6475;font-size:13px}
 footer{color:#7a8494;font-size:12px;margin-top:30px}
 )";
 
@@ -66,21 +77,62 @@ std::string flip_item(const page_in& in, const pair_rec& r, int k) {
 
 }  // namespace
 
+namespace {
+
+// -log10 p, with p = 0 (never written by a permutation count) kept finite
+double mlog10(double p) { return -std::log10(std::max(p, 1e-300)); }
+
+// The folded list of a pair's flipped samples.
+std::string flip_cell(const page_in& in, const pair_rec& r) {
+  std::vector<int> fl = flipped(r);
+  if (fl.empty()) return "0";
+  std::string o = "<details><summary>" + i2s(static_cast<long>(fl.size())) + " sample" + (fl.size() == 1 ? "" : "s") +
+                  "</summary>";
+  for (size_t j = 0; j < fl.size(); ++j) o += (j ? ", " : "") + flip_item(in, r, fl[j]);
+  return o + "</details>";
+}
+
+}  // namespace
+
 void write_page(std::ostream& os, const page_in& in) {
+  static const rep_data none;
+  const rep_data& d = in.d ? *in.d : none;
+  const annot* an = d.has_annot ? &d.an : nullptr;
+  const bool sig = d.has_sig;
   const rl_info& rk = *in.rk;
   const rec_sum& rs = *in.rs;
   const int n1 = static_cast<int>(std::count(phe.begin(), phe.end(), 1));
   const long n_dist = static_cast<long>(rs.syn.size());
   const long n_cand = rk.n_cand;
+  const std::string qs = num(in.q);
+  auto name = [&](int p, const std::string& nm) { return disp(an, p, nm); };
+  auto sig_of = [&](const pair_rec& r) -> const sig_row* {
+    if (!sig) return nullptr;
+    auto it = d.sig.at.find(pair_key(r.pa, r.pb));
+    return it == d.sig.at.end() ? nullptr : &d.sig.rows[it->second];
+  };
+  long n_pass = 0;
+  for (const sig_row& s : d.sig.rows) n_pass += s.q < in.q;
   std::string o;
   o += "<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n"
        "<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">\n"
        "<title>Pair report: " + esc(in.expr_path) + "</title>\n<style>\n" + PAGE_CSS + svg_css() + "</style>\n</head>\n<body>\n";
   o += "<header><h1>Synergistic probe pairs</h1><p>table " + esc(in.expr_path) + " &middot; ranked list " +
-       esc(in.ranked_path) + " &middot; pair records " + esc(in.rec_path) + "</p></header>\n<main>\n";
+       esc(in.ranked_path) + " &middot; pair records " + esc(in.rec_path);
+  if (sig) o += " &middot; significance " + esc(in.signif_path);
+  if (!in.null_path.empty()) o += " &middot; search null " + esc(in.null_path);
+  if (an) o += " &middot; gene names " + esc(in.annot_path);
+  o += "</p></header>\n";
+  o += "<nav class=\"toc\"><a href=\"#summary\">Summary</a><a href=\"#signif\">Significance</a><a href=\"#top\">Top "
+       "pairs</a><a href=\"#flips\">Flipped samples</a><a href=\"#dist\">Distributions</a><a href=\"#plots\">Pair plots</a></nav>\n<main>\n";
 
   // ---- summary
   o += "<h2 id=\"summary\">Summary</h2>\n<div class=\"facts\">\n";
+  if (sig)
+    o += fact(i2s(n_pass), "of " + i2s(static_cast<long>(d.sig.rows.size())) + " distinct pairs pass: q below " + qs +
+                               " (permutation p, false discovery rate q)");
+  else
+    o += fact("not computed", "significance: no p or q; see <a href=\"#signif\">how to get them</a>");
   o += fact(i2s(n_samp), "samples: " + i2s(n1) + " with label 1, " + i2s(n_samp - n1) + " with label 0");
   o += fact(i2s(n_prob), "probes in the table; " + i2s(static_cast<long>(rk.rows.size())) + " in the ranked list, " +
                              i2s(rk.n_nopart) + " of them without a partition");
@@ -88,18 +140,189 @@ void write_page(std::ostream& os, const page_in& in) {
                              i2s(n_cand * (n_cand + 1) / 2) + " distinct pairs");
   o += fact(i2s(n_dist), "distinct pairs recorded, from " + i2s(rs.n_rec) + " records" +
                              (rs.n_dup ? " (" + i2s(rs.n_dup) + " mirrors or repeats counted once)" : ""));
+  double best = 0;
   if (n_dist > 0) {
     std::vector<double> v = rs.syn;
     std::sort(v.begin(), v.end());
+    best = v.back();
     o += fact(num(v.back()), "best final synergy (bits); median " + num(v[v.size() / 2], 4) + ", lowest " + num(v.front(), 4));
   }
   o += "</div>\n";
   o += "<p class=\"note\">For each pair, the <em>synergy</em> is how much more the joint clustering of the samples by "
-       "both probes tells about the 0/1 labels than the two probes&#8217; own clusterings do, in bits. Starting from "
-       "the table&#8217;s labels, the search flipped one sample&#8217;s label at a time while a flip raised the synergy "
-       "by more than " + num(IMP_MARGIN) + "; the <em>final synergy</em> and the <em>flipped samples</em> are those at "
-       "its end. A sample flipped in many pairs is worth checking for a wrong label.</p>\n";
+       "both probes tells about the 0/1 labels than the two probes&#8217; own clusterings do, in bits. The <em>base "
+       "synergy</em> is that with the table&#8217;s labels. Starting from them, the search flipped one sample&#8217;s "
+       "label at a time while a flip raised the synergy by more than " + num(IMP_MARGIN) + "; the <em>final "
+       "synergy</em> and the <em>flipped samples</em> are those at its end. A sample flipped in many pairs is worth "
+       "checking for a wrong label.</p>\n";
 
+  // ---- significance
+  const std::vector<pair_rec>& top = rs.top;
+  o += "<h2 id=\"signif\">Significance</h2>\n";
+  if (!sig) {
+    o += "<div class=\"nosig\"><p><b>No significance was computed.</b> The synergies on this page are not tested "
+         "against chance: a high final synergy can come from the label flips alone. To get a permutation p and a "
+         "false discovery rate q for every pair, run</p><p><code>pair_signif " + esc(in.expr_path) + " " +
+         esc(in.ranked_path) + " " + esc(in.rec_path) + " signif.tsv</code></p><p>and write the page again with "
+         "<code>--signif signif.tsv</code>.</p></div>\n";
+  } else {
+    o += "<p class=\"note\">The <em>p</em> of a pair is the share of label shufflings under which its base synergy "
+         "reached the real one; <em>q</em> controls the false discovery rate over all " +
+         i2s(static_cast<long>(d.sig.rows.size())) + " pairs. " + i2s(n_pass) + " pair" + (n_pass == 1 ? "" : "s") +
+         " have q below " + qs + ".";
+    if (d.sig.has_ps)
+      o += " <em>p_search</em> is the share of shuffled-label searches whose best pair reached this pair&#8217;s "
+           "final synergy: it accounts for the whole search.";
+    o += "</p>\n<div class=\"figs\">\n<figure>";
+    volc_in v;
+    double pcut = -1;
+    v.x.reserve(d.sig.rows.size());
+    for (const pair_row& r : d.all) {
+      const sig_row& s = d.sig.rows[r.sig];
+      v.x.push_back(s.base);
+      v.y.push_back(mlog10(s.p));
+      v.pass.push_back(s.q < in.q);
+      if (s.q < in.q) pcut = std::max(pcut, s.p);
+    }
+    if (pcut >= 0) {
+      v.has_thr = true;
+      v.thr_y = mlog10(pcut);
+      v.thr_lab = "q < " + qs;
+    }
+    for (size_t t = 0; t < top.size(); ++t) {
+      const sig_row* s = sig_of(top[t]);
+      if (!s) continue;
+      // numbers beyond the tenth would hide each other
+      v.top.push_back({s->base, mlog10(s->p), t < 10 ? i2s(static_cast<long>(t + 1)) : std::string(),
+                       "#" + i2s(static_cast<long>(t + 1)) + " " + name(top[t].pa, top[t].a) + " × " +
+                           name(top[t].pb, top[t].b) + "\nbase " + s->base_txt + ", p " + s->p_txt + ", q " + s->q_txt});
+    }
+    v.x_lab = "base synergy (bits, table labels)";
+    v.y_lab = "-log10 p";
+    v.label = "base synergy against -log10 p of every distinct pair";
+    o += svg_volcano(v);
+    o += "<figcaption>All " + i2s(static_cast<long>(v.x.size())) + " distinct pairs: base synergy against -log10 p" +
+         (v.x.size() > PTS_MAX ? " (shaded cells of 4 by 4 pixels, darker for more pairs: too many pairs to draw one by one)" : "") +
+         ". " + (v.has_thr ? "Pairs above the dashed line (p at most " + num(pcut) + ") have q below " + qs + "." :
+                             "No pair has q below " + qs + ".") +
+         " The top pairs are ringed, the first ten numbered as in the table.</figcaption>";
+    o += "</figure>\n";
+    if (d.has_null) {
+      o += "<figure>";
+      hist_in h;
+      h.v = d.nul.best_fin;
+      h.x_lab = "best final synergy of a search (bits)";
+      h.y_lab = "searches";
+      h.label = "best final synergy of the shuffled-label searches";
+      if (n_dist > 0) h.marks.emplace_back(best, "real search: " + num(best));
+      o += svg_hist(h);
+      long reach = std::count_if(h.v.begin(), h.v.end(), [&](double x) { return x >= best; });
+      o += "<figcaption>Best final synergy of each of the " + i2s(d.nul.n) + " searches with shuffled labels" +
+           (d.nul.n_na ? " (" + i2s(d.nul.n_na) + " of them recorded no pair and are not drawn)" : "") + "; " +
+           i2s(reach) + " reached the real search&#8217;s best, " + num(best) + ".</figcaption></figure>\n";
+    } else if (d.sig.has_ps) {
+      o += "<p class=\"note\">Give the search-null file with <code>--search-null</code> to see the distribution "
+           "behind p_search.</p>\n";
+    }
+    o += "</div>\n";
+  }
+  if (!sig && d.has_null) {
+    o += "<div class=\"figs\"><figure>";
+    hist_in h;
+    h.v = d.nul.best_fin;
+    h.x_lab = "best final synergy of a search (bits)";
+    h.y_lab = "searches";
+    h.label = "best final synergy of the shuffled-label searches";
+    if (n_dist > 0) h.marks.emplace_back(best, "real search: " + num(best));
+    o += svg_hist(h);
+    o += "<figcaption>Best final synergy of each of the " + i2s(d.nul.n) + " searches with shuffled labels.</figcaption></figure></div>\n";
+  }
+
+  // ---- top pairs
+  o += "<h2 id=\"top\">Top " + i2s(static_cast<long>(top.size())) + " pairs by " +
+       (sig ? "q, then base synergy" : "final synergy") + "</h2>\n";
+  if (top.empty()) {
+    o += "<p class=\"note\">No pair records to show.</p>\n";
+  } else {
+    o += "<p class=\"note\">" + std::string(sig ? "Pairs with q below " + qs + " are marked &#10003;. " :
+                                                  "Equal synergies keep the order of the record file. ") +
+         "A pair and its mirror are listed once. Flips show the label in the table &#8594; the label at the end of "
+         "the search.</p>\n";
+    o += "<table>\n<tr><th>#</th><th>first probe (x)</th><th>second probe (y)</th>";
+    if (sig) o += "<th>base synergy</th>";
+    o += "<th>final synergy</th>";
+    if (sig) o += std::string("<th>p</th><th>q</th>") + (d.sig.has_ps ? "<th>p_search</th>" : "") + "<th>q &lt; " + qs + "</th>";
+    o += "<th>joint clusters</th><th>flipped samples</th></tr>\n";
+    for (size_t t = 0; t < top.size(); ++t) {
+      const pair_rec& r = top[t];
+      const sig_row* s = sig_of(r);
+      const bool pass = s && s->q < in.q;
+      std::string id = "pair-" + i2s(static_cast<long>(t + 1));
+      o += std::string(pass ? "<tr class=\"pass\">" : "<tr>") + "<td class=\"n\"><a href=\"#" + id + "\">" +
+           i2s(static_cast<long>(t + 1)) + "</a></td><td class=\"probe\">" + esc(name(r.pa, r.a)) +
+           "</td><td class=\"probe\">" + esc(name(r.pb, r.b)) + "</td>";
+      if (s) o += "<td class=\"n\">" + esc(s->base_txt) + "</td>";
+      o += "<td class=\"n\">" + esc(r.syn_txt) + "</td>";
+      if (s) {
+        o += "<td class=\"n\">" + esc(s->p_txt) + "</td><td class=\"n\">" + esc(s->q_txt) + "</td>";
+        if (d.sig.has_ps) o += "<td class=\"n\">" + esc(s->ps_txt) + "</td>";
+        o += std::string("<td>") + (pass ? "<span class=\"ok\">&#10003;</span>" : "") + "</td>";
+      }
+      o += "<td class=\"n\">" + i2s(r.n_cl) + "</td><td class=\"names\">" + flip_cell(in, r) + "</td></tr>\n";
+    }
+    o += "</table>\n";
+  }
+
+  // ---- flipped samples
+  std::vector<int> fr = flip_rank(rs);
+  std::vector<long> in_top(n_samp, 0);
+  for (const pair_rec& r : top)
+    for (int k : flipped(r)) ++in_top[k];
+  o += "<h2 id=\"flips\">Samples by how often the search flipped them</h2>\n";
+  if (fr.empty()) {
+    o += "<p class=\"note\">No record flipped any label.</p>\n";
+  } else {
+    const flip_test ft = test_flips(rs);
+    const std::vector<double>& padj = ft.padj;
+    const long n_hot = ft.n_hot;
+    o += "<p class=\"note\">" + i2s(static_cast<long>(fr.size())) + " of " + i2s(n_samp) +
+         " samples were flipped in at least one of the " + i2s(n_dist) +
+         " distinct pairs (a pair and its mirror count once); all samples together were flipped in " +
+         num(100.0 * ft.rate, 3) + "% of the pairs on average. <span class=\"hot\">far above chance</span> marks a "
+         "sample flipped in at least " + num(FLIP_FOLD) + " times that share of pairs, and more often than that rate "
+         "would give by chance: the upper tail of a binomial over the " + i2s(n_dist) + " pairs at the average rate, "
+         "times " + i2s(n_samp) + " for the samples tested (Bonferroni), below " + num(FLIP_ALPHA) + ". " +
+         (n_hot ? i2s(n_hot) + (n_hot == 1 ? " sample is" : " samples are") + " marked." :
+                  "No sample stands out: the flips are spread over the samples.") +
+         " Pairs share probes, so they are not independent trials: take the mark as a pointer to samples worth "
+         "checking, not as a test result.</p>\n";
+    const long most = rs.n_flip[fr[0]];
+    auto head = [&]() {
+      return std::string("<table>\n<tr><th>sample</th><th>sample number</th><th>label in table</th><th>flipped in pairs</th>"
+                         "<th>share of pairs</th><th>tail p (Bonferroni)</th><th>in top ") +
+             i2s(static_cast<long>(top.size())) + "</th></tr>\n";
+    };
+    auto row = [&](int k) {
+      long c = rs.n_flip[k];
+      double w = 120.0 * static_cast<double>(c) / static_cast<double>(most);
+      bool hot = ft.hot[k] != 0;
+      return "<tr><td class=\"probe\">" + esc(in.names[k]) + (hot ? " <span class=\"hot\">far above chance</span>" : "") +
+             "</td><td class=\"n\">" + i2s(k) + "</td><td class=\"n\">" + lab_txt(phe[k]) +
+             "</td><td><span class=\"hbar\" style=\"width:" + num(std::max(w, 1.0), 4) + "px\"></span>" + i2s(c) +
+             "</td><td class=\"n\">" + num(100.0 * static_cast<double>(c) / static_cast<double>(n_dist), 3) +
+             "%</td><td class=\"n\">" + num(padj[k], 3) + "</td><td class=\"n\">" + i2s(in_top[k]) + "</td></tr>\n";
+    };
+    o += head();
+    for (size_t j = 0; j < fr.size() && j < static_cast<size_t>(FLIP_SHOW); ++j) o += row(fr[j]);
+    o += "</table>\n";
+    if (fr.size() > static_cast<size_t>(FLIP_SHOW)) {
+      o += "<details><summary>the other " + i2s(static_cast<long>(fr.size()) - FLIP_SHOW) + " flipped samples</summary>\n" + head();
+      for (size_t j = FLIP_SHOW; j < fr.size(); ++j) o += row(fr[j]);
+      o += "</table>\n</details>\n";
+    }
+  }
+
+  // ---- distributions
+  o += "<h2 id=\"dist\">Distributions</h2>\n";
   o += "<div class=\"figs\">\n<figure>";
   {
     hist_in h;
@@ -107,7 +330,7 @@ void write_page(std::ostream& os, const page_in& in) {
     h.x_lab = "final synergy (bits)";
     h.y_lab = "pairs";
     h.label = "histogram of final synergies";
-    if (!rs.top.empty() && n_dist > static_cast<long>(rs.top.size()))
+    if (!sig && !rs.top.empty() && n_dist > static_cast<long>(rs.top.size()))
       h.marks.emplace_back(rs.top.back().syn, "top " + i2s(static_cast<long>(rs.top.size())));
     o += svg_hist(h);
     o += "<figcaption>Final synergy of the " + i2s(n_dist) + " distinct pairs recorded.</figcaption>";
@@ -132,83 +355,26 @@ void write_page(std::ostream& os, const page_in& in) {
   }
   o += "</figure>\n</div>\n";
 
-  // ---- top pairs
-  const std::vector<pair_rec>& top = rs.top;
-  o += "<h2 id=\"top\">Top " + i2s(static_cast<long>(top.size())) + " pairs by final synergy</h2>\n";
-  if (top.empty()) {
-    o += "<p class=\"note\">No pair records to show.</p>\n";
-  } else {
-    o += "<p class=\"note\">Equal synergies keep the order of the record file; a pair and its mirror are listed "
-         "once. Flips show the label in the table &#8594; the label at the end of the search.</p>\n";
-    o += "<table>\n<tr><th>#</th><th>first probe (x)</th><th>second probe (y)</th><th>final synergy</th>"
-         "<th>joint clusters</th><th>flipped</th><th>flipped samples</th></tr>\n";
-    for (size_t t = 0; t < top.size(); ++t) {
-      const pair_rec& r = top[t];
-      std::vector<int> fl = flipped(r);
-      std::string names;
-      for (size_t j = 0; j < fl.size() && j < static_cast<size_t>(NAMES_SHOW); ++j)
-        names += (j ? ", " : "") + flip_item(in, r, fl[j]);
-      if (fl.size() > static_cast<size_t>(NAMES_SHOW))
-        names += " and " + i2s(static_cast<long>(fl.size()) - NAMES_SHOW) + " more";
-      std::string id = "pair-" + i2s(static_cast<long>(t + 1));
-      o += "<tr><td class=\"n\"><a href=\"#" + id + "\">" + i2s(static_cast<long>(t + 1)) + "</a></td><td class=\"probe\">" +
-           esc(r.a) + "</td><td class=\"probe\">" + esc(r.b) + "</td><td class=\"n\">" + esc(r.syn_txt) +
-           "</td><td class=\"n\">" + i2s(r.n_cl) + "</td><td class=\"n\">" + i2s(static_cast<long>(fl.size())) +
-           "</td><td class=\"names\">" + names + "</td></tr>\n";
-    }
-    o += "</table>\n";
-  }
-
-  // ---- flipped samples
-  std::vector<int> fr = flip_rank(rs);
-  std::vector<long> in_top(n_samp, 0);
-  for (const pair_rec& r : top)
-    for (int k : flipped(r)) ++in_top[k];
-  o += "<h2 id=\"flips\">Samples by how often the search flipped them</h2>\n";
-  if (fr.empty()) {
-    o += "<p class=\"note\">No record flipped any label.</p>\n";
-  } else {
-    o += "<p class=\"note\">" + i2s(static_cast<long>(fr.size())) + " of " + i2s(n_samp) +
-         " samples were flipped in at least one of the " + i2s(n_dist) +
-         " distinct pairs (a pair and its mirror count once).</p>\n";
-    const long most = rs.n_flip[fr[0]];
-    auto head = [&]() {
-      return std::string("<table>\n<tr><th>sample</th><th>sample number</th><th>label in table</th><th>flipped in pairs</th>"
-                         "<th>share of pairs</th><th>in top ") + i2s(static_cast<long>(top.size())) + "</th></tr>\n";
-    };
-    auto row = [&](int k) {
-      long c = rs.n_flip[k];
-      double w = 120.0 * static_cast<double>(c) / static_cast<double>(most);
-      return "<tr><td class=\"probe\">" + esc(in.names[k]) + "</td><td class=\"n\">" + i2s(k) + "</td><td class=\"n\">" +
-             lab_txt(phe[k]) + "</td><td><span class=\"hbar\" style=\"width:" + num(std::max(w, 1.0), 4) + "px\"></span>" +
-             i2s(c) + "</td><td class=\"n\">" + num(100.0 * static_cast<double>(c) / static_cast<double>(n_dist), 3) +
-             "%</td><td class=\"n\">" + i2s(in_top[k]) + "</td></tr>\n";
-    };
-    o += head();
-    for (size_t j = 0; j < fr.size() && j < static_cast<size_t>(FLIP_SHOW); ++j) o += row(fr[j]);
-    o += "</table>\n";
-    if (fr.size() > static_cast<size_t>(FLIP_SHOW)) {
-      o += "<details><summary>the other " + i2s(static_cast<long>(fr.size()) - FLIP_SHOW) + " flipped samples</summary>\n" + head();
-      for (size_t j = FLIP_SHOW; j < fr.size(); ++j) o += row(fr[j]);
-      o += "</table>\n</details>\n";
-    }
-  }
-
   // ---- one card per top pair
   // names are not unique in every table; records name probes, so the first row is plotted
   std::unordered_map<std::string, int> n_named;
   for (const std::string& p : probe) ++n_named[p];
   o += "<h2 id=\"plots\">Pair plots</h2>\n";
-  if (!top.empty())
+  if (top.empty())
+    o += "<p class=\"note\">No pair records to plot.</p>\n";
+  else
     o += "<p class=\"note\">One point per sample at the two probes&#8217; expression values, coloured by the label in the "
-         "table. Ringed points are the samples the search flipped. Samples of one joint cluster share a shaded hull; a "
-         "point without a hull is a cluster of its own. Hover over a point for its sample name, label and cluster.</p>\n";
+         "table. Ringed points are the samples the search flipped. Samples of one joint cluster share a shaded hull "
+         "(clusters near each other in different colours); a point without a hull is a cluster of its own. Hover "
+         "over a point for its sample name, label and cluster.</p>\n";
   os << o;
   o.clear();
   o += "<div class=\"pairs\">\n";
   for (size_t t = 0; t < top.size(); ++t) {
     const pair_rec& r = top[t];
+    const sig_row* sg = sig_of(r);
     std::string id = "pair-" + i2s(static_cast<long>(t + 1));
+    const std::string na = name(r.pa, r.a), nb = name(r.pb, r.b);
     scat_in s;
     s.x = &expr[r.pa];
     s.y = &expr[r.pb];
@@ -217,13 +383,23 @@ void write_page(std::ostream& os, const page_in& in) {
     s.cid = &r.cid;
     s.names = &in.names;
     s.n = n_samp;
-    s.x_lab = r.a;
-    s.y_lab = r.b;
-    s.label = "pair " + i2s(static_cast<long>(t + 1)) + ": " + r.a + " and " + r.b;
+    s.x_lab = na;
+    s.y_lab = nb;
+    s.label = "pair " + i2s(static_cast<long>(t + 1)) + ": " + na + " and " + nb;
     o += "<article class=\"pair\" id=\"" + id + "\">\n" + svg_scatter(s);
-    o += "<div class=\"info\"><h3>#" + i2s(static_cast<long>(t + 1)) + " &nbsp;" + esc(r.a) + " &times; " + esc(r.b) +
+    o += "<div class=\"info\"><h3>#" + i2s(static_cast<long>(t + 1)) + " &nbsp;" + esc(na) + " &times; " + esc(nb) +
          "</h3>\n<dl>";
-    o += "<dt>final synergy</dt><dd>" + esc(r.syn_txt) + " bits</dd>";
+    if (sg) {
+      o += "<dt>base synergy</dt><dd>" + esc(sg->base_txt) + " bits (table labels)</dd>";
+      o += "<dt>final synergy</dt><dd>" + esc(r.syn_txt) + " bits</dd>";
+      o += "<dt>p, q</dt><dd>" + esc(sg->p_txt) + ", " + esc(sg->q_txt) +
+           (sg->q < in.q ? " <span class=\"ok\">&#10003; q &lt; " + qs + "</span>" : std::string()) + "</dd>";
+      if (d.sig.has_ps) o += "<dt>p_search</dt><dd>" + esc(sg->ps_txt) + "</dd>";
+      o += "<dt>shufflings</dt><dd>" + i2s(sg->perms) + " drawn, " + i2s(sg->adm) + " admissible, " + i2s(sg->hits) +
+           " reached the base synergy</dd>";
+    } else {
+      o += "<dt>final synergy</dt><dd>" + esc(r.syn_txt) + " bits</dd>";
+    }
     std::vector<int> size(n_samp, 0);
     for (int c : r.cid) ++size[c];
     long multi = std::count_if(size.begin(), size.end(), [](int m) { return m > 1; });
@@ -231,7 +407,8 @@ void write_page(std::ostream& os, const page_in& in) {
     for (int side = 0; side < 2; ++side) {
       int p = side ? r.pb : r.pa;
       int pos = rk.pos[p];
-      o += "<dt>" + std::string(side ? "y: " : "x: ") + esc(side ? r.b : r.a) + "</dt><dd>";
+      o += "<dt>" + std::string(side ? "y: " : "x: ") + esc(side ? nb : na) + "</dt><dd>";
+      if (an && !an->desc[p].empty()) o += "<span class=\"gene\">" + esc(an->desc[p]) + "</span><br>";
       if (pos < 0)
         o += "not in the ranked list";
       else
@@ -246,10 +423,10 @@ void write_page(std::ostream& os, const page_in& in) {
     if (fl.empty()) {
       o += "<p>No label flipped: the table&#8217;s labels give the best synergy.</p>";
     } else {
-      o += "<b>" + i2s(static_cast<long>(fl.size())) + " flipped sample" + (fl.size() == 1 ? "" : "s") +
-           "</b> (table &#8594; search)<ul>";
+      o += "<details><summary><b>" + i2s(static_cast<long>(fl.size())) + " flipped sample" + (fl.size() == 1 ? "" : "s") +
+           "</b> (table &#8594; search)</summary><ul>";
       for (int k : fl) o += "<li>" + flip_item(in, r, k) + " <small>cluster " + i2s(r.cid[k]) + "</small></li>";
-      o += "</ul>";
+      o += "</ul></details>";
     }
     o += "<p><a href=\"#top\">back to the table</a></p></div>\n</article>\n";
     os << o;

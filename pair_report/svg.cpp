@@ -17,12 +17,21 @@ svg.fig .alab{font-size:13px;font-weight:600;fill:#222}
 svg.fig .l0{fill:#0072b2}
 svg.fig .l1{fill:#d55e00}
 svg.fig .ring{fill:none;stroke:#111;stroke-width:1.5}
-svg.fig .cl{opacity:.17}
+svg.fig .cl{opacity:.26}
 svg.fig .cl polygon{stroke-linejoin:round}
-svg.fig .c0 polygon{fill:#3d4f6b;stroke:#3d4f6b}
-svg.fig .c1 polygon{fill:#4f7f4f;stroke:#4f7f4f}
-svg.fig .c2 polygon{fill:#7f4f8f;stroke:#7f4f8f}
-svg.fig .c3 polygon{fill:#8f6f2f;stroke:#8f6f2f}
+svg.fig .c0 polygon{fill:#88ccee;stroke:#88ccee}
+svg.fig .c1 polygon{fill:#999933;stroke:#999933}
+svg.fig .c2 polygon{fill:#aa4499;stroke:#aa4499}
+svg.fig .c3 polygon{fill:#44aa99;stroke:#44aa99}
+svg.fig .c4 polygon{fill:#ddcc77;stroke:#ddcc77}
+svg.fig .c5 polygon{fill:#332288;stroke:#332288}
+svg.fig .c6 polygon{fill:#cc6677;stroke:#cc6677}
+svg.fig .c7 polygon{fill:#117733;stroke:#117733}
+svg.fig .vp{fill:#8a9bb5;opacity:.55}
+svg.fig .vq{fill:#009e73;opacity:.8}
+svg.fig .d1{opacity:.25}svg.fig .d2{opacity:.45}svg.fig .d3{opacity:.65}svg.fig .d4{opacity:.85}svg.fig .d5{opacity:1}
+svg.fig .vt{fill:none;stroke:#111;stroke-width:1.6}
+svg.fig .vn{font-size:11px;font-weight:600;fill:#111;paint-order:stroke;stroke:#fff;stroke-width:3px}
 svg.fig .bar{fill:#8a9bb5}
 svg.fig .bar2{fill:#009e73}
 svg.fig .mark{stroke:#222;stroke-width:1.3;stroke-dasharray:5 3}
@@ -295,6 +304,20 @@ std::string svg_scatter(const scat_in& s) {
   for (int k = 0; k < n; ++k) n_cid = std::max(n_cid, cid[k] + 1);
   std::vector<std::vector<int>> mem(static_cast<size_t>(n_cid));
   for (int k = 0; k < n; ++k) mem[cid[k]].push_back(k);
+  // clusters near each other get hues that differ
+  std::vector<int> hue(static_cast<size_t>(n_cid), 0);
+  {
+    std::vector<int> multi;
+    std::vector<std::vector<std::pair<double, double>>> pts;
+    for (int c = 0; c < n_cid; ++c) {
+      if (mem[c].size() < 2) continue;
+      multi.push_back(c);
+      pts.emplace_back();
+      for (int k : mem[c]) pts.back().emplace_back(X(xv[k]), Y(yv[k]));
+    }
+    std::vector<int> h = hue_pick(pts);
+    for (size_t j = 0; j < multi.size(); ++j) hue[multi[j]] = h[j];
+  }
   int n_multi = 0;
   for (int c = 0; c < n_cid; ++c) {
     if (mem[c].size() < 2) continue;
@@ -313,8 +336,7 @@ std::string svg_scatter(const scat_in& s) {
     std::string tip = "joint cluster " + std::to_string(c) + ": " + std::to_string(mem[c].size()) + " samples, " +
                       std::to_string(ones) + " with label 1, " + std::to_string(mem[c].size() - ones) +
                       " with label 0";
-    // neighbouring clusters (numbered by smallest member) rarely share a tint
-    o += "<g class=\"cl c" + std::to_string((n_multi - 1) % 4) + "\"><title>" + esc(tip) + "</title><polygon stroke-width=\"" + px(2 * r + (n > 600 ? 4 : 8)) + "\" points=\"" +
+    o += "<g class=\"cl c" + std::to_string(hue[c]) + "\"><title>" + esc(tip) + "</title><polygon stroke-width=\"" + px(2 * r + (n > 600 ? 4 : 8)) + "\" points=\"" +
          pts + "\"/></g>\n";
   }
 
@@ -353,6 +375,114 @@ std::string svg_scatter(const scat_in& s) {
              "<g class=\"cl c0\"><polygon stroke-width=\"8\" points=\"" + px(x - 2) + "," + px(y) + " " + px(x + 2) + "," +
                  px(y) + "\"/></g>",
              "joint cluster (" + std::to_string(n_multi) + ")");
+  o += "</svg>\n";
+  return o;
+}
+
+std::vector<int> hue_pick(const std::vector<std::vector<std::pair<double, double>>>& pts) {
+  const size_t n = pts.size();
+  std::vector<int> hue(n, 0);
+  auto gap = [&](size_t a, size_t b) {
+    double m = 1e300;
+    for (const auto& p : pts[a])
+      for (const auto& q : pts[b]) m = std::min(m, std::hypot(p.first - q.first, p.second - q.second));
+    return m;
+  };
+  for (size_t k = 0; k < n; ++k) {
+    std::vector<double> near(N_HUE, 1e300);  // per hue: the nearest cluster of it so far
+    for (size_t j = 0; j < k; ++j) near[hue[j]] = std::min(near[hue[j]], gap(k, j));
+    int best = 0;
+    for (int h = 1; h < N_HUE; ++h)
+      if (near[h] > near[best]) best = h;
+    hue[k] = best;
+  }
+  return hue;
+}
+
+std::string svg_volcano(const volc_in& v) {
+  const frame f{540, 400, 62, 24, 40, 50};
+  std::string o = open_svg(f, "volcano", v.label);
+  const size_t n = v.x.size();
+  if (n == 0) {
+    o += "<text class=\"empty\" x=\"" + px(f.w / 2) + "\" y=\"" + px(f.h / 2) + "\" text-anchor=\"middle\">no pairs</text></svg>\n";
+    return o;
+  }
+  double xa = v.x[0], xb = v.x[0], yb = v.y[0];
+  for (size_t k = 0; k < n; ++k) {
+    xa = std::min(xa, v.x[k]);
+    xb = std::max(xb, v.x[k]);
+    yb = std::max(yb, v.y[k]);
+  }
+  if (v.has_thr) yb = std::max(yb, v.thr_y);
+  if (xb - xa < 1e-9) {
+    xa -= 0.05;
+    xb += 0.05;
+  }
+  const double dx = xb - xa;
+  xa -= dx * 0.03;
+  xb += dx * 0.03;
+  double ya = 0;
+  yb = yb < 1e-9 ? 1.0 : yb * 1.06;
+  axes(o, f, xa, xb, ya, yb, nice_step(xb - xa, 6), nice_step(yb - ya, 5), v.x_lab, v.y_lab, true);
+  auto X = [&](double a) { return f.l + (a - xa) / (xb - xa) * f.pw(); };
+  auto Y = [&](double a) { return f.t + f.ph() - (a - ya) / (yb - ya) * f.ph(); };
+  if (n <= PTS_MAX) {
+    // failing pairs first, so passing ones lie on top
+    for (int pass = 0; pass < 2; ++pass)
+      for (size_t k = 0; k < n; ++k)
+        if ((v.pass[k] != 0) == (pass == 1))
+          o += "<circle class=\"" + std::string(pass ? "vq" : "vp") + "\" cx=\"" + px(X(v.x[k])) + "\" cy=\"" +
+               px(Y(v.y[k])) + "\" r=\"2.6\"/>";
+    o += "\n";
+  } else {
+    // cells of 4 x 4 pixels; a row's run of cells with one shade is one rect
+    const double cs = 4.0;
+    const int nx = static_cast<int>(std::ceil(f.pw() / cs)), ny = static_cast<int>(std::ceil(f.ph() / cs));
+    for (int pass = 0; pass < 2; ++pass) {
+      std::vector<long> cnt(static_cast<size_t>(nx) * ny, 0);
+      long cmax = 1;
+      for (size_t k = 0; k < n; ++k) {
+        if ((v.pass[k] != 0) != (pass == 1)) continue;
+        int i = std::min(nx - 1, std::max(0, static_cast<int>((X(v.x[k]) - f.l) / cs)));
+        int j = std::min(ny - 1, std::max(0, static_cast<int>((Y(v.y[k]) - f.t) / cs)));
+        cmax = std::max(cmax, ++cnt[static_cast<size_t>(j) * nx + i]);
+      }
+      const double lm = std::log(static_cast<double>(cmax) + 1.0);
+      auto shade = [&](long c) {
+        return c == 0 ? 0 : 1 + std::min(4, static_cast<int>(4.0 * std::log(static_cast<double>(c) + 1.0) / lm));
+      };
+      o += "<g class=\"" + std::string(pass ? "vq" : "vp") + "\">";
+      for (int j = 0; j < ny; ++j)
+        for (int i = 0; i < nx;) {
+          int d = shade(cnt[static_cast<size_t>(j) * nx + i]);
+          int e = i + 1;
+          while (e < nx && shade(cnt[static_cast<size_t>(j) * nx + e]) == d) ++e;
+          if (d > 0)
+            o += "<rect class=\"d" + std::to_string(d) + "\" x=\"" + px(f.l + i * cs) + "\" y=\"" + px(f.t + j * cs) +
+                 "\" width=\"" + px((e - i) * cs) + "\" height=\"" + px(cs) + "\"/>";
+          i = e;
+        }
+      o += "</g>\n";
+    }
+  }
+  if (v.has_thr) {
+    double y = Y(v.thr_y);
+    o += "<line class=\"mark\" x1=\"" + px(f.l) + "\" y1=\"" + px(y) + "\" x2=\"" + px(f.l + f.pw()) + "\" y2=\"" + px(y) +
+         "\"/><text class=\"mtxt\" x=\"" + px(f.l + f.pw() - 4) + "\" y=\"" + px(y - 5) + "\" text-anchor=\"end\">" +
+         esc(v.thr_lab) + "</text>\n";
+  }
+  for (const auto& m : v.top) {
+    std::string cx = px(X(m.x)), cy = px(Y(m.y));
+    o += "<g><title>" + esc(m.tip) + "</title><circle class=\"vt\" cx=\"" + cx + "\" cy=\"" + cy +
+         "\" r=\"5\"/>";
+    if (!m.num.empty())
+      o += "<text class=\"vn\" x=\"" + px(X(m.x) + 7) + "\" y=\"" + px(Y(m.y) - 5) + "\">" + esc(m.num) + "</text>";
+    o += "</g>\n";
+  }
+  double x = f.l + 6, y = 14;
+  legend_dot(o, x, y, "<circle class=\"vp\" cx=\"" + px(x) + "\" cy=\"" + px(y) + "\" r=\"4\"/>", "pairs");
+  legend_dot(o, x, y, "<circle class=\"vq\" cx=\"" + px(x) + "\" cy=\"" + px(y) + "\" r=\"4\"/>", v.thr_lab.empty() ? "passing" : v.thr_lab);
+  legend_dot(o, x, y, "<circle class=\"vt\" cx=\"" + px(x) + "\" cy=\"" + px(y) + "\" r=\"4\"/>", "top pairs, numbered as in the table");
   o += "</svg>\n";
   return o;
 }

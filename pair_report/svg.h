@@ -49,3 +49,31 @@ struct scat_in {
   std::string label;
 };
 std::string svg_scatter(const scat_in& s);
+
+// Base synergy against -log10 p for every distinct pair. Up to PTS_MAX pairs
+// are drawn as points; more are binned on a grid of cells shaded by the log
+// of their count (passing and other pairs binned apart), so the markup stays
+// small whatever the count. The threshold is a dashed line; the top pairs are
+// ringed and numbered.
+constexpr size_t PTS_MAX = 3000;
+struct volc_in {
+  std::vector<double> x, y;  // base synergy, -log10 p
+  std::vector<char> pass;    // q below the threshold
+  bool has_thr = false;
+  double thr_y = 0;          // -log10 of the largest passing p
+  std::string thr_lab;
+  struct mark {
+    double x, y;
+    std::string num, tip;
+  };
+  std::vector<mark> top;
+  std::string x_lab, y_lab, label;
+};
+std::string svg_volcano(const volc_in& v);
+
+// Colour class (0 to N_HUE - 1) of each cluster so that clusters near each
+// other differ: cluster k (in the given order) takes the hue whose nearest
+// cluster already coloured is farthest away (an unused hue first, ties to the
+// lower hue). `pts[k]`: the cluster's points in pixels.
+constexpr int N_HUE = 8;
+std::vector<int> hue_pick(const std::vector<std::vector<std::pair<double, double>>>& pts);

@@ -460,6 +460,13 @@ TEST_F(Report, ProgramArguments) {
       {"--top", "1001", t, rk, rc, dir + "/o.html"},
       {"--frobnicate", t, rk, rc, dir + "/o.html"},
       {t, rk, rc, "--top"},
+      {"--q", "0", t, rk, rc, dir + "/o.html"},
+      {"--q=1.5", t, rk, rc, dir + "/o.html"},
+      {"--q", "0.05x", t, rk, rc, dir + "/o.html"},
+      {"--signif=", t, rk, rc, dir + "/o.html"},
+      {"--edges", dir + "/e.tsv", t, rk, rc, dir + "/o.html"},        // edges need q
+      {"--tsv", dir + "/o.html", t, rk, rc, dir + "/o.html"},         // two outputs in one file
+      {t, rk, rc, dir + "/o.html", "--annot"},
   };
   for (const auto& args : bad) {
     r = run::prog(bin, args, dir + "/run");
@@ -470,6 +477,9 @@ TEST_F(Report, ProgramArguments) {
   // an output that is an input, also through a link, is refused before anything is read
   ASSERT_EQ(symlink(rc.c_str(), (dir + "/ln.html").c_str()), 0);
   for (const std::string& out : {rc, t, dir + "/ln.html"}) {
+    r = run::prog(bin, {"--tsv", out, t, rk, rc, dir + "/o.html"}, dir + "/run");
+    EXPECT_EQ(r.status, 2);
+    EXPECT_TRUE(has(r.err, "output '" + out + "' is the input")) << r.err;
     r = run::prog(bin, {t, rk, rc, out}, dir + "/run");
     EXPECT_EQ(r.status, 2);
     EXPECT_TRUE(has(r.err, "output '" + out + "' is the input")) << r.err;

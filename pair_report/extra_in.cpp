@@ -1,0 +1,340 @@
+// Reading the significance table, the search-level null and the gene names,
+// and putting the records and the table together in page order.
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+#include <numeric>
+#include <string_view>
+
+#include "line_src.h"
+#include "report.h"
+
+namespace {
+
+void split(std::string_view s, std::vector<std::string_view>& f) { split_tabs(s, f); }
+std::string show(std::string_view f) { return show_field(f); }
+
+bool to_long(std::string_view f, long& v, size_t max_digits = 18) {
+  if (f.empty() || f.size() > max_digits) return false;
+  long x = 0;
+  for (char c : f) {
+    if (c < '0' || c > '9') return false;
+    x = x * 10 + (c - '0');
+  }
+  v = x;
+  return true;
+}
+
+bool to_real(std::string_view f, double& v) {
+  if (f.empty() || std::isspace(static_cast<unsigned char>(f[0]))) return false;
+  std::string s(f);
+  char* end = nullptr;
+  v = std::strtod(s.c_str(), &end);
+  return end == s.c_str() + s.size() && std::isfinite(v);
+}
+
+std::string at(const std::string& where, long line) { return where + ":" + std::to_string(line) + ": "; }
+
+std::string_view unquote(std::string_view f) {
+  if (f.size() >= 2 && f.front() == '"' && f.back() == '"') return f.substr(1, f.size() - 2);
+  return f;
+}
+
+void chop_cr(std::string& l) {
+  if (!l.empty() && l.back() == '\r') l.pop_back();
+}
+
+const char* const SIG_COLS[] = {"first", "second", "base", "final", "flips", "p", "q", "p_search", "perms", "admissible", "hits"};
+
+}  // namespace
+
+uint64_t pair_key(int pa, int pb) {
+  uint64_t lo = static_cast<uint64_t>(std::min(pa, pb)), hi = static_cast<uint64_t>(std::max(pa, pb));
+  return lo << 32 | hi;
+}
+
+sig_tab read_signif(const char* path, const name_idx& idx) {
+  line_src in(path);
+  const std::string where(path);
+  sig_tab t;
+  std::string line;
+  std::vector<std::string_view> f;
+  if (!in.next(line)) throw syn_error(where + ": empty file: expected the header line of a significance table");
+  chop_cr(line);
+  split(line, f);
+  // the header names the columns, with or without p_search
+  std::string want10, want11;
+  for (int k = 0; k < 11; ++k) {
+    want11 += (k ? "\t" : "") + std::string(SIG_COLS[k]);
+    if (k != 7) want10 += (want10.empty() ? "" : "\t") + std::string(SIG_COLS[k]);
+  }
+  if (line == want11)
+    t.has_ps = true;
+  else if (line != want10)
+    throw syn_error(at(where, 1) + "expected the header of a significance table (first, second, base, final, flips, "
+                                   "p, q, [p_search,] perms, admissible, hits), got " + show(line));
+  const size_t nf = t.has_ps ? 11 : 10;
+  const size_t o = t.has_ps ? 1 : 0;  // offset of the columns after q
+  while (in.next(line)) {
+    const long ln = in.line_no();
+    chop_cr(line);
+    split(line, f);
+    if (f.size() != nf)
+      throw syn_error(at(where, ln) + "line has " + std::to_string(f.size()) + " fields, expected " +
+                      std::to_string(nf) + " as the header says");
+    sig_row r;
+    r.line = ln;
+    for (int s = 0; s < 2; ++s) {
+      auto it = idx.find(std::string(f[s]));
+      if (it == idx.end()) throw syn_error(at(where, ln) + "probe " + show(f[s]) + " is not in the table");
+      (s ? r.b : r.a) = it->first;
+      (s ? r.pb : r.pa) = it->second;
+    }
+    auto real = [&](size_t k, double& v, std::string& txt, bool prob) {
+      if (!to_real(f[k], v) || (prob && (v < 0 || v > 1)))
+        throw syn_error(at(where, ln) + SIG_COLS[k] + " " + show(f[k]) + " is not " +
+                        (prob ? "a number from 0 to 1" : "a number"));
+      txt = std::string(f[k]);
+    };
+    real(2, r.base, r.base_txt, false);
+    real(3, r.fin, r.fin_txt, false);
+    real(5, r.p, r.p_txt, true);
+    real(6, r.q, r.q_txt, true);
+    if (t.has_ps) {
+      if (!to_real(f[7], r.ps) || r.ps < 0 || r.ps > 1)
+        throw syn_error(at(where, ln) + "p_search " + show(f[7]) + " is not a number from 0 to 1");
+      r.ps_txt = std::string(f[7]);
+    }
+    long* cnt[] = {&r.flips, &r.perms, &r.adm, &r.hits};
+    const size_t col[] = {4, 7 + o, 8 + o, 9 + o};
+    const char* nm[] = {"flips", "perms", "admissible", "hits"};
+    for (int k = 0; k < 4; ++k)
+      if (!to_long(f[col[k]], *cnt[k]))
+        throw syn_error(at(where, ln) + nm[k] + " " + show(f[col[k]]) + " is not a whole number");
+    if (r.adm > r.perms || r.hits > r.adm)
+      throw syn_error(at(where, ln) + "counts out of order: expected hits <= admissible <= perms");
+    auto ins = t.at.emplace(pair_key(r.pa, r.pb), t.rows.size());
+    if (!ins.second)
+      throw syn_error(at(where, ln) + "pair " + show(r.a) + ", " + show(r.b) + " is listed twice (also on line " +
+                      std::to_string(t.rows[ins.first->second].line) + ")");
+    t.rows.push_back(std::move(r));
+  }
+  return t;
+}
+
+null_tab read_null(const char* path) {
+  line_src in(path);
+  const std::string where(path);
+  null_tab t;
+  std::string line;
+  std::vector<std::string_view> f;
+  while (in.next(line)) {
+    const long ln = in.line_no();
+    chop_cr(line);
+    if (ln == 1 && line == "seed\tcandidates\tbest_base\tbest_final") continue;
+    split(line, f);
+    if (f.size() != 4)
+      throw syn_error(at(where, ln) + "line has " + std::to_string(f.size()) +
+                      " fields, expected 4 (seed, candidates, best base synergy, best final synergy)");
+    long v = 0;
+    bool seed_ok = !f[0].empty() && f[0].size() <= 20 &&
+                   std::all_of(f[0].begin(), f[0].end(), [](char c) { return c >= '0' && c <= '9'; });
+    if (!seed_ok) throw syn_error(at(where, ln) + "seed " + show(f[0]) + " is not a whole number");
+    if (!to_long(f[1], v)) throw syn_error(at(where, ln) + "candidate count " + show(f[1]) + " is not a whole number");
+    ++t.n;
+    if (f[2] == "NA" && f[3] == "NA") {
+      ++t.n_na;
+      continue;
+    }
+    double b = 0, x = 0;
+    if (!to_real(f[2], b) || !to_real(f[3], x))
+      throw syn_error(at(where, ln) + "best synergies " + show(f[2]) + ", " + show(f[3]) +
+                      " are not two numbers (or NA for both)");
+    t.best_fin.push_back(x);
+  }
+  return t;
+}
+
+annot read_annot(const char* path, const name_idx& idx) {
+  line_src in(path);
+  const std::string where(path);
+  annot a;
+  a.sym.assign(n_prob, std::string());
+  a.desc.assign(n_prob, std::string());
+  std::string line;
+  std::vector<std::string_view> f;
+  while (in.next(line)) {
+    const long ln = in.line_no();
+    chop_cr(line);
+    if (line.empty()) continue;
+    split(line, f);
+    if (f.size() < 2 || f.size() > 3)
+      throw syn_error(at(where, ln) + "line has " + std::to_string(f.size()) +
+                      " fields, expected 2 or 3 (probe name, symbol, optional description; written from R "
+                      "without row names?)");
+    auto it = idx.find(std::string(unquote(f[0])));
+    if (it == idx.end()) continue;  // another array's probe, or the header
+    std::string_view sym = unquote(f[1]);
+    if (sym.empty() || sym == "NA") continue;
+    // every table row of that name gets it: records name probes by name
+    for (int p = it->second; p < n_prob; ++p) {
+      if (probe[p] != it->first) continue;
+      std::string& s = a.sym[p];
+      if (s.empty()) {
+        s = std::string(sym);
+      } else {
+        // a probe of several genes: all its symbols, once each
+        bool seen = false;
+        for (size_t b = 0; b <= s.size();) {
+          size_t e = s.find('/', b);
+          if (e == std::string::npos) e = s.size();
+          if (std::string_view(s).substr(b, e - b) == sym) seen = true;
+          b = e + 1;
+        }
+        if (!seen) s += "/" + std::string(sym);
+      }
+      if (f.size() == 3 && a.desc[p].empty() && unquote(f[2]) != "NA") a.desc[p] = std::string(unquote(f[2]));
+    }
+  }
+  return a;
+}
+
+std::string disp(const annot* an, int p, const std::string& name) {
+  if (!an || p < 0 || p >= static_cast<int>(an->sym.size()) || an->sym[p].empty()) return name;
+  return an->sym[p] + " (" + name + ")";
+}
+
+double binom_upper(long c, long n, double r) {
+  if (c <= 0) return 1.0;
+  if (c > n || r <= 0) return 0.0;
+  if (r >= 1) return 1.0;
+  // sum the pmf from c upward in log space; past the mode the terms fall
+  // geometrically, so the sum stops once they no longer change it
+  const double lr = std::log(r), lq = std::log1p(-r);
+  auto lpmf = [&](long k) {
+    return std::lgamma(n + 1.0) - std::lgamma(k + 1.0) - std::lgamma(static_cast<double>(n - k) + 1.0) + k * lr +
+           static_cast<double>(n - k) * lq;
+  };
+  if (static_cast<double>(c) <= static_cast<double>(n) * r) {
+    // at or below the mean: 1 minus the lower tail, summed the same way downward
+    double s = 0;
+    for (long k = c - 1; k >= 0; --k) {
+      double t = std::exp(lpmf(k));
+      s += t;
+      if (t < s * 1e-17 && static_cast<double>(k) < static_cast<double>(n) * r) break;
+    }
+    return std::max(0.0, std::min(1.0, 1.0 - s));
+  }
+  double s = 0;
+  for (long k = c; k <= n; ++k) {
+    double t = std::exp(lpmf(k));
+    s += t;
+    if (t < s * 1e-17) break;
+  }
+  return std::min(1.0, s);
+}
+
+flip_test test_flips(const rec_sum& s) {
+  flip_test t;
+  const long n = static_cast<long>(s.syn.size());
+  const size_t ns = s.n_flip.size();
+  t.padj.assign(ns, 1.0);
+  t.hot.assign(ns, 0);
+  if (n == 0 || ns == 0) return t;
+  long tot = 0;
+  for (long c : s.n_flip) tot += c;
+  t.rate = static_cast<double>(tot) / (static_cast<double>(n) * static_cast<double>(ns));
+  for (size_t k = 0; k < ns; ++k) {
+    const long c = s.n_flip[k];
+    if (c == 0) continue;
+    t.padj[k] = std::min(1.0, static_cast<double>(ns) * binom_upper(c, n, t.rate));
+    t.hot[k] = t.padj[k] < FLIP_ALPHA && static_cast<double>(c) >= FLIP_FOLD * t.rate * static_cast<double>(n);
+    t.n_hot += t.hot[k];
+  }
+  return t;
+}
+
+void load_report(const rep_opt& o, rep_data& d) {
+  d.names = read_names(o.expr.c_str(), n_samp);
+  d.rk = read_ranked(o.ranked.c_str());
+  const name_idx idx = make_idx();
+  d.has_sig = !o.signif.empty();
+  d.has_null = !o.null.empty();
+  d.has_annot = !o.annot.empty();
+  if (d.has_annot) d.an = read_annot(o.annot.c_str(), idx);
+  if (d.has_null) d.nul = read_null(o.null.c_str());
+
+  // with a significance table the top pairs are known before the records are read
+  std::vector<size_t> sig_ord;
+  std::unordered_map<uint64_t, size_t> want;  // pair_key -> place among the top pairs
+  if (d.has_sig) {
+    d.sig = read_signif(o.signif.c_str(), idx);
+    const std::vector<sig_row>& sr = d.sig.rows;
+    sig_ord.resize(sr.size());
+    std::iota(sig_ord.begin(), sig_ord.end(), size_t(0));
+    std::stable_sort(sig_ord.begin(), sig_ord.end(), [&](size_t x, size_t y) {
+      if (sr[x].q != sr[y].q) return sr[x].q < sr[y].q;
+      return sr[x].base > sr[y].base;
+    });
+    for (size_t k = 0; k < sig_ord.size() && k < static_cast<size_t>(o.top_n); ++k)
+      want.emplace(pair_key(sr[sig_ord[k]].pa, sr[sig_ord[k]].pb), k);
+  }
+
+  rec_reader in(o.records.c_str());
+  const std::string& where = o.records;
+  rec_sum& s = d.rs;
+  sum_init(s);
+  std::vector<pair_rec> top(want.size());
+  std::vector<char> got(d.sig.rows.size(), 0);
+  std::vector<pair_row> rows;
+  pair_rec r;
+  while (in.next(r)) {
+    const int64_t ln = r.line;
+    const uint64_t key = pair_key(r.pa, r.pb);
+    if (!s.seen.count(key)) {
+      pair_row pr;
+      pr.pa = r.pa;
+      pr.pb = r.pb;
+      pr.a = r.a;
+      pr.b = r.b;
+      pr.syn = r.syn;
+      pr.syn_txt = r.syn_txt;
+      pr.n_cl = r.n_cl;
+      pr.fl = flipped(r);
+      pr.line = r.line;
+      if (d.has_sig) {
+        auto it = d.sig.at.find(key);
+        if (it == d.sig.at.end())
+          throw syn_error(at(where, ln) + "pair " + show(r.a) + ", " + show(r.b) + " has no line in " + o.signif +
+                          ": significance table made from other records?");
+        const sig_row& sr = d.sig.rows[it->second];
+        if (sr.fin_txt != r.syn_txt)
+          throw syn_error(at(o.signif, sr.line) + "final synergy " + show(sr.fin_txt) + " of " + show(r.a) + ", " +
+                          show(r.b) + " differs from " + show(r.syn_txt) + " in " + where + ":" +
+                          std::to_string(ln) + ": significance table made from other records?");
+        pr.sig = static_cast<long>(it->second);
+        got[it->second] = 1;
+        auto w = want.find(key);
+        if (w != want.end()) top[w->second] = r;
+      }
+      rows.push_back(std::move(pr));
+    }
+    add_rec(s, std::move(r), d.has_sig ? 0 : o.top_n);
+  }
+  if (d.has_sig) {
+    for (size_t k = 0; k < got.size(); ++k)
+      if (!got[k])
+        throw syn_error(at(o.signif, d.sig.rows[k].line) + "pair " + show(d.sig.rows[k].a) + ", " +
+                        show(d.sig.rows[k].b) + " has no record in " + where +
+                        ": significance table made from other records?");
+    s.top = std::move(top);
+    // page order: the table's order by q and base synergy
+    std::vector<long> row_of(d.sig.rows.size());
+    for (size_t k = 0; k < rows.size(); ++k) row_of[rows[k].sig] = static_cast<long>(k);
+    d.all.reserve(rows.size());
+    for (size_t k : sig_ord) d.all.push_back(std::move(rows[row_of[k]]));
+  } else {
+    std::stable_sort(rows.begin(), rows.end(), [](const pair_row& x, const pair_row& y) { return x.syn > y.syn; });
+    d.all = std::move(rows);
+  }
+}

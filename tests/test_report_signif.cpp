@@ -1,0 +1,315 @@
+// pair_report with significance, search null and gene names: the three
+// readers (every rejection names file and line), page order by q, records and
+// table that disagree, the exports, the per-sample flip test and the cluster
+// hues.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "report.h"
+#include "run_prog.h"
+#include "svg.h"
+#include "synergy.h"
+
+namespace {
+
+// Four samples labelled 1,1,0,0; probes P, Q, R.
+const char* const table4 =
+    "id\tA1\tA2\tB1\tB2\n"
+    "label\t1\t1\t0\t0\n"
+    "P\t0\t0\t1\t1\n"
+    "Q\t0\t1\t0\t1\n"
+    "R\t5\t5\t5\t6\n";
+// Distinct pairs (P,Q) 0.5 flipping samples 0 and 2, (Q,R) 0.25 flipping none,
+// (P,P) 0.125 flipping sample 3; the second record is the first one's mirror.
+const char* const records4 =
+    "P\tQ\t0.5\t0\t1\t1\t0\nP\tQ\t-9\t0\t0\t1\t1\n"
+    "Q\tP\t0.5\t0\t1\t1\t0\nQ\tP\t-9\t0\t0\t1\t1\n"
+    "Q\tR\t0.25\t1\t1\t0\t0\nQ\tR\t-9\t0\t1\t0\t1\n"
+    "P\tP\t0.125\t1\t1\t0\t1\nP\tP\t-9\t0\t0\t1\t1\n";
+const char* const ranked4 = "Q\t1\t0.99\t2\nR\t2\t0.98\t2\nP\t0\t0.5\t2\n";
+const char* const head10 = "first\tsecond\tbase\tfinal\tflips\tp\tq\tperms\tadmissible\thits\n";
+const char* const head11 = "first\tsecond\tbase\tfinal\tflips\tp\tq\tp_search\tperms\tadmissible\thits\n";
+// (Q,R) and (P,P) tie on q; (Q,R) has the higher base synergy and comes first.
+const std::string signif4 = std::string(head11) +
+                            "P\tQ\t0.1\t0.5\t2\t0.01\t0.03\t0.2\t100\t90\t0\n"
+                            "Q\tR\t0.2\t0.25\t0\t0.02\t0.06\t0.5\t100\t100\t1\n"
+                            "P\tP\t0.125\t0.125\t1\t0.04\t0.06\t0.9\t100\t80\t3\n";
+
+class ReportSig : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    dir = run::fresh_dir(std::string("repsig_") + ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    reset_exp();
+    o.expr = dir + "/t.tsv";
+    o.ranked = dir + "/ranked.tsv";
+    o.records = dir + "/rec.tsv";
+    o.out = dir + "/page.html";
+    run::spit(o.expr, table4);
+    run::spit(o.ranked, ranked4);
+    run::spit(o.records, records4);
+    read_exp(o.expr.c_str());
+    check_exp(o.expr.c_str());
+  }
+  // The message of the syn_error `f` throws, or "".
+  template <class F>
+  std::string err(F f) {
+    try {
+      f();
+    } catch (const syn_error& e) {
+      return e.what();
+    }
+    return "";
+  }
+  std::string file(const std::string& name, const std::string& text) {
+    run::spit(dir + "/" + name, text);
+    return dir + "/" + name;
+  }
+  std::string page(const rep_data& d) {
+    page_in in;
+    in.names = d.names;
+    in.rk = &d.rk;
+    in.rs = &d.rs;
+    in.d = &d;
+    in.expr_path = o.expr;
+    in.top_n = o.top_n;
+    in.q = o.q;
+    std::ostringstream os;
+    write_page(os, in);
+    return os.str();
+  }
+  std::string dir;
+  rep_opt o;
+};
+
+bool has(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+
+}  // namespace
+
+TEST_F(ReportSig, SignifReaderRejectsEachBadLineNamingFileAndLine) {
+  const std::string ok = "P\tQ\t0.1\t0.5\t2\t0.01\t0.03\t100\t90\t0\n";
+  const std::vector<std::pair<std::string, std::string>> bad = {
+      {"", ": empty file"},
+      {"first\tsecond\tbase\n" + ok, ":1: expected the header"},
+      {std::string(head10) + "P\tQ\t0.1\n", ":2: line has 3 fields, expected 10"},
+      {std::string(head10) + "P\tZ\t0.1\t0.5\t2\t0.01\t0.03\t100\t90\t0\n", ":2: probe 'Z' is not in the table"},
+      {std::string(head10) + "P\tQ\tx\t0.5\t2\t0.01\t0.03\t100\t90\t0\n", ":2: base 'x' is not a number"},
+      {std::string(head10) + "P\tQ\t0.1\t0.5\t2\t1.5\t0.03\t100\t90\t0\n", ":2: p '1.5' is not a number from 0 to 1"},
+      {std::string(head10) + "P\tQ\t0.1\t0.5\t2\t0.01\tnan\t100\t90\t0\n", ":2: q 'nan' is not"},
+      {std::string(head10) + "P\tQ\t0.1\t0.5\t-2\t0.01\t0.03\t100\t90\t0\n", ":2: flips '-2' is not a whole number"},
+      {std::string(head10) + "P\tQ\t0.1\t0.5\t2\t0.01\t0.03\t100\t101\t0\n", ":2: counts out of order"},
+      {std::string(head10) + ok + "Q\tP\t0.1\t0.5\t2\t0.01\t0.03\t100\t90\t0\n", ":3: pair 'Q', 'P' is listed twice (also on line 2)"},
+      {std::string(head11) + "P\tQ\t0.1\t0.5\t2\t0.01\t0.03\t2\t100\t90\t0\n", ":2: p_search '2' is not"},
+  };
+  for (const auto& b : bad) {
+    std::string path = file("s.tsv", b.first);
+    std::string e = err([&] { read_signif(path.c_str(), make_idx()); });
+    EXPECT_TRUE(has(e, path + b.second)) << e << "\nwanted: " << b.second;
+  }
+  sig_tab t = read_signif(file("s.tsv", std::string(head10) + ok).c_str(), make_idx());
+  ASSERT_EQ(t.rows.size(), 1u);
+  EXPECT_FALSE(t.has_ps);
+  EXPECT_EQ(t.rows[0].p_txt, "0.01");
+  EXPECT_EQ(t.rows[0].adm, 90);
+  EXPECT_EQ(t.at.at(pair_key(1, 0)), 0u);
+  EXPECT_TRUE(read_signif(file("s.tsv", signif4).c_str(), make_idx()).has_ps);
+}
+
+TEST_F(ReportSig, NullAndAnnotationReaders) {
+  null_tab n = read_null(file("n.tsv", "seed\tcandidates\tbest_base\tbest_final\n1\t5\t0.2\t0.7\n2\t0\tNA\tNA\n"
+                                       "18446744073709551615\t3\t0.1\t0.6\r\n").c_str());
+  EXPECT_EQ(n.n, 3);
+  EXPECT_EQ(n.n_na, 1);
+  EXPECT_EQ(n.best_fin, (std::vector<double>{0.7, 0.6}));
+  EXPECT_EQ(read_null(file("n.tsv", "").c_str()).n, 0);
+  const std::vector<std::pair<std::string, std::string>> bad_null = {
+      {"1\t5\t0.2\n", ":1: line has 3 fields"}, {"x\t5\t0.2\t0.3\n", ":1: seed 'x'"},
+      {"1\t5\tNA\t0.3\n", ":1: best synergies 'NA', '0.3' are not two numbers"},
+      {"seed\tcandidates\tbest_base\tbest_final\n1\t-1\t1\t1\n", ":2: candidate count '-1'"}};
+  for (const auto& b : bad_null) {
+    std::string path = file("n.tsv", b.first);
+    EXPECT_TRUE(has(err([&] { read_null(path.c_str()); }), path + b.second)) << b.second;
+  }
+
+  // header and other arrays' probes skipped, NA and empty symbols leave the ID,
+  // a probe of two genes shows both, R's quotes dropped
+  annot a = read_annot(file("a.tsv", "probe\tsymbol\tdescription\nP\t\"GENEP\"\t\"a gene\"\nZ\tNOPE\n"
+                                     "Q\tNA\tnothing\nR\tRA\r\nR\tRB\tsecond\nR\tRA\n\n").c_str(), make_idx());
+  EXPECT_EQ(disp(&a, 0, "P"), "GENEP (P)");
+  EXPECT_EQ(a.desc[0], "a gene");
+  EXPECT_EQ(disp(&a, 1, "Q"), "Q");
+  EXPECT_EQ(disp(&a, 2, "R"), "RA/RB (R)");
+  EXPECT_EQ(a.desc[2], "second");
+  EXPECT_EQ(disp(nullptr, 0, "P"), "P");
+  std::string path = file("a.tsv", "P\tS\td\textra\n");
+  EXPECT_TRUE(has(err([&] { read_annot(path.c_str(), make_idx()); }), path + ":1: line has 4 fields, expected 2 or 3"));
+}
+
+TEST_F(ReportSig, PagesOrderByQThenBaseAndRecordsMustMatchTheTable) {
+  o.signif = file("s.tsv", signif4);
+  o.top_n = 2;
+  rep_data d;
+  load_report(o, d);
+  ASSERT_EQ(d.all.size(), 3u);
+  EXPECT_EQ(d.all[0].a + d.all[0].b + d.all[1].a + d.all[1].b + d.all[2].a + d.all[2].b, "PQQRPP");
+  ASSERT_EQ(d.rs.top.size(), 2u);
+  EXPECT_EQ(d.rs.top[0].a + d.rs.top[0].b + d.rs.top[1].a + d.rs.top[1].b, "PQQR");
+  EXPECT_EQ(d.rs.n_dup, 1);
+
+  // without a table: by final synergy, as before
+  rep_opt plain = o;
+  plain.signif.clear();
+  rep_data p;
+  load_report(plain, p);
+  EXPECT_EQ(p.all[0].syn_txt + " " + p.all[1].syn_txt + " " + p.all[2].syn_txt, "0.5 0.25 0.125");
+  EXPECT_EQ(p.all[0].fl, (std::vector<int>{0, 2}));
+
+  const std::string rows = "P\tQ\t0.1\t0.5\t2\t0.01\t0.03\t100\t90\t0\nQ\tR\t0.2\t0.25\t0\t0.02\t0.06\t100\t100\t1\n";
+  const std::vector<std::pair<std::string, std::string>> bad = {
+      {std::string(head10) + rows, "rec.tsv:7: pair 'P', 'P' has no line in"},
+      {std::string(head10) + rows + "P\tP\t0.1\t0.2\t1\t0.04\t0.06\t100\t80\t3\n", "s.tsv:4: final synergy '0.2' of 'P', 'P' differs from '0.125'"},
+      {std::string(head10) + rows + "P\tP\t0.1\t0.125\t1\t0.04\t0.06\t100\t80\t3\nR\tR\t0\t0.1\t0\t1\t1\t100\t80\t3\n",
+       "s.tsv:5: pair 'R', 'R' has no record in"},
+  };
+  for (const auto& b : bad) {
+    o.signif = file("s.tsv", b.first);
+    rep_data x;
+    std::string e = err([&] { load_report(o, x); });
+    EXPECT_TRUE(has(e, b.second)) << e;
+  }
+}
+
+TEST_F(ReportSig, ExportsHoldThePageNumbersAndQuoteQuotes) {
+  o.signif = file("s.tsv", signif4);
+  o.annot = file("a.tsv", "P\tSYM\"P\nQ\tSQ\n");
+  rep_data d;
+  load_report(o, d);
+  std::ostringstream t, e;
+  write_tsv(t, d, 0.05);
+  write_edges(e, d, 0.05);
+  EXPECT_EQ(t.str(),
+            "rank\tfirst\tsecond\tfirst_probe\tsecond_probe\tbase\tfinal\tp\tq\tp_search\tpass\tjoint_clusters\tflipped\t"
+            "flipped_samples\tfirst_score\tsecond_score\n"
+            "1\t\"SYM\"\"P (P)\"\tSQ (Q)\tP\tQ\t0.1\t0.5\t0.01\t0.03\t0.2\t1\t2\t2\tA1,B1\t0.5\t0.99\n"
+            "2\tSQ (Q)\tR\tQ\tR\t0.2\t0.25\t0.02\t0.06\t0.5\t0\t2\t0\t\t0.99\t0.98\n"
+            "3\t\"SYM\"\"P (P)\"\t\"SYM\"\"P (P)\"\tP\tP\t0.125\t0.125\t0.04\t0.06\t0.9\t0\t2\t1\tB2\t0.5\t0.5\n");
+  EXPECT_EQ(e.str(), "source\ttarget\tbase\tfinal\tq\n\"SYM\"\"P (P)\"\tSQ (Q)\t0.1\t0.5\t0.03\n");
+  // a looser threshold lets the ties through
+  std::ostringstream e2;
+  write_edges(e2, d, 0.07);
+  const std::string all = e2.str();
+  EXPECT_EQ(std::count(all.begin(), all.end(), '\n'), 4);
+}
+
+TEST_F(ReportSig, PageWithAndWithoutSignificance) {
+  rep_data d;
+  load_report(o, d);
+  std::string pg = page(d);
+  EXPECT_TRUE(has(pg, "No significance was computed"));
+  EXPECT_TRUE(has(pg, "<code>pair_signif "));
+  EXPECT_FALSE(has(pg, "class=\"fig volcano\""));
+  EXPECT_TRUE(has(pg, "<details><summary>2 samples</summary>"));
+
+  o.signif = file("s.tsv", signif4);
+  o.null = file("n.tsv", "1\t3\t0.1\t0.4\n2\t3\t0.2\t0.6\n3\t0\tNA\tNA\n");
+  o.annot = file("a.tsv", "P\tGP\n");
+  rep_data s;
+  load_report(o, s);
+  pg = page(s);
+  EXPECT_FALSE(has(pg, "No significance was computed"));
+  EXPECT_TRUE(has(pg, "<b>1</b><span>of 3 distinct pairs pass: q below 0.05"));
+  EXPECT_TRUE(has(pg, "class=\"fig volcano\""));
+  EXPECT_TRUE(has(pg, "<tr class=\"pass\">"));
+  EXPECT_TRUE(has(pg, "real search: 0.5"));
+  EXPECT_TRUE(has(pg, "1 of them recorded no pair"));
+  EXPECT_TRUE(has(pg, "1 reached the real search"));  // 0.6 >= 0.5, 0.4 not
+  EXPECT_TRUE(has(pg, ">GP (P)</text>"));              // a pair plot's axis
+  EXPECT_TRUE(has(pg, "<th>p_search</th>"));
+}
+
+TEST(ReportStats, BinomialUpperTailMatchesTheDirectSum) {
+  for (long n : {1L, 10L, 57L, 300L})
+    for (double r : {0.02, 0.3, 0.5, 0.9}) {
+      // direct sum of the pmf, term by term from the recurrence
+      std::vector<double> pmf(n + 1);
+      pmf[0] = std::pow(1 - r, static_cast<double>(n));
+      for (long k = 1; k <= n; ++k) pmf[k] = pmf[k - 1] * (n - k + 1) / k * r / (1 - r);
+      double tail = 0;
+      for (long c = n; c >= 0; --c) {
+        tail += pmf[c];
+        if (pmf[0] == 0 && c == 0) continue;  // underflow of the recurrence's start
+        EXPECT_NEAR(binom_upper(c, n, r), std::min(1.0, tail), 1e-9 + 1e-7 * tail) << n << " " << r << " " << c;
+      }
+    }
+  EXPECT_EQ(binom_upper(0, 100, 0.1), 1.0);
+  EXPECT_EQ(binom_upper(101, 100, 0.1), 0.0);
+  // a sample flipped in 400 of 222000 pairs at a rate of 0.1% is far above chance
+  EXPECT_LT(222000.0 * binom_upper(400, 222000, 0.001), 1e-20);
+  EXPECT_GT(binom_upper(230, 222000, 0.001), 0.1);
+}
+
+TEST(ReportSvg, NeighbouringClustersGetDifferentHues) {
+  // a row of 20 clusters 10 px apart: any two within 7 places differ
+  std::vector<std::vector<std::pair<double, double>>> pts;
+  for (int k = 0; k < 20; ++k) pts.push_back({{10.0 * k, 0.0}, {10.0 * k + 1, 1.0}});
+  std::vector<int> h = hue_pick(pts);
+  for (int a = 0; a < 20; ++a)
+    for (int b = a + 1; b < 20 && b < a + N_HUE; ++b) EXPECT_NE(h[a], h[b]) << a << " " << b;
+  for (int x : h) EXPECT_TRUE(x >= 0 && x < N_HUE);
+  EXPECT_EQ(hue_pick({}).size(), 0u);
+}
+
+TEST(ReportStats, FlipMarkNeedsBothAFoldAndASmallTail) {
+  struct one_case {
+    long pairs;
+    std::vector<long> flips;
+    std::vector<char> hot;
+  };
+  const std::vector<one_case> cases = {
+      // sample 0 in half the pairs against an average of 10%: marked
+      {100, {50, 5, 5, 5, 5, 5, 5, 5, 5, 5}, {1, 0, 0, 0, 0, 0, 0, 0, 0, 0}},
+      // a small excess over many pairs: a tiny tail, but not twice the rate
+      {200000, {52000, 48000, 48000, 48000}, {0, 0, 0, 0}},
+      // eight times the rate, but from two pairs of ten: the tail is not small
+      {10, {2, 0, 0, 0, 0, 0, 0, 0}, {0, 0, 0, 0, 0, 0, 0, 0}},
+      {0, {0, 0}, {0, 0}},
+  };
+  for (const one_case& c : cases) {
+    rec_sum s;
+    s.syn.assign(c.pairs, 0.5);
+    s.n_flip = c.flips;
+    flip_test t = test_flips(s);
+    EXPECT_EQ(t.hot, c.hot) << c.pairs;
+    EXPECT_EQ(t.n_hot, std::count(c.hot.begin(), c.hot.end(), 1)) << c.pairs;
+  }
+  rec_sum s;
+  s.syn.assign(200000, 0.5);
+  s.n_flip = {52000, 48000, 48000, 48000};
+  EXPECT_LT(test_flips(s).padj[0], 1e-10);  // "significant", yet not marked
+}
+
+TEST_F(ReportSig, RunWritesAllOutputsOrNone) {
+  o.signif = file("s.tsv", signif4);
+  o.tsv = dir + "/pairs.tsv";
+  o.edges = dir + "/edges.tsv";
+  run::spit(o.out, "old page");
+  o.annot = file("a.tsv", "P\tS\td\tx\n");  // one field too many: nothing is written
+  EXPECT_TRUE(has(err([&] { run_report(o); }), "a.tsv:1:"));
+  EXPECT_EQ(run::slurp(o.out), "old page");
+  EXPECT_FALSE(run::exists(o.tsv) || run::exists(o.edges));
+  EXPECT_EQ(run::listing(dir).size(), 6u);  // the inputs and the old page, no temporary file
+  o.annot = file("a.tsv", "P\tS\n");
+  std::vector<std::string> notes = run_report(o);
+  EXPECT_TRUE(notes.empty());
+  EXPECT_TRUE(has(run::slurp(o.out), "S (P)"));
+  EXPECT_TRUE(has(run::slurp(o.edges), "S (P)\tQ\t0.1\t0.5\t0.03\n"));
+  o.q = 0.001;
+  notes = run_report(o);
+  ASSERT_EQ(notes.size(), 1u);
+  EXPECT_TRUE(has(notes[0], "no pair has q below 0.001"));
+  EXPECT_EQ(run::slurp(o.edges), "source\ttarget\tbase\tfinal\tq\n");
+}
