@@ -11,10 +11,10 @@ if [ ! -f "$repo/synergy_core/synergy.h" ]; then
   echo "tools/sync.sh: $repo/synergy_core/synergy.h not found: give the repository folder" >&2
   exit 2
 fi
-# the package's own files in src/ are named r_*.cpp, RcppExports.cpp, Makevars
+# the package's own files in src/: r_*.cpp, RcppExports.cpp, Makevars.in
 for f in "$pkg"/src/*; do
   case $(basename "$f") in
-    r_*.cpp | RcppExports.cpp | Makevars | *.o | *.so) ;;
+    r_*.cpp | RcppExports.cpp | Makevars.in) ;;
     *) rm -f "$f" ;;
   esac
 done
