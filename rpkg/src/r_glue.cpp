@@ -11,6 +11,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <memory>
 #include <string>
 #include <vector>
@@ -121,41 +122,48 @@ Rcpp::List syn_search(Rcpp::NumericMatrix x, std::vector<std::string> names, std
     if (!sink) fail(os_err("/dev/null: cannot open"));
     if (start < end && count > 0) run_search(cand, start, end, nt, rec, sink.get(), between_items);
 
-    // read the records back: two lines each, names, synergy or -9, one field per sample
-    std::vector<std::string> first, second;
-    std::vector<double> syn;
-    std::vector<int> lab, cid, flips;
+    // read the records back: two lines each, names, synergy or -9, one field per
+    // sample; counted first, so that the matrices are filled in place
+    long n_lines = 0;
     struct stat st;
     // the writer creates the file only with the first record
-    if (stat(rec_path.c_str(), &st) == 0) {
+    const bool any = stat(rec_path.c_str(), &st) == 0;
+    if (any) {
       line_src in(rec_path.c_str());
       std::string line;
-      bool part_line = false;
-      while (in.next(line)) {
-        std::vector<std::string> f = fields(line);
-        if (static_cast<int>(f.size()) != n_samp + 3) fail(rec_path + ": a record line has a wrong field count");
-        std::vector<int>& to = part_line ? cid : lab;
-        int changed = 0;
+      while (in.next(line)) ++n_lines;
+    }
+    const int n_rec = static_cast<int>(n_lines / 2);
+    Rcpp::CharacterVector first(n_rec), second(n_rec);
+    Rcpp::NumericVector syn(n_rec);
+    Rcpp::IntegerVector flips(n_rec);
+    Rcpp::IntegerMatrix lab_m(n_rec, n_samp), cid_m(n_rec, n_samp);
+    if (any) {
+      line_src in(rec_path.c_str());
+      std::string line;
+      for (long k = 0; k < 2L * n_rec && in.next(line); ++k) {
+        const int r = static_cast<int>(k / 2);
+        const char* b = line.c_str();
+        const char* t1 = std::strchr(b, '\t');
+        const char* t2 = t1 ? std::strchr(t1 + 1, '\t') : nullptr;
+        if (!t2) fail(rec_path + ": line " + std::to_string(k + 1) + " is not a record line");
+        char* e = nullptr;
+        double v = std::strtod(t2 + 1, &e);
+        Rcpp::IntegerMatrix& to = k % 2 ? cid_m : lab_m;
         for (int s = 0; s < n_samp; ++s) {
-          to.push_back(std::atoi(f[s + 3].c_str()));
-          if (!part_line && to.back() != ini_phe[s]) ++changed;
+          if (*e != '\t') fail(rec_path + ": line " + std::to_string(k + 1) + " is not a record line");
+          to(r, s) = static_cast<int>(std::strtol(e + 1, &e, 10));
         }
-        if (!part_line) {
-          first.push_back(f[0]);
-          second.push_back(f[1]);
-          syn.push_back(std::strtod(f[2].c_str(), nullptr));
-          flips.push_back(changed);
+        if (k % 2 == 0) {
+          int changed = 0;
+          for (int s = 0; s < n_samp; ++s) changed += lab_m(r, s) != ini_phe[s];
+          first[r] = std::string(b, t1);
+          second[r] = std::string(t1 + 1, t2);
+          syn[r] = v;
+          flips[r] = changed;
         }
-        part_line = !part_line;
       }
     }
-    const int n_rec = static_cast<int>(first.size());
-    Rcpp::IntegerMatrix lab_m(n_rec, n_samp), cid_m(n_rec, n_samp);
-    for (int r = 0; r < n_rec; ++r)
-      for (int s = 0; s < n_samp; ++s) {
-        lab_m(r, s) = lab[static_cast<size_t>(r) * n_samp + s];
-        cid_m(r, s) = cid[static_cast<size_t>(r) * n_samp + s];
-      }
     return Rcpp::List::create(Rcpp::Named("first") = first, Rcpp::Named("second") = second,
                               Rcpp::Named("synergy") = syn, Rcpp::Named("flips") = flips,
                               Rcpp::Named("labels") = lab_m, Rcpp::Named("clusters") = cid_m,
