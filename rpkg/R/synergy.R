@@ -67,6 +67,9 @@ syn_num <- function(v, what) {
   as.double(v)
 }
 
+# The programs' progress display (on a terminal only) unless options(synergy.quiet = TRUE).
+syn_quiet <- function() isTRUE(getOption("synergy.quiet", FALSE))
+
 syn_need <- function(d, cols, what) {
   if (!is.data.frame(d)) stop(sprintf("%s: expected a data.frame", what), call. = FALSE)
   miss <- setdiff(cols, names(d))
@@ -84,7 +87,7 @@ syn_need <- function(d, cols, what) {
 #' @export
 probe_rank <- function(x, labels, threads = 1) {
   inp <- syn_input(x, labels)
-  r <- syn_rank(inp$x, inp$names, inp$labels, syn_num(threads, "threads"))
+  r <- syn_rank(inp$x, inp$names, inp$labels, syn_num(threads, "threads"), syn_quiet())
   data.frame(r, stringsAsFactors = FALSE)
 }
 
@@ -105,14 +108,14 @@ pair_search <- function(x, labels, ranked = NULL, start = 0, end = NULL, threads
   end <- if (is.null(end)) NA_integer_ else syn_pos(end, "end")
   bound <- syn_num(bound, "bound")
   if (is.null(ranked)) {
-    ranked <- syn_rank(inp$x, inp$names, inp$labels, nt)
+    ranked <- syn_rank(inp$x, inp$names, inp$labels, nt, syn_quiet())
   } else {
     syn_need(ranked, c("probe", "score"), "ranked")
   }
   rec <- tempfile("records")
   on.exit(unlink(rec), add = TRUE)
   r <- syn_search(inp$x, inp$names, inp$labels, as.integer(ranked$probe), as.double(ranked$score), bound,
-                  start, end, nt, rec)
+                  start, end, nt, syn_quiet(), rec)
   if (r$candidates == 0) message(sprintf("pair_search: no probe scores above the bound %g: no pairs to search", bound))
   colnames(r$labels) <- colnames(r$clusters) <- inp$samples
   out <- data.frame(first = r$first, second = r$second, synergy = r$synergy, flips = r$flips,

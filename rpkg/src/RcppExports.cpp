@@ -11,8 +11,8 @@ Rcpp::Rostream<false>& Rcpp::Rcerr = Rcpp::Rcpp_cerr_get();
 #endif
 
 // syn_rank
-Rcpp::List syn_rank(Rcpp::NumericMatrix x, std::vector<std::string> names, std::vector<int> labels, double threads);
-RcppExport SEXP _synergy_syn_rank(SEXP xSEXP, SEXP namesSEXP, SEXP labelsSEXP, SEXP threadsSEXP) {
+Rcpp::List syn_rank(Rcpp::NumericMatrix x, std::vector<std::string> names, std::vector<int> labels, double threads, bool quiet);
+RcppExport SEXP _synergy_syn_rank(SEXP xSEXP, SEXP namesSEXP, SEXP labelsSEXP, SEXP threadsSEXP, SEXP quietSEXP) {
 BEGIN_RCPP
     Rcpp::RObject rcpp_result_gen;
     Rcpp::RNGScope rcpp_rngScope_gen;
@@ -20,13 +20,14 @@ BEGIN_RCPP
     Rcpp::traits::input_parameter< std::vector<std::string> >::type names(namesSEXP);
     Rcpp::traits::input_parameter< std::vector<int> >::type labels(labelsSEXP);
     Rcpp::traits::input_parameter< double >::type threads(threadsSEXP);
-    rcpp_result_gen = Rcpp::wrap(syn_rank(x, names, labels, threads));
+    Rcpp::traits::input_parameter< bool >::type quiet(quietSEXP);
+    rcpp_result_gen = Rcpp::wrap(syn_rank(x, names, labels, threads, quiet));
     return rcpp_result_gen;
 END_RCPP
 }
 // syn_search
-Rcpp::List syn_search(Rcpp::NumericMatrix x, std::vector<std::string> names, std::vector<int> labels, std::vector<int> rank_probe, std::vector<double> rank_score, double bound, int start, int end, double threads, std::string rec_path);
-RcppExport SEXP _synergy_syn_search(SEXP xSEXP, SEXP namesSEXP, SEXP labelsSEXP, SEXP rank_probeSEXP, SEXP rank_scoreSEXP, SEXP boundSEXP, SEXP startSEXP, SEXP endSEXP, SEXP threadsSEXP, SEXP rec_pathSEXP) {
+Rcpp::List syn_search(Rcpp::NumericMatrix x, std::vector<std::string> names, std::vector<int> labels, std::vector<int> rank_probe, std::vector<double> rank_score, double bound, int start, int end, double threads, bool quiet, std::string rec_path);
+RcppExport SEXP _synergy_syn_search(SEXP xSEXP, SEXP namesSEXP, SEXP labelsSEXP, SEXP rank_probeSEXP, SEXP rank_scoreSEXP, SEXP boundSEXP, SEXP startSEXP, SEXP endSEXP, SEXP threadsSEXP, SEXP quietSEXP, SEXP rec_pathSEXP) {
 BEGIN_RCPP
     Rcpp::RObject rcpp_result_gen;
     Rcpp::RNGScope rcpp_rngScope_gen;
@@ -39,8 +40,9 @@ BEGIN_RCPP
     Rcpp::traits::input_parameter< int >::type start(startSEXP);
     Rcpp::traits::input_parameter< int >::type end(endSEXP);
     Rcpp::traits::input_parameter< double >::type threads(threadsSEXP);
+    Rcpp::traits::input_parameter< bool >::type quiet(quietSEXP);
     Rcpp::traits::input_parameter< std::string >::type rec_path(rec_pathSEXP);
-    rcpp_result_gen = Rcpp::wrap(syn_search(x, names, labels, rank_probe, rank_score, bound, start, end, threads, rec_path));
+    rcpp_result_gen = Rcpp::wrap(syn_search(x, names, labels, rank_probe, rank_score, bound, start, end, threads, quiet, rec_path));
     return rcpp_result_gen;
 END_RCPP
 }
@@ -87,8 +89,8 @@ END_RCPP
 }
 
 static const R_CallMethodDef CallEntries[] = {
-    {"_synergy_syn_rank", (DL_FUNC) &_synergy_syn_rank, 4},
-    {"_synergy_syn_search", (DL_FUNC) &_synergy_syn_search, 10},
+    {"_synergy_syn_rank", (DL_FUNC) &_synergy_syn_rank, 5},
+    {"_synergy_syn_search", (DL_FUNC) &_synergy_syn_search, 11},
     {"_synergy_syn_write_ranked", (DL_FUNC) &_synergy_syn_write_ranked, 5},
     {"_synergy_syn_write_records", (DL_FUNC) &_synergy_syn_write_records, 7},
     {"_synergy_syn_read", (DL_FUNC) &_synergy_syn_read, 1},

@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -44,8 +45,14 @@ int thread_count(double t) {
 
 // Called after every item on the calling thread: a pending interrupt from the
 // console becomes a C++ exception, which par_ordered rethrows only after its
-// threads have stopped, and which Rcpp turns back into the R interrupt.
-void between_items(long) { Rcpp::checkUserInterrupt(); }
+// threads have stopped, and which Rcpp turns back into the R interrupt. The
+// programs' progress display runs too (only when stderr is a terminal).
+std::function<void(long)> between_items(meter& show) {
+  return [&show](long done) {
+    Rcpp::checkUserInterrupt();
+    show(done);
+  };
+}
 
 void load(const Rcpp::NumericMatrix& x, const std::vector<std::string>& names, const std::vector<int>& labels) {
   load_mem("x", names, labels, x.begin());
@@ -64,12 +71,13 @@ std::vector<std::string> fields(const std::string& line) {
 
 // [[Rcpp::export]]
 Rcpp::List syn_rank(Rcpp::NumericMatrix x, std::vector<std::string> names, std::vector<int> labels,
-                    double threads) {
+                    double threads, bool quiet) {
   int nt = thread_count(threads);
   state_guard g;
   try {
     load(x, names, labels);
-    std::vector<rank_row> rows = rank_probes(nt, between_items);
+    meter show("probe_rank", "probes scored", n_prob, !quiet);
+    std::vector<rank_row> rows = rank_probes(nt, between_items(show));
     const R_xlen_t n = static_cast<R_xlen_t>(rows.size());
     Rcpp::CharacterVector name(n);
     Rcpp::IntegerVector num(n), cl(n);
@@ -94,7 +102,7 @@ Rcpp::List syn_rank(Rcpp::NumericMatrix x, std::vector<std::string> names, std::
 // [[Rcpp::export]]
 Rcpp::List syn_search(Rcpp::NumericMatrix x, std::vector<std::string> names, std::vector<int> labels,
                       std::vector<int> rank_probe, std::vector<double> rank_score, double bound, int start,
-                      int end, double threads, std::string rec_path) {
+                      int end, double threads, bool quiet, std::string rec_path) {
   int nt = thread_count(threads);
   state_guard g;
   try {
@@ -120,7 +128,10 @@ Rcpp::List syn_search(Rcpp::NumericMatrix x, std::vector<std::string> names, std
            " reaches outside the candidate positions 0.." + std::to_string(count) + " of ranked");
     std::unique_ptr<std::FILE, int (*)(std::FILE*)> sink(std::fopen("/dev/null", "w"), std::fclose);
     if (!sink) fail(os_err("/dev/null: cannot open"));
-    if (start < end && count > 0) run_search(cand, start, end, nt, rec, sink.get(), between_items);
+    if (start < end && count > 0) {
+      meter show("pair_search", "pairs", static_cast<long>(end - start) * count, !quiet);
+      run_search(cand, start, end, nt, rec, sink.get(), between_items(show));
+    }
 
     // read the records back: two lines each, names, synergy or -9, one field per
     // sample; counted first, so that the matrices are filled in place

@@ -33,3 +33,19 @@ test_that("every input kind gives the matrix's ranking and records", {
   storage.mode(ix) <- "integer"
   expect_identical(probe_rank(ix, t$labels), probe_rank(ix + 0, t$labels))
 })
+
+test_that("the bound picks the candidates by the score as written", {
+  t <- gen_table(4, 30, 20)
+  r <- probe_rank(t$x, t$labels)
+  w <- as.numeric(sprintf("%g", r$score))
+  b <- w[5]
+  k <- match(FALSE, w > b) - 1
+  expect_gt(k, 1)
+  expect_identical(pair_search(t$x, t$labels, r, bound = b), pair_search(t$x, t$labels, r[seq_len(k), ], bound = 0))
+  expect_message(none <- pair_search(t$x, t$labels, r, bound = 2), "no probe scores above the bound 2")
+  expect_identical(dim(none$labels), c(0L, 20L))
+  f <- tempfile()
+  write_records(none, f)
+  expect_identical(file.size(f), 0)
+  unlink(f)
+})
