@@ -14,6 +14,7 @@
 #include <cstring>
 #include <functional>
 #include <memory>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -92,6 +93,8 @@ Rcpp::List syn_rank(Rcpp::NumericMatrix x, std::vector<std::string> names, std::
                               Rcpp::Named("score") = score, Rcpp::Named("clusters") = cl);
   } catch (const syn_error& e) {
     fail(e.what());
+  } catch (const std::bad_alloc&) {
+    fail("out of memory");
   }
 }
 
@@ -181,6 +184,8 @@ Rcpp::List syn_search(Rcpp::NumericMatrix x, std::vector<std::string> names, std
                               Rcpp::Named("candidates") = count);
   } catch (const syn_error& e) {
     fail(e.what());
+  } catch (const std::bad_alloc&) {
+    fail("out of memory");
   }
 }
 
@@ -207,6 +212,8 @@ void syn_write_ranked(std::vector<std::string> name, std::vector<int> num, std::
     write_whole(file, rank_text(rows));
   } catch (const syn_error& e) {
     fail(e.what());
+  } catch (const std::bad_alloc&) {
+    fail("out of memory");
   }
 }
 
@@ -223,7 +230,7 @@ void syn_write_records(std::vector<std::string> first, std::vector<std::string> 
     probe.assign(2, std::string());
     std::vector<int> lab(n_samp), cid(n_samp);
     std::unique_ptr<rec_out> out;
-    if (append) out.reset(new rec_out(file));
+    if (append) out = std::make_unique<rec_out>(file);
     std::string text;
     for (size_t r = 0; r < first.size(); ++r) {
       probe[0] = first[r];
@@ -239,6 +246,8 @@ void syn_write_records(std::vector<std::string> first, std::vector<std::string> 
     if (!append) write_whole(file, text);
   } catch (const syn_error& e) {
     fail(e.what());
+  } catch (const std::bad_alloc&) {
+    fail("out of memory");
   }
 }
 
@@ -266,5 +275,7 @@ Rcpp::List syn_read(std::string path) {
                               Rcpp::Named("labels") = phe, Rcpp::Named("samples") = samples);
   } catch (const syn_error& e) {
     fail(e.what());
+  } catch (const std::bad_alloc&) {
+    fail("out of memory");
   }
 }
