@@ -1,6 +1,7 @@
 # The package's functions: inputs turned into one numeric matrix with probe
 # names and a 0/1 label per sample, handed to the C++ entry points in
-# src/r_glue.cpp, which run the programs' own routines.
+# src/r_glue.cpp, which run the programs' own routines. The help pages are
+# written by hand in man/; the #' comments here only summarise them.
 
 #' @useDynLib synergy, .registration = TRUE
 #' @importFrom Rcpp evalCpp
