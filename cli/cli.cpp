@@ -332,7 +332,9 @@ void install_handlers() {
   g_handlers = true;
   for (int sig : {SIGTERM, SIGINT, SIGHUP}) {
     struct sigaction old;
-    if (sigaction(sig, nullptr, &old) != 0 || old.sa_handler == SIG_IGN) continue;  // nohup stays nohup
+    // nohup stays nohup; a host with a handler of its own (an R session) keeps
+    // it and unwinds, and the destructors remove the files
+    if (sigaction(sig, nullptr, &old) != 0 || (old.sa_flags & SA_SIGINFO) || old.sa_handler != SIG_DFL) continue;
     struct sigaction sa;
     std::memset(&sa, 0, sizeof sa);
     sa.sa_handler = on_stop;

@@ -98,6 +98,8 @@ void reset_exp();
 // What every program does first: reset_exp, read_exp, check_exp, init_work,
 // tab_init. Throws syn_error.
 void load_exp(const char* path, const load_tick& tick = {});
+// The same from memory: rows named by names, x column-major (rows x labels.size()); errors name src, row, column.
+void load_mem(const char* src, const std::vector<std::string>& names, const std::vector<int>& labels, const double* x);
 
 // Permute the labels of the loaded table (phe and ini_phe alike) with the
 // seeded shuffle of rng.h: a table whose labels are random but keep their

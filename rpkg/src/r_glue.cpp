@@ -1,0 +1,282 @@
+// r_glue.cpp: the package's entry points, thin layers over the analysis core and
+// the programs' own routines (rank_probes, rank_text, out_file, run_search,
+// pair_record, rec_out), so that R gets the programs' results and files.
+//
+// Every entry point loads its table afresh and frees it on the way out. Worker
+// threads run core code only; the R API (interrupt checks included) is called
+// from the calling thread alone, in the ordered emit callbacks.
+#include <Rcpp.h>
+#include <sys/stat.h>
+
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <functional>
+#include <memory>
+#include <new>
+#include <string>
+#include <vector>
+
+#include "cli.h"
+#include "line_src.h"
+#include "rank.h"
+#include "search.h"
+#include "synergy.h"
+
+namespace {
+
+// Frees the loaded table when an entry point returns or fails.
+struct state_guard {
+  ~state_guard() { reset_exp(); }
+};
+
+// An R error whose message is the one line alone (no call), as the programs print it.
+[[noreturn]] void fail(const std::string& msg) { throw Rcpp::exception(msg.c_str(), false); }
+
+// The -t rule: a whole number from 0 to MAX_THREADS, 0 meaning every core.
+int thread_count(double t) {
+  if (!(t >= 0 && t <= MAX_THREADS && t == std::floor(t))) {
+    char b[64];
+    std::snprintf(b, sizeof b, "%g", t);
+    fail("threads: thread count '" + std::string(b) + "' is not a number from 0 to " +
+         std::to_string(MAX_THREADS));
+  }
+  return t == 0 ? all_cores() : static_cast<int>(t);
+}
+
+// Called after every item on the calling thread: a pending interrupt from the
+// console becomes a C++ exception, which par_ordered rethrows only after its
+// threads have stopped, and which Rcpp turns back into the R interrupt. The
+// programs' progress display runs too (only when stderr is a terminal).
+std::function<void(long)> between_items(meter& show) {
+  return [&show](long done) {
+    Rcpp::checkUserInterrupt();
+    show(done);
+  };
+}
+
+void load(const Rcpp::NumericMatrix& x, const std::vector<std::string>& names, const std::vector<int>& labels) {
+  load_mem("x", names, labels, x.begin());
+}
+
+// Split a line at tabs.
+std::vector<std::string> fields(const std::string& line) {
+  std::vector<std::string> f(1);
+  for (char c : line)
+    if (c == '\t') f.emplace_back();
+    else f.back() += c;
+  return f;
+}
+
+}  // namespace
+
+// [[Rcpp::export]]
+Rcpp::List syn_rank(Rcpp::NumericMatrix x, std::vector<std::string> names, std::vector<int> labels,
+                    double threads, bool quiet) {
+  int nt = thread_count(threads);
+  state_guard g;
+  try {
+    load(x, names, labels);
+    meter show("probe_rank", "probes scored", n_prob, !quiet);
+    std::vector<rank_row> rows = rank_probes(nt, between_items(show));
+    const R_xlen_t n = static_cast<R_xlen_t>(rows.size());
+    Rcpp::CharacterVector name(n);
+    Rcpp::IntegerVector num(n), cl(n);
+    Rcpp::NumericVector score(n);
+    for (R_xlen_t k = 0; k < n; ++k) {
+      name[k] = probe[rows[k].p];
+      num[k] = rows[k].p;
+      score[k] = rows[k].score;
+      cl[k] = rows[k].n_cl;
+    }
+    return Rcpp::List::create(Rcpp::Named("name") = name, Rcpp::Named("probe") = num,
+                              Rcpp::Named("score") = score, Rcpp::Named("clusters") = cl);
+  } catch (const syn_error& e) {
+    fail(e.what());
+  } catch (const std::bad_alloc&) {
+    fail("out of memory");
+  }
+}
+
+// The search of pair_search over candidate positions [start, end) (end NA:
+// all). The candidates are the leading ranked rows whose score, as written in
+// a ranked list, is above bound, as read_cand takes them from the file. The
+// records go through the program's writer into rec_path and are read back.
+// [[Rcpp::export]]
+Rcpp::List syn_search(Rcpp::NumericMatrix x, std::vector<std::string> names, std::vector<int> labels,
+                      std::vector<int> rank_probe, std::vector<double> rank_score, double bound, int start,
+                      int end, double threads, bool quiet, std::string rec_path) {
+  int nt = thread_count(threads);
+  state_guard g;
+  try {
+    rec_out rec(rec_path);
+    load(x, names, labels);
+    std::vector<int> cand;
+    char num[64];
+    for (size_t k = 0; k < rank_probe.size() && k < rank_score.size(); ++k) {
+      // compared as written with six digits, like the program reading the list
+      std::snprintf(num, sizeof num, "%g", rank_score[k]);
+      if (std::strtod(num, nullptr) <= bound) break;
+      int p = rank_probe[k];
+      if (p < 0 || p >= n_prob)
+        fail("ranked: row " + std::to_string(k + 1) + ": probe number " +
+             (p == NA_INTEGER ? std::string("NA") : std::to_string(p)) + " is not in the table, which has " +
+             std::to_string(n_prob) + " probes (was the list made from another table?)");
+      cand.push_back(p);
+    }
+    const int count = static_cast<int>(cand.size());
+    if (end == NA_INTEGER) end = count;
+    if (count > 0 && (start < 0 || start > count || end < 0 || end > count))
+      fail("range " + std::to_string(start) + ".." + std::to_string(end) +
+           " reaches outside the candidate positions 0.." + std::to_string(count) + " of ranked");
+    std::unique_ptr<std::FILE, int (*)(std::FILE*)> sink(std::fopen("/dev/null", "w"), std::fclose);
+    if (!sink) fail(os_err("/dev/null: cannot open"));
+    if (start < end && count > 0) {
+      meter show("pair_search", "pairs", static_cast<long>(end - start) * count, !quiet);
+      run_search(cand, start, end, nt, rec, sink.get(), between_items(show));
+    }
+
+    // read the records back: two lines each, names, synergy or -9, one field per
+    // sample; counted first, so that the matrices are filled in place
+    long n_lines = 0;
+    struct stat st;
+    // the writer creates the file only with the first record
+    const bool any = stat(rec_path.c_str(), &st) == 0;
+    if (any) {
+      line_src in(rec_path.c_str());
+      std::string line;
+      while (in.next(line)) ++n_lines;
+    }
+    const int n_rec = static_cast<int>(n_lines / 2);
+    Rcpp::CharacterVector first(n_rec), second(n_rec);
+    Rcpp::NumericVector syn(n_rec);
+    Rcpp::IntegerVector flips(n_rec);
+    Rcpp::IntegerMatrix lab_m(n_rec, n_samp), cid_m(n_rec, n_samp);
+    if (any) {
+      line_src in(rec_path.c_str());
+      std::string line;
+      for (long k = 0; k < 2L * n_rec && in.next(line); ++k) {
+        const int r = static_cast<int>(k / 2);
+        const char* b = line.c_str();
+        const char* t1 = std::strchr(b, '\t');
+        const char* t2 = t1 ? std::strchr(t1 + 1, '\t') : nullptr;
+        if (!t2) fail(rec_path + ": line " + std::to_string(k + 1) + " is not a record line");
+        char* e = nullptr;
+        double v = std::strtod(t2 + 1, &e);
+        Rcpp::IntegerMatrix& to = k % 2 ? cid_m : lab_m;
+        for (int s = 0; s < n_samp; ++s) {
+          if (*e != '\t') fail(rec_path + ": line " + std::to_string(k + 1) + " is not a record line");
+          to(r, s) = static_cast<int>(std::strtol(e + 1, &e, 10));
+        }
+        if (k % 2 == 0) {
+          int changed = 0;
+          for (int s = 0; s < n_samp; ++s) changed += lab_m(r, s) != ini_phe[s];
+          first[r] = std::string(b, t1);
+          second[r] = std::string(t1 + 1, t2);
+          syn[r] = v;
+          flips[r] = changed;
+        }
+      }
+    }
+    return Rcpp::List::create(Rcpp::Named("first") = first, Rcpp::Named("second") = second,
+                              Rcpp::Named("synergy") = syn, Rcpp::Named("flips") = flips,
+                              Rcpp::Named("labels") = lab_m, Rcpp::Named("clusters") = cid_m,
+                              Rcpp::Named("candidates") = count);
+  } catch (const syn_error& e) {
+    fail(e.what());
+  } catch (const std::bad_alloc&) {
+    fail("out of memory");
+  }
+}
+
+// The ranked list of these rows, written as probe_rank writes it.
+// [[Rcpp::export]]
+void syn_write_ranked(std::vector<std::string> name, std::vector<int> num, std::vector<double> score,
+                      std::vector<int> clusters, std::string file) {
+  state_guard g;
+  try {
+    // rank_text names row r by probe[r.p]: give each written probe number its name
+    std::vector<rank_row> rows(name.size());
+    int top = -1;
+    for (size_t k = 0; k < name.size(); ++k) {
+      if (num[k] < 0 || num[k] >= 100000000)
+        fail("ranked: row " + std::to_string(k + 1) + ": probe number " +
+             (num[k] == NA_INTEGER ? std::string("NA") : std::to_string(num[k])) + " is out of range");
+      rows[k].p = num[k];
+      rows[k].score = score[k];
+      rows[k].n_cl = clusters[k];
+      if (num[k] > top) top = num[k];
+    }
+    probe.assign(static_cast<size_t>(top + 1), std::string());
+    for (size_t k = 0; k < name.size(); ++k) probe[num[k]] = name[k];
+    out_file(file).write(rank_text(rows));
+  } catch (const syn_error& e) {
+    fail(e.what());
+  } catch (const std::bad_alloc&) {
+    fail("out of memory");
+  }
+}
+
+// Pair records as pair_search writes them: the whole file replaced at once, or
+// appended record by record as the program does.
+// [[Rcpp::export]]
+void syn_write_records(std::vector<std::string> first, std::vector<std::string> second,
+                       std::vector<double> synergy, Rcpp::IntegerMatrix labels, Rcpp::IntegerMatrix clusters,
+                       std::string file, bool append) {
+  state_guard g;
+  try {
+    // pair_record names the pair by probe[a] and probe[b] and writes n_samp fields
+    n_samp = labels.ncol();
+    probe.assign(2, std::string());
+    std::vector<int> lab(n_samp), cid(n_samp);
+    std::unique_ptr<rec_out> out;
+    if (append) out = std::make_unique<rec_out>(file);
+    std::string text;
+    for (size_t r = 0; r < first.size(); ++r) {
+      probe[0] = first[r];
+      probe[1] = second[r];
+      for (int s = 0; s < n_samp; ++s) {
+        lab[s] = labels(r, s);
+        cid[s] = clusters(r, s);
+      }
+      std::string rec = pair_record(0, 1, synergy[r], lab.data(), cid.data());
+      if (append) out->append(rec);
+      else text += rec;
+    }
+    if (!append) out_file(file).write(text);
+  } catch (const syn_error& e) {
+    fail(e.what());
+  } catch (const std::bad_alloc&) {
+    fail("out of memory");
+  }
+}
+
+// A table file read and checked as the programs read it.
+// [[Rcpp::export]]
+Rcpp::List syn_read(std::string path) {
+  state_guard g;
+  try {
+    load_exp(path.c_str());
+    Rcpp::NumericMatrix x(n_prob, n_samp);
+    for (int p = 0; p < n_prob; ++p)
+      for (int s = 0; s < n_samp; ++s) x(p, s) = expr[p][s];
+    // the header line is not part of the table; its fields name the samples when they fit
+    Rcpp::RObject samples = R_NilValue;
+    {
+      line_src in(path.c_str());
+      std::string line;
+      if (in.next(line)) {
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        std::vector<std::string> f = fields(line);
+        if (static_cast<int>(f.size()) == n_samp + 1) samples = Rcpp::wrap(std::vector<std::string>(f.begin() + 1, f.end()));
+      }
+    }
+    return Rcpp::List::create(Rcpp::Named("x") = x, Rcpp::Named("names") = probe,
+                              Rcpp::Named("labels") = phe, Rcpp::Named("samples") = samples);
+  } catch (const syn_error& e) {
+    fail(e.what());
+  } catch (const std::bad_alloc&) {
+    fail("out of memory");
+  }
+}

@@ -1,0 +1,3 @@
+library(testthat)
+library(synergy)
+test_check("synergy")

@@ -1,0 +1,83 @@
+# Bad input stops with one line: for a file, the programs' own message; for
+# objects in memory, the same check naming the row and column.
+
+test_that("a bad table file gives the program's message", {
+  skip_without_programs()
+  d <- scratch_dir()
+  head <- c("probe\ta\tb\tc", "label\t0\t1\t1")
+  bad_files <- list(
+    "label not 0/1" = c("probe\ta\tb\tc", "label\t0\t2\t1", "p\t1\t2\t3"),
+    "short row" = c(head, "p\t1\t2\t3", "q\t1\t2"),
+    "not a number" = c(head, "p\t1\tnan\t3"),
+    "span" = c(head, "p\t0\t1\t8e6"),
+    "no label line" = "probe\ta\tb",
+    "empty" = character()
+  )
+  for (nm in names(bad_files)) {
+    f <- file.path(d, "bad.tsv")
+    writeLines(bad_files[[nm]], f)
+    prog <- run_prog(prog_rank, c(f, file.path(d, "out.tsv")))
+    expect_equal(prog$status, 2, label = nm)
+    err <- tryCatch(read_expr(f), error = conditionMessage)
+    expect_identical(paste0("probe_rank: ", err), prog$text, label = nm)
+  }
+})
+
+test_that("bad objects and arguments give one-line messages naming the place", {
+  t <- gen_table(5, 12, 6)
+  x <- t$x
+  lab <- t$labels
+  with_na <- x
+  with_na[2, 3] <- NA
+  wide <- x
+  wide[1, ] <- 0
+  wide[1, 4] <- 8e6
+  tabbed <- x
+  rownames(tabbed)[1] <- "a\tb"
+  noname <- unname(x)
+  r <- probe_rank(x, lab)
+  other <- data.frame(probe = 57L, score = 0.99)
+  cases <- list(
+    list(quote(probe_rank(with_na, lab)), "x: row 2: probe 'p002': value in column 3 is not a finite number"),
+    list(quote(probe_rank(wide, lab)),
+         "x: row 1: probe 'p001': values span 8000000.000000, too wide for the clustering (limit 7e6); log-transform the data"),
+    list(quote(probe_rank(tabbed, lab)), "x: row 1: probe 'a\tb': the name holds a tab or a line break"),
+    list(quote(probe_rank(noname, lab)), "x: the rows have no names (probe names)"),
+    list(quote(probe_rank(as.data.frame(x), lab)),
+         "x: expected a numeric matrix (probes in rows, samples in columns), an ExpressionSet or a SummarizedExperiment"),
+    list(quote(probe_rank(x > 0, lab)), "x: the values are not numbers"),
+    list(quote(probe_rank(x, c(0, 1, 2, 0, 1, 0))), "labels: label of column 3 is 2, expected 0 or 1"),
+    list(quote(probe_rank(x, c(0, 1, NA, 0, 1, 0))), "labels: label of column 3 is NA, expected 0 or 1"),
+    list(quote(probe_rank(x, c(0, 1, 0.5, 0, 1, 0))), "labels: label of column 3 is 0.5, expected 0 or 1"),
+    list(quote(probe_rank(x, lab[-1])), "labels: 5 labels for 6 samples"),
+    list(quote(probe_rank(x, c("group", "case"))),
+         "labels: a phenotype column and level need an ExpressionSet or a SummarizedExperiment; give a 0/1 vector for a matrix"),
+    list(quote(probe_rank(x, lab, threads = -1)), "threads: thread count '-1' is not a number from 0 to 1024"),
+    list(quote(probe_rank(x, lab, threads = 2.5)), "threads: thread count '2.5' is not a number from 0 to 1024"),
+    list(quote(pair_search(x, lab, ranked = r, start = 1.5)), "start: '1.5' is not a whole number"),
+    list(quote(pair_search(x, lab, ranked = r, end = 99)),
+         sprintf("range 0..99 reaches outside the candidate positions 0..%d of ranked", sum(r$score > 0.97175))),
+    list(quote(pair_search(x, lab, ranked = other)),
+         "ranked: row 1: probe number 57 is not in the table, which has 12 probes (was the list made from another table?)"),
+    list(quote(pair_search(x, lab, ranked = r[c("name", "score")])), "ranked: no column 'probe'"),
+    list(quote(write_ranked(r, "/nonexistent/r.tsv")),
+         "/nonexistent/r.tsv: cannot write into folder '/nonexistent': No such file or directory"),
+    list(quote(write_records(r, tempfile())), "records: no column 'first'")
+  )
+  for (cs in cases) {
+    err <- tryCatch({
+      eval(cs[[1]])
+      "no error"
+    }, error = conditionMessage)
+    expect_identical(err, cs[[2]], label = deparse(cs[[1]]))
+  }
+  if (requireNamespace("Biobase", quietly = TRUE)) {
+    pd <- Biobase::AnnotatedDataFrame(data.frame(group = c("case", "ctrl", NA, "ctrl", "case", "ctrl"),
+                                                 row.names = colnames(x)))
+    es <- Biobase::ExpressionSet(x, phenoData = pd)
+    expect_error(probe_rank(es, c("nope", "case")), "labels: no phenotype column 'nope'", fixed = TRUE)
+    expect_error(probe_rank(es, c("group", "case")), "labels: phenotype 'group' is NA in column 3", fixed = TRUE)
+    es$group[3] <- "ctrl"
+    expect_error(probe_rank(es, c("group", "CASE")), "labels: no sample has phenotype 'group' = 'CASE'", fixed = TRUE)
+  }
+})

@@ -1,0 +1,32 @@
+# An interrupt (Ctrl-C at the console: SIGINT) stops a long threaded search
+# between pairs, as an R interrupt, and the session can search again.
+
+test_that("SIGINT stops a threaded search between pairs", {
+  skip_on_os("windows")
+  d <- scratch_dir()
+  script <- file.path(d, "long.R")
+  started <- file.path(d, "started")
+  done <- file.path(d, "done")
+  writeLines(c(
+    sprintf(".libPaths(c(%s))", paste(deparse(.libPaths()), collapse = "")),
+    "library(synergy)",
+    sprintf("source(%s)", deparse(test_path("helper-tables.R"))),
+    "t <- gen_table(6, 600, 60)",
+    "r <- probe_rank(t$x, t$labels)",
+    sprintf("invisible(file.create(%s))", deparse(started)),
+    "res <- tryCatch({ pair_search(t$x, t$labels, r, threads = 2); 'finished' }, interrupt = function(e) 'interrupted')",
+    "again <- nrow(pair_search(t$x[1:20, ], t$labels))",
+    sprintf("writeLines(paste(res, again > 0), %s)", deparse(done))), script)
+  out <- file.path(d, "out.txt")
+  pid <- as.integer(system(sprintf("%s --vanilla %s > %s 2>&1 & echo $!",
+                                   shQuote(file.path(R.home("bin"), "Rscript")), shQuote(script), shQuote(out)),
+                           intern = TRUE))
+  for (k in 1:600) if (!file.exists(started)) Sys.sleep(0.1)
+  expect_true(file.exists(started))
+  Sys.sleep(1)
+  tools::pskill(pid, tools::SIGINT)
+  t0 <- Sys.time()
+  for (k in 1:300) if (!file.exists(done)) Sys.sleep(0.1)
+  expect_lt(as.numeric(difftime(Sys.time(), t0, units = "secs")), 10)
+  expect_identical(readLines(done), "interrupted TRUE", info = paste(readLines(out), collapse = "\n"))
+})
