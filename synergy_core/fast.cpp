@@ -16,83 +16,102 @@ const double GRP_LIM = 2 * cut * (1 + 1e-7);
 
 inline double ent_term(int m, int s) { return ent_tab[static_cast<size_t>(m) * (m + 1) / 2 + s]; }
 
-// Recompute the row minimum of active slot i over active slots to its right;
-// the first column in scan order takes a tie.
-inline void row_min(work& w, int m, int i) {
-  const double* di = w.d.data() + static_cast<size_t>(i) * m;
+// Row minimum of the cluster at position t of the active list, over the
+// positions to its right; the first column in scan order takes a tie.
+inline void row_min(work& w, int m, int count, int t) {
+  const int* act = w.act.data();
+  const double* di = w.d.data() + static_cast<size_t>(act[t]) * m;
   double best = BIG_DIS;
   int arg = -1;
-  for (int j = w.nxt[i]; j < m; j = w.nxt[j])
-    if (di[j] < best) {
-      best = di[j];
-      arg = j;
+  for (int u = t + 1; u < count; ++u) {
+    double v = di[act[u]];
+    if (v < best) {
+      best = v;
+      arg = act[u];
     }
-  w.rmin[i] = best;
-  w.ramin[i] = arg;
+  }
+  w.rmin[t] = best;
+  w.ramin[t] = arg;
 }
 
 // Average-linkage clustering of one group of m samples (smp, ascending) whose
-// distances are in w.d. Slots keep the order of smallest members, and the
-// survivor of a merge keeps the lower slot, so scan order over active slots is
-// the scan order over cluster numbers. Writes rep[sample] = the smallest
+// distances are in w.d (m x m, slot = position in the group). The active
+// clusters are listed by slot in w.act, ascending; the survivor of a merge
+// keeps the lower slot, so slots stay in the order of smallest members and
+// scan order over the list is the scan order over cluster numbers of the
+// plain clustering (cluster() in cluster.cpp; compared in tests/test_diff.cpp).
+// Row minima (rmin, ramin) are kept per list position, so the closest pair is
+// found by one pass over contiguous minima. Writes rep[sample] = the smallest
 // member of its cluster.
 void clus_grp(const int* smp, int m, work& w) {
   double* d = w.d.data();
+  int* act = w.act.data();
+  double* rmin = w.rmin.data();
+  int* ramin = w.ramin.data();
+  int* redo = w.redo.data();
   for (int i = 0; i < m; ++i) {
-    w.nxt[i] = i + 1;
-    w.prv[i] = i - 1;
+    act[i] = i;
     w.sz[i] = 1.0;
     w.mnext[i] = -1;
     w.mtail[i] = i;
   }
-  for (int i = 0; i < m; ++i) row_min(w, m, i);
-  int head = 0, count = m;
+  int count = m;
+  for (int t = 0; t < m; ++t) row_min(w, m, count, t);
   while (count > 1) {
+    // closest pair: strictly smaller wins, so the first row in scan order
+    // takes a tie, and within it the first column (row_min)
     double best = BIG_DIS;
-    int lo = -1, hi = -1;
-    for (int i = head; i < m; i = w.nxt[i])
-      if (w.rmin[i] < best) {
-        best = w.rmin[i];
-        lo = i;
-        hi = w.ramin[i];
+    int pl = -1;
+    for (int t = 0; t < count; ++t)
+      if (rmin[t] < best) {
+        best = rmin[t];
+        pl = t;
       }
-    if (lo < 0) break;  // no distance below BIG_DIS; checked input never gets here
-    double h = d[static_cast<size_t>(lo) * m + hi] / 2;
-    if (h > cut) break;
-    double n_lo = w.sz[lo], n_hi = w.sz[hi];
+    if (pl < 0) break;  // no distance below BIG_DIS; checked input never gets here
+    const int lo = act[pl], hi = ramin[pl];
     double* dl = d + static_cast<size_t>(lo) * m;
     const double* dh = d + static_cast<size_t>(hi) * m;
-    for (int k = head; k < m; k = w.nxt[k]) {
-      if (k == lo || k == hi) continue;
-      double v = (n_lo * dl[k] + n_hi * dh[k]) / (n_lo + n_hi);
+    if (dl[hi] / 2 > cut) break;
+    const int ph = static_cast<int>(std::lower_bound(act + pl + 1, act + count, hi) - act);
+    const double n_lo = w.sz[lo], n_hi = w.sz[hi], n_new = n_lo + n_hi;
+    int n_redo = 0;
+    // rows above lo: new distance to lo, and their minima
+    for (int t = 0; t < pl; ++t) {
+      const int k = act[t];
+      const double v = (n_lo * dl[k] + n_hi * dh[k]) / n_new;
       dl[k] = v;
       d[static_cast<size_t>(k) * m + lo] = v;
-    }
-    w.sz[lo] = n_lo + n_hi;
-    w.mnext[w.mtail[lo]] = hi;
-    w.mtail[lo] = w.mtail[hi];
-    // unlink hi; lo < hi, so head never changes
-    w.nxt[w.prv[hi]] = w.nxt[hi];
-    if (w.nxt[hi] < m) w.prv[w.nxt[hi]] = w.prv[hi];
-    --count;
-    row_min(w, m, lo);
-    for (int k = head; k < lo; k = w.nxt[k]) {
-      int a = w.ramin[k];
-      double v = d[static_cast<size_t>(k) * m + lo];
-      if (a == hi || (a == lo && v > w.rmin[k])) {
-        row_min(w, m, k);
+      const int a = ramin[t];
+      if (a == hi || (a == lo && v > rmin[t])) {
+        redo[n_redo++] = t;
       } else if (a == lo) {
-        w.rmin[k] = v;
-      } else if (v < w.rmin[k] || (v == w.rmin[k] && lo < a)) {
-        w.rmin[k] = v;
-        w.ramin[k] = lo;
+        rmin[t] = v;
+      } else if (v < rmin[t] || (v == rmin[t] && lo < a)) {
+        rmin[t] = v;
+        ramin[t] = lo;
       }
     }
-    for (int k = w.nxt[lo]; k < hi; k = w.nxt[k])
-      if (w.ramin[k] == hi) row_min(w, m, k);
+    for (int t = pl + 1; t < count; ++t) {
+      if (t == ph) continue;
+      const int k = act[t];
+      const double v = (n_lo * dl[k] + n_hi * dh[k]) / n_new;
+      dl[k] = v;
+      d[static_cast<size_t>(k) * m + lo] = v;
+      if (t < ph && ramin[t] == hi) redo[n_redo++] = t;
+    }
+    w.sz[lo] = n_new;
+    w.mnext[w.mtail[lo]] = hi;
+    w.mtail[lo] = w.mtail[hi];
+    // drop hi from the list; positions before it keep their numbers
+    std::copy(act + ph + 1, act + count, act + ph);
+    std::copy(rmin + ph + 1, rmin + count, rmin + ph);
+    std::copy(ramin + ph + 1, ramin + count, ramin + ph);
+    --count;
+    row_min(w, m, count, pl);
+    for (int r = 0; r < n_redo; ++r) row_min(w, m, count, redo[r]);
   }
-  for (int i = head; i < m; i = w.nxt[i])
-    for (int k = i; k >= 0; k = w.mnext[k]) w.rep[smp[k]] = smp[i];
+  for (int t = 0; t < count; ++t)
+    for (int k = act[t]; k >= 0; k = w.mnext[k]) w.rep[smp[k]] = smp[act[t]];
 }
 
 // Cluster every group alone and number the clusters by smallest member.
@@ -137,12 +156,14 @@ void work_init(work& w) {
   const size_t n = static_cast<size_t>(n_samp);
   w.sz.resize(n);
   w.rmin.resize(n);
-  for (auto* v : {&w.ramin, &w.nxt, &w.prv, &w.mnext, &w.mtail, &w.ord, &w.stamp, &w.slot, &w.rep, &w.num})
+  for (auto* v : {&w.ramin, &w.act, &w.redo, &w.mnext, &w.mtail, &w.ord, &w.stamp, &w.slot, &w.rep, &w.num})
     v->assign(n, 0);
   w.off.assign(n + 1, 0);
   w.cnt.assign(n + 1, 0);
   w.val.resize(n);
   w.lab.resize(n);
+  w.fsc.resize(n);
+  w.fst.resize(n);
 }
 
 void tab_init() {
@@ -315,36 +336,68 @@ int flip_search(int a, int b, int sel, const part& pa, const part& pb, work& w, 
     return ((ta / n + tb / n) - tj / n) - phe_tab[k1];
   };
   double best = syn(w.es[0].tot, w.es[1].tot, w.es[2].tot, ones);
+  // The exact score of a flip sums the cluster terms in cluster order (es_flip).
+  // A fast score swaps one term in the total instead; it differs from the
+  // exact one by at most (2K + 21) units of rounding (2^-53) for K clusters in
+  // the three partitions together (each term is at most its cluster size, so
+  // every sum is at most n_samp before the division). fd is that bound with
+  // a wide safety factor: flips whose fast score is further than fd from the
+  // margin test, or further than 2 fd below the best improving score, cannot
+  // change the pass, and only the others are scored exactly.
+  const double fd = (16.0 * static_cast<double>(w.es[0].t.size() + w.es[1].t.size() + w.es[2].t.size()) + 512.0) *
+                    0x1p-53;
+  double* fsc = w.fsc.data();
+  int* fst = w.fst.data();
   for (int pass = 0;; ++pass) {
-    bool imp = false;
-    double rmax = 0.0, fmax = -std::numeric_limits<double>::infinity();
-    int ch = -1, fch = -1;
-    // every flip is judged against the same labels and the same current best
-    for (int i = 0; i < n; ++i) {
+    auto exact = [&](int i) {
       bool up = lab[i] == 0;
       double ta = es_flip(w.es[0], pa.cid[i], up, pass);
       double tb = es_flip(w.es[1], pb.cid[i], up, pass);
       double tj = es_flip(w.es[2], pj.cid[i], up, pass);
-      double sc = syn(ta, tb, tj, ones + (up ? 1 : -1));
-      if (sc - best > IMP_MARGIN) {
+      return syn(ta, tb, tj, ones + (up ? 1 : -1));
+    };
+    auto quick = [&](const ent_sum& e, int c, int ds) {
+      return (e.tot - e.t[c]) + ent_term(e.m[c], e.s[c] + ds);
+    };
+    // every flip is judged against the same labels and the same current best;
+    // fst: 0 not improving, 1 improving (fast score), 2 improving (exact score)
+    bool imp = false;
+    double top = -std::numeric_limits<double>::infinity();
+    for (int i = 0; i < n; ++i) {
+      int ds = lab[i] == 0 ? 1 : -1;
+      double sc = syn(quick(w.es[0], pa.cid[i], ds), quick(w.es[1], pb.cid[i], ds), quick(w.es[2], pj.cid[i], ds),
+                      ones + ds);
+      double g = sc - best;
+      int st = 0;
+      if (g > IMP_MARGIN + fd) {
+        st = 1;
+      } else if (g > IMP_MARGIN - fd) {
+        sc = exact(i);
+        if (sc - best > IMP_MARGIN) st = 2;
+      }
+      fsc[i] = sc;
+      fst[i] = st;
+      if (st) {
         imp = true;
+        if (sc > top) top = sc;
+      }
+    }
+    // The flip applied is the improving one with the largest score, the lowest
+    // sample on ties: the plain pass's running maximum from 0.0 whenever some
+    // improving flip scores above 0.0, and the same rule when none does. Only
+    // flips within 2 fd of the top fast score can be it.
+    double rmax = -std::numeric_limits<double>::infinity();
+    int ch = -1;
+    if (imp)
+      for (int i = 0; i < n; ++i) {
+        if (!fst[i] || fsc[i] < top - 2 * fd) continue;
+        double sc = fst[i] == 2 ? fsc[i] : exact(i);
         if (sc > rmax) {
           rmax = sc;
           ch = i;
         }
-        if (sc > fmax) {
-          fmax = sc;
-          fch = i;
-        }
       }
-    }
     if (!imp) break;
-    // improving flips that all score 0.0 or less: take the best of them, the
-    // lowest sample on ties, as when some scores above 0.0
-    if (ch < 0) {
-      ch = fch;
-      rmax = fmax;
-    }
     int dl = lab[ch] == 0 ? 1 : -1;
     lab[ch] = 1 - lab[ch];
     ones += dl;

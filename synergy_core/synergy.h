@@ -172,12 +172,14 @@ struct ent_sum {
 // Per-thread scratch, sized once by work_init and reused by every call.
 struct work {
   std::vector<double> d;                        // distances within one group, m x m
-  std::vector<double> sz, rmin;                 // cluster sizes; row minima to the right
-  std::vector<int> ramin, nxt, prv, mnext, mtail;
+  std::vector<double> sz, rmin;                 // cluster sizes; row minima to the right, by list position
+  std::vector<int> act, ramin, redo, mnext, mtail;  // active slots; argmin slot; rows to rescan; member chains
   std::vector<int> ord, off, cnt, stamp, slot, rep, num;
   std::vector<double> val;
   part jp;                                      // joint partition of the current pair
   std::vector<int> lab;                         // working label vector of the flip search
+  std::vector<double> fsc;                      // score of each flip in a pass (fast or exact)
+  std::vector<int> fst;                         // whether each flip improves, and how it was scored
   ent_sum es[3];                                // first probe, second probe, joint
 };
 void work_init(work& w);
