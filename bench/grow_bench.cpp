@@ -10,6 +10,7 @@
 // The candidates are the probes among the first P of TABLE that score above
 // the candidate bound at the table's own size; the first C of them are grown
 // and K fixed ordered pairs of them are searched at every size (best of R).
+// Size 0 stands for the source table itself.
 #include <algorithm>
 #include <chrono>
 #include <cmath>
@@ -112,7 +113,16 @@ int main(int argc, char** argv) {
   std::printf("%8s %12s %12s %10s %8s  %s\n", "samples", "us/probe", "us/pair", "records", "exp", "digest");
   double last_n = 0, last_t = 0;
   for (int n : sizes) {
-    grow::table g = grow::make(src, n, 1000 + static_cast<uint64_t>(n), 0.05, rows);
+    // size 0: the source's own samples, unchanged
+    grow::table g = n > 0 ? grow::make(src, n, 1000 + static_cast<uint64_t>(n), 0.05, rows) : src;
+    if (n == 0) {
+      g.name.clear();
+      g.val.clear();
+      for (int p : rows) {
+        g.name.push_back(src.name[p]);
+        g.val.push_back(src.val[p]);
+      }
+    }
     const std::string gp = dir + "/grow_" + std::to_string(n) + ".tsv";
     spit(gp, grow::text(g));
     load_exp(gp.c_str());
@@ -142,7 +152,8 @@ int main(int argc, char** argv) {
     }
     double per = tq / n_pairs;
     char ex[16] = "";
-    if (last_n > 0) std::snprintf(ex, sizeof ex, "%.2f", std::log(per / last_t) / std::log(n / last_n));
+    if (n == 0) n = n_samp;
+    else if (last_n > 0) std::snprintf(ex, sizeof ex, "%.2f", std::log(per / last_t) / std::log(n / last_n));
     std::printf("%8d %12.1f %12.1f %10ld %8s  %016llx\n", n, tp / c * 1e6, per * 1e6, n_rec, ex,
                 static_cast<unsigned long long>(dg.h));
     std::fflush(stdout);

@@ -16,99 +16,156 @@ const double GRP_LIM = 2 * cut * (1 + 1e-7);
 
 inline double ent_term(int m, int s) { return ent_tab[static_cast<size_t>(m) * (m + 1) / 2 + s]; }
 
-// Row minimum of the cluster at position t of the active list, over the
-// positions to its right; the first column in scan order takes a tie.
-inline void row_min(work& w, int m, int count, int t) {
+// Row minimum of the cluster in slot k, at position t of the active list,
+// over the active slots to its right; the first column in scan order takes a
+// tie. No entry below BIG_DIS leaves BIG_DIS and -1.
+inline void row_min(work& w, int m, int count, int t, int k) {
   const int* act = w.act.data();
-  const double* di = w.d.data() + static_cast<size_t>(act[t]) * m;
+  const double* dk = w.d.data() + static_cast<size_t>(k) * m;
   double best = BIG_DIS;
   int arg = -1;
   for (int u = t + 1; u < count; ++u) {
-    double v = di[act[u]];
+    double v = dk[act[u]];
     if (v < best) {
       best = v;
       arg = act[u];
     }
   }
-  w.rmin[t] = best;
-  w.ramin[t] = arg;
+  w.rmin[k] = best;
+  w.ramin[k] = arg;
 }
 
+// Tournament tree over the slots of a group: each node holds the slot with
+// the least (row minimum, slot) below it, -1 for none. Slot order is scan
+// order, so the root is the row of the first closest pair in scan order.
+struct min_tree {
+  int* tr;
+  const double* key;
+  int leaves;
+  bool less(int a, int b) const {
+    if (a < 0) return false;
+    if (b < 0) return true;
+    return key[a] < key[b] || (key[a] == key[b] && a < b);
+  }
+  void pull(int i) {
+    const int a = tr[2 * i], b = tr[2 * i + 1];
+    tr[i] = less(b, a) ? b : a;
+  }
+  void build(int m) {
+    for (int s = 0; s < leaves; ++s) tr[leaves + s] = s < m ? s : -1;
+    for (int i = leaves - 1; i >= 1; --i) pull(i);
+  }
+  void set(int s, int v) {
+    tr[leaves + s] = v;
+    for (int i = (leaves + s) / 2; i >= 1; i /= 2) pull(i);
+  }
+  void fix(int s) { set(s, s); }
+  int top() const { return tr[1]; }
+};
+
 // Average-linkage clustering of one group of m samples (smp, ascending) whose
-// distances are in w.d (m x m, slot = position in the group). The active
+// distances are in w.d (m x m, slot = position in the group), with the row
+// minima to the right of the fresh matrix in w.rmin, w.ramin. The active
 // clusters are listed by slot in w.act, ascending; the survivor of a merge
 // keeps the lower slot, so slots stay in the order of smallest members and
-// scan order over the list is the scan order over cluster numbers of the
-// plain clustering (cluster() in cluster.cpp; compared in tests/test_diff.cpp).
-// Row minima (rmin, ramin) are kept per list position, so the closest pair is
-// found by one pass over contiguous minima. Writes rep[sample] = the smallest
-// member of its cluster.
+// scan order over slots is the scan order over cluster numbers of the plain
+// clustering (cluster() in cluster.cpp; compared in tests/test_diff.cpp).
+// The closest pair is the root of a tournament tree over the row minima. A
+// row whose minimum column was merged away, or moved further, is only marked
+// stale: its old minimum stays a lower bound of the row (its other entries are
+// unchanged), so it is rescanned only when that bound reaches the root.
+// Writes rep[sample] = the smallest member of its cluster.
 void clus_grp(const int* smp, int m, work& w) {
   double* d = w.d.data();
   int* act = w.act.data();
   double* rmin = w.rmin.data();
   int* ramin = w.ramin.data();
-  int* redo = w.redo.data();
+  int* stale = w.redo.data();
+  int* pos = w.pos.data();  // list position of each active slot
+  int leaves = 1;
+  while (leaves < m) leaves *= 2;
+  if (w.tree.size() < 2 * static_cast<size_t>(leaves)) w.tree.resize(2 * static_cast<size_t>(leaves));
+  min_tree mt{w.tree.data(), rmin, leaves};
   for (int i = 0; i < m; ++i) {
     act[i] = i;
+    pos[i] = i;
+    stale[i] = 0;
     w.sz[i] = 1.0;
     w.mnext[i] = -1;
     w.mtail[i] = i;
   }
+  mt.build(m);
   int count = m;
-  for (int t = 0; t < m; ++t) row_min(w, m, count, t);
   while (count > 1) {
-    // closest pair: strictly smaller wins, so the first row in scan order
-    // takes a tie, and within it the first column (row_min)
-    double best = BIG_DIS;
-    int pl = -1;
-    for (int t = 0; t < count; ++t)
-      if (rmin[t] < best) {
-        best = rmin[t];
-        pl = t;
-      }
-    if (pl < 0) break;  // no distance below BIG_DIS; checked input never gets here
-    const int lo = act[pl], hi = ramin[pl];
+    int lo = mt.top();
+    while (lo >= 0 && stale[lo]) {
+      row_min(w, m, count, pos[lo], lo);
+      stale[lo] = 0;
+      mt.fix(lo);
+      lo = mt.top();
+    }
+    if (lo < 0 || ramin[lo] < 0) break;  // no distance below BIG_DIS; checked input never gets here
+    const int hi = ramin[lo];
     double* dl = d + static_cast<size_t>(lo) * m;
     const double* dh = d + static_cast<size_t>(hi) * m;
     if (dl[hi] / 2 > cut) break;
-    const int ph = static_cast<int>(std::lower_bound(act + pl + 1, act + count, hi) - act);
+    const int pl = pos[lo], ph = pos[hi];
     const double n_lo = w.sz[lo], n_hi = w.sz[hi], n_new = n_lo + n_hi;
-    int n_redo = 0;
-    // rows above lo: new distance to lo, and their minima
+    // rows above lo: the new distance to lo is an entry of their own row. It is
+    // a weighted mean of two entries of that row, so it falls below the row's
+    // minimum only by rounding, and the tree rarely changes.
     for (int t = 0; t < pl; ++t) {
       const int k = act[t];
       const double v = (n_lo * dl[k] + n_hi * dh[k]) / n_new;
       dl[k] = v;
       d[static_cast<size_t>(k) * m + lo] = v;
-      const int a = ramin[t];
-      if (a == hi || (a == lo && v > rmin[t])) {
-        redo[n_redo++] = t;
-      } else if (a == lo) {
-        rmin[t] = v;
-      } else if (v < rmin[t] || (v == rmin[t] && lo < a)) {
-        rmin[t] = v;
-        ramin[t] = lo;
+      const double r = rmin[k];
+      if (stale[k]) {
+        // the bound stays a bound unless the new entry is below it
+        if (v < r) {
+          rmin[k] = v;
+          ramin[k] = lo;
+          stale[k] = 0;
+          mt.fix(k);
+        }
+        continue;
+      }
+      const int a = ramin[k];
+      if (a == hi || (a == lo && v > r)) {
+        stale[k] = 1;
+      } else if (a == lo || v < r || (v == r && lo < a)) {
+        rmin[k] = v;
+        ramin[k] = lo;
+        if (v != r) mt.fix(k);
       }
     }
-    for (int t = pl + 1; t < count; ++t) {
-      if (t == ph) continue;
+    // rows between lo and hi lose their entry of hi; rows below hi keep their minima
+    for (int t = pl + 1; t < ph; ++t) {
       const int k = act[t];
       const double v = (n_lo * dl[k] + n_hi * dh[k]) / n_new;
       dl[k] = v;
       d[static_cast<size_t>(k) * m + lo] = v;
-      if (t < ph && ramin[t] == hi) redo[n_redo++] = t;
+      if (ramin[k] == hi) stale[k] = 1;
+    }
+    for (int t = ph + 1; t < count; ++t) {
+      const int k = act[t];
+      const double v = (n_lo * dl[k] + n_hi * dh[k]) / n_new;
+      dl[k] = v;
+      d[static_cast<size_t>(k) * m + lo] = v;
     }
     w.sz[lo] = n_new;
     w.mnext[w.mtail[lo]] = hi;
     w.mtail[lo] = w.mtail[hi];
-    // drop hi from the list; positions before it keep their numbers
-    std::copy(act + ph + 1, act + count, act + ph);
-    std::copy(rmin + ph + 1, rmin + count, rmin + ph);
-    std::copy(ramin + ph + 1, ramin + count, ramin + ph);
+    // drop hi; positions before it keep their numbers
+    for (int t = ph + 1; t < count; ++t) {
+      act[t - 1] = act[t];
+      pos[act[t]] = t - 1;
+    }
     --count;
-    row_min(w, m, count, pl);
-    for (int r = 0; r < n_redo; ++r) row_min(w, m, count, redo[r]);
+    mt.set(hi, -1);
+    row_min(w, m, count, pl, lo);
+    stale[lo] = 0;
+    mt.fix(lo);
   }
   for (int t = 0; t < count; ++t)
     for (int k = act[t]; k >= 0; k = w.mnext[k]) w.rep[smp[k]] = smp[act[t]];
@@ -131,13 +188,22 @@ void clus_all(int n_grp, Dist dist, work& w, part& out) {
     size_t mm = static_cast<size_t>(m) * m;
     if (w.d.size() < mm) w.d.resize(mm);
     double* d = w.d.data();
+    // the matrix and its row minima to the right, first column on ties
     for (int i = 0; i < m; ++i) {
       d[static_cast<size_t>(i) * m + i] = 0.0;
+      double best = BIG_DIS;
+      int arg = -1;
       for (int j = i + 1; j < m; ++j) {
         double v = dist(smp[i], smp[j]);
         d[static_cast<size_t>(i) * m + j] = v;
         d[static_cast<size_t>(j) * m + i] = v;
+        if (v < best) {
+          best = v;
+          arg = j;
+        }
       }
+      w.rmin[i] = best;
+      w.ramin[i] = arg;
     }
     clus_grp(smp, m, w);
   }
@@ -156,7 +222,7 @@ void work_init(work& w) {
   const size_t n = static_cast<size_t>(n_samp);
   w.sz.resize(n);
   w.rmin.resize(n);
-  for (auto* v : {&w.ramin, &w.act, &w.redo, &w.mnext, &w.mtail, &w.ord, &w.stamp, &w.slot, &w.rep, &w.num})
+  for (auto* v : {&w.ramin, &w.act, &w.redo, &w.pos, &w.mnext, &w.mtail, &w.ord, &w.stamp, &w.slot, &w.rep, &w.num})
     v->assign(n, 0);
   w.off.assign(n + 1, 0);
   w.cnt.assign(n + 1, 0);
@@ -356,17 +422,30 @@ int flip_search(int a, int b, int sel, const part& pa, const part& pb, work& w, 
       double tj = es_flip(w.es[2], pj.cid[i], up, pass);
       return syn(ta, tb, tj, ones + (up ? 1 : -1));
     };
-    auto quick = [&](const ent_sum& e, int c, int ds) {
-      return (e.tot - e.t[c]) + ent_term(e.m[c], e.s[c] + ds);
-    };
+    // fast sums over n_samp, per cluster and direction ([2c] a label raised,
+    // [2c+1] lowered), for the clusters where that flip exists
+    for (int k = 0; k < 3; ++k) {
+      ent_sum& e = w.es[k];
+      const size_t kc = e.t.size();
+      e.q.resize(2 * kc);
+      for (size_t c = 0; c < kc; ++c) {
+        const double rest = e.tot - e.t[c];
+        if (e.s[c] < e.m[c]) e.q[2 * c] = (rest + ent_term(e.m[c], e.s[c] + 1)) / n;
+        if (e.s[c] > 0) e.q[2 * c + 1] = (rest + ent_term(e.m[c], e.s[c] - 1)) / n;
+      }
+    }
+    const double* qa = w.es[0].q.data();
+    const double* qb = w.es[1].q.data();
+    const double* qj = w.es[2].q.data();
     // every flip is judged against the same labels and the same current best;
     // fst: 0 not improving, 1 improving (fast score), 2 improving (exact score)
     bool imp = false;
     double top = -std::numeric_limits<double>::infinity();
     for (int i = 0; i < n; ++i) {
-      int ds = lab[i] == 0 ? 1 : -1;
-      double sc = syn(quick(w.es[0], pa.cid[i], ds), quick(w.es[1], pb.cid[i], ds), quick(w.es[2], pj.cid[i], ds),
-                      ones + ds);
+      const int dn = lab[i];  // 0: the flip raises the label, 1: lowers it
+      // the same operations as syn() on the fast sums
+      double sc = ((qa[2 * pa.cid[i] + dn] + qb[2 * pb.cid[i] + dn]) - qj[2 * pj.cid[i] + dn]) -
+                  phe_tab[ones + (dn ? -1 : 1)];
       double g = sc - best;
       int st = 0;
       if (g > IMP_MARGIN + fd) {
