@@ -132,7 +132,9 @@ double fast_search(const std::vector<int>& cand, int n_thr, const std::string& r
   return t;
 }
 
-// Peak resident memory (KiB) of a child running argv.
+// Peak resident memory (KiB) of a child running argv: its VmHWM, read from
+// /proc while it runs (the rusage of a forked child would count the pages it
+// shared with this process before the exec).
 long peak_kib(const std::vector<std::string>& args) {
   std::fflush(stdout);
   pid_t pid = fork();
@@ -144,10 +146,18 @@ long peak_kib(const std::vector<std::string>& args) {
     execv(argv[0], argv.data());
     _exit(127);
   }
-  int status = 0;
-  struct rusage ru {};
-  wait4(pid, &status, 0, &ru);
-  return ru.ru_maxrss;
+  const std::string st = "/proc/" + std::to_string(pid) + "/status";
+  long kib = 0;
+  for (;;) {
+    int status = 0;
+    if (waitpid(pid, &status, WNOHANG) == pid) break;
+    std::ifstream in(st);
+    std::string line;
+    while (std::getline(in, line))
+      if (line.compare(0, 6, "VmHWM:") == 0) kib = std::max(kib, std::atol(line.c_str() + 6));
+    usleep(1000);
+  }
+  return kib;
 }
 
 struct opts {

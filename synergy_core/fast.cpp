@@ -186,7 +186,11 @@ void clus_all(int n_grp, Dist dist, work& w, part& out) {
       continue;
     }
     size_t mm = static_cast<size_t>(m) * m;
-    if (w.d.size() < mm) w.d.resize(mm);
+    if (w.d.size() < mm) {
+      // drop the old matrix first: a growing resize would hold both at once
+      std::vector<double>().swap(w.d);
+      w.d.resize(mm);
+    }
     double* d = w.d.data();
     // the matrix and its row minima to the right, first column on ties
     for (int i = 0; i < m; ++i) {
