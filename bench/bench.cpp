@@ -147,14 +147,19 @@ long peak_kib(const std::vector<std::string>& args) {
     _exit(127);
   }
   const std::string st = "/proc/" + std::to_string(pid) + "/status";
+  // readings before the exec (still this program's copy) do not count
+  std::string name = args[0].substr(args[0].rfind('/') + 1).substr(0, 15);
   long kib = 0;
   for (;;) {
     int status = 0;
     if (waitpid(pid, &status, WNOHANG) == pid) break;
     std::ifstream in(st);
     std::string line;
-    while (std::getline(in, line))
-      if (line.compare(0, 6, "VmHWM:") == 0) kib = std::max(kib, std::atol(line.c_str() + 6));
+    bool ours = false;
+    while (std::getline(in, line)) {
+      if (line.compare(0, 5, "Name:") == 0) ours = line.find(name) != std::string::npos;
+      if (ours && line.compare(0, 6, "VmHWM:") == 0) kib = std::max(kib, std::atol(line.c_str() + 6));
+    }
     usleep(1000);
   }
   return kib;
