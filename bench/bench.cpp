@@ -1,21 +1,33 @@
 // syn_bench: speed of the fast path against the literal step order of
-// tests/oracle, on generated tables, with byte-identity checks.
+// tests/oracle, on generated and real-shaped tables, with byte-identity checks.
 //
-//   syn_bench [--quick] [--lit-pairs K] [--lit-probes P] [--dir D]
+//   syn_bench [--quick] [--all PATH] [--whole] [--lit-pairs K] [--lit-probes P]
+//             [--sizes 250,500,1000,2000] [--reps R] [--dir D]
 //
-// pair_search: 100 samples, values on a grid so that clusters of many sizes
-// form, about 40 candidates; the fast search runs the whole range, the literal
-// one the first K pairs (each costs 1 + n_samp * (passes + 1) pair scorings),
-// and the ratio is per pair. probe_rank: 128 samples x 10000 probes; the
-// literal ranking runs on the first P probes. Peak memory of the pair_search
-// program is read from the kernel after a run over the whole range.
-// Prints figures only; nothing here passes or fails but a byte difference.
+// Rows (one thread unless said; fast times are best of R):
+//   grid      100 samples, values on a grid, blobs 0.5 apart, about 40
+//             candidates; probe_rank on 128 samples x 10000 probes of that kind
+//   example   the bundled 79-sample table (examples/all_bcr_abl_500.tsv)
+//   ALL       the whole B-cell ALL table (79 samples, 12625 probes), given by
+//             --all PATH or the environment variable SYN_ALL_TABLE; build it with
+//             Rscript ../shared/data/make_all_bcrb.R all_bcrb.tsv
+//             (needs R and the ALL data package). Rows: the search over the
+//             candidates of its first 2000 probes, probe_rank on the whole
+//             table, and with --whole the search over all its candidates on
+//             2 threads.
+//   grown     tables of 250 ... 2000 samples grown from the ALL table (or the
+//             example) by bench/grow.h: per probe and per pair, growth exponent
+//             between sizes, peak memory of pair_search at the largest size.
+// The literal search runs K pairs spread over the range (each costs
+// 1 + n_samp * (passes + 1) pair scorings); the ratio is per pair. Nothing here
+// passes or fails but a byte difference.
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -25,9 +37,12 @@
 #include <string>
 #include <vector>
 
+#include "grow.h"
 #include "oracle/oracle.h"
 #include "rank.h"
 #include "search.h"
+#include "fast.h"
+#include "par.h"
 #include "synergy.h"
 
 namespace {
@@ -35,6 +50,14 @@ namespace {
 double now() {
   using clk = std::chrono::steady_clock;
   return std::chrono::duration<double>(clk::now().time_since_epoch()).count();
+}
+
+// CPU time of the whole process (all threads), in seconds: beside the wall
+// time it shows whether the threads had cores to themselves on a shared machine.
+double cpu_now() {
+  struct rusage ru {};
+  getrusage(RUSAGE_SELF, &ru);
+  return ru.ru_utime.tv_sec + ru.ru_stime.tv_sec + (ru.ru_utime.tv_usec + ru.ru_stime.tv_usec) * 1e-6;
 }
 
 std::string slurp(const std::string& path) {
@@ -85,10 +108,18 @@ std::string make_table(int n, int n_noise, int n_signal, unsigned seed) {
   return t.str();
 }
 
-void load_core(const std::string& path) { load_exp(path.c_str()); }
+// The header, label line and first n_rows probe rows of a table's text.
+std::string head_rows(const std::string& text, int n_rows) {
+  size_t pos = 0;
+  for (int line = 0; line < n_rows + 2 && pos != std::string::npos; ++line) {
+    pos = text.find('\n', pos);
+    if (pos != std::string::npos) ++pos;
+  }
+  return pos == std::string::npos ? text : text.substr(0, pos);
+}
 
-// Fast search over [0, end) into rec_path; returns seconds.
-double fast_search(const std::vector<int>& cand, int end, int n_thr, const std::string& rec_path,
+// Fast search over the whole candidate range into rec_path; returns seconds.
+double fast_search(const std::vector<int>& cand, int n_thr, const std::string& rec_path,
                    const std::string& prog_path) {
   std::remove(rec_path.c_str());
   std::FILE* prog = std::fopen(prog_path.c_str(), "wb");
@@ -96,14 +127,16 @@ double fast_search(const std::vector<int>& cand, int end, int n_thr, const std::
   double t0 = now();
   {
     rec_out rec(rec_path);
-    run_search(cand, 0, end, n_thr, rec, prog, {});
+    run_search(cand, 0, static_cast<int>(cand.size()), n_thr, rec, prog, {});
   }
   double t = now() - t0;
   std::fclose(prog);
   return t;
 }
 
-// Peak resident memory (KiB) of a child running argv.
+// Peak resident memory (KiB) of a child running argv: its VmHWM, read from
+// /proc while it runs (the rusage of a forked child would count the pages it
+// shared with this process before the exec).
 long peak_kib(const std::vector<std::string>& args) {
   std::fflush(stdout);
   pid_t pid = fork();
@@ -115,119 +148,301 @@ long peak_kib(const std::vector<std::string>& args) {
     execv(argv[0], argv.data());
     _exit(127);
   }
-  int status = 0;
-  struct rusage ru {};
-  wait4(pid, &status, 0, &ru);
-  return ru.ru_maxrss;
+  const std::string st = "/proc/" + std::to_string(pid) + "/status";
+  // readings before the exec (still this program's copy) do not count
+  std::string name = args[0].substr(args[0].rfind('/') + 1).substr(0, 15);
+  long kib = 0;
+  for (;;) {
+    int status = 0;
+    if (waitpid(pid, &status, WNOHANG) == pid) break;
+    std::ifstream in(st);
+    std::string line;
+    bool ours = false;
+    while (std::getline(in, line)) {
+      if (line.compare(0, 5, "Name:") == 0) ours = line.find(name) != std::string::npos;
+      if (ours && line.compare(0, 6, "VmHWM:") == 0) kib = std::max(kib, std::atol(line.c_str() + 6));
+    }
+    usleep(1000);
+  }
+  return kib;
+}
+
+struct opts {
+  int lit_pairs = 6, lit_probes = 1000, reps = 5;
+  std::string dir = "/tmp/syn_bench";
+};
+
+// Rank the loaded table and return its candidates; the ranked list goes to
+// rank_path.
+std::vector<int> rank_and_cand(const std::string& rank_path, std::string* ranked = nullptr) {
+  std::string r = rank_text(rank_probes(1, {}));
+  spit(rank_path, r);
+  if (ranked) *ranked = r;
+  return read_cand(rank_path, n_prob);
+}
+
+// Search over all candidates of the table at path: fast on 1 and 2 threads
+// (records and progress identical), literal on K pairs spread over the range.
+void search_row(const char* what, const std::string& path, const opts& o, bool check_rank) {
+  const std::string rank_path = o.dir + "/row.rank";
+  load_exp(path.c_str());
+  std::string ranked;
+  std::vector<int> cand = rank_and_cand(rank_path, &ranked);
+  const int c = static_cast<int>(cand.size());
+  if (c == 0) die(std::string("no candidates in ") + path);
+  const long n_pairs = static_cast<long>(c) * c;
+  double t1 = 1e30, t2 = 1e30, c2 = 0;
+  for (int rep = 0; rep < o.reps; ++rep) {
+    t1 = std::min(t1, fast_search(cand, 1, o.dir + "/fast1.rec", o.dir + "/fast1.prog"));
+    double c0 = cpu_now();
+    double t = fast_search(cand, 2, o.dir + "/fast2.rec", o.dir + "/fast2.prog");
+    if (t < t2) {
+      t2 = t;
+      c2 = cpu_now() - c0;
+    }
+  }
+  if (slurp(o.dir + "/fast1.rec") != slurp(o.dir + "/fast2.rec") ||
+      slurp(o.dir + "/fast1.prog") != slurp(o.dir + "/fast2.prog"))
+    die("2 threads wrote other bytes than 1 thread");
+  // the sampled pairs, fast and literal
+  std::vector<part> sp(c);
+  work w;
+  work_init(w);
+  for (int k = 0; k < c; ++k) sin_part(cand[k], w, sp[k]);
+  std::vector<long> pick;
+  for (int k = 0; k < o.lit_pairs; ++k) pick.push_back(n_pairs * k / o.lit_pairs + (k * 7919L) % std::max(1L, n_pairs / o.lit_pairs));
+  std::vector<std::string> fast_rec;
+  pair_res r;
+  for (long k : pick) {
+    int i = static_cast<int>(k / c), j = static_cast<int>(k % c);
+    fast_rec.push_back(flip_search(cand[i], cand[j], 0, sp[i], sp[j], w, r) == 1
+                           ? pair_record(cand[i], cand[j], r.best, r.lab.data(), r.cid.data())
+                           : "");
+  }
+  oracle::load(path);
+  if (check_rank && oracle::rank_list(path) != ranked) die("ranked list differs from the literal one");
+  double t0 = now();
+  for (size_t k = 0; k < pick.size(); ++k) {
+    int i = static_cast<int>(pick[k] / c), j = static_cast<int>(pick[k] % c);
+    std::string rec;
+    oracle::optimize(cand[i], cand[j], 0, rec);
+    if (rec != fast_rec[k]) die("pair record differs from the literal one");
+  }
+  double tl = now() - t0;
+  double per_fast = t1 / n_pairs, per_lit = tl / std::max<size_t>(1, pick.size());
+  std::printf("\npair_search, %s: %d samples, %d candidates, %ld pairs\n", what, n_samp, c, n_pairs);
+  std::printf("  fast, 1 thread:   %.3f s (%.1f us/pair; best of %d)\n", t1, per_fast * 1e6, o.reps);
+  std::printf("  fast, 2 threads:  %.3f s (%.2fx of 1 thread; CPU time %.3f s)\n", t2, t1 / t2, c2);
+  if (!pick.empty()) {
+    std::printf("  literal:          %.3f s for %zu pairs spread over the range (%.1f ms/pair), records identical\n",
+                tl, pick.size(), per_lit * 1e3);
+    std::printf("  speed-up:         %.0fx per pair\n", per_lit / per_fast);
+  }
+#ifdef PAIR_SEARCH_BIN
+  std::remove((o.dir + "/mem.rec").c_str());
+  long kib = peak_kib({PAIR_SEARCH_BIN, "-q", path, rank_path, "0", std::to_string(c), o.dir + "/mem.rec"});
+  std::printf("  peak memory of pair_search over the whole range: %ld KiB (table %.0f KiB, one matrix %.0f KiB)\n",
+              kib, static_cast<double>(n_prob) * n_samp * 8 / 1024, static_cast<double>(n_samp) * n_samp * 8 / 1024);
+#endif
+}
+
+// probe_rank on the table text: the whole run (load, score, list) and the
+// scoring alone, fast against literal on the first lit_probes probes (all when 0).
+void rank_bench(const char* what, const std::string& text, const opts& o) {
+  const std::string path = o.dir + "/rank.tsv", head = o.dir + "/rank_head.tsv";
+  spit(path, text);
+  double tw = 1e30, ts = 1e30;
+  std::string r1;
+  for (int rep = 0; rep < std::max(1, o.reps / 2); ++rep) {
+    double t0 = now();
+    load_exp(path.c_str());
+    double t1 = now();
+    r1 = rank_text(rank_probes(1, {}));
+    double t2 = now();
+    tw = std::min(tw, t2 - t0);
+    ts = std::min(ts, t2 - t1);
+  }
+  const int np = n_prob;
+  double t0 = now();
+  std::string r2 = rank_text(rank_probes(2, {}));
+  double tt = now() - t0;
+  if (r1 != r2) die("ranked lists differ between 1 and 2 threads");
+  const int lp = o.lit_probes > 0 && o.lit_probes < np ? o.lit_probes : np;
+  spit(head, head_rows(text, lp));
+  load_exp(head.c_str());
+  std::string rh = rank_text(rank_probes(1, {}));
+  t0 = now();
+  oracle::load(head);
+  double tload = now() - t0;
+  t0 = now();
+  std::string rl = oracle::rank_list(head);
+  double tl = now() - t0;  // rank_list reads the table again
+  if (rh != rl) die("ranked list differs from the literal one");
+  double lit_score = std::max(1e-9, tl - tload);
+  std::printf("\nprobe_rank, %s: %d samples x %d probes\n", what, n_samp, np);
+  std::printf("  fast, 1 thread:   %.3f s whole run, of which scoring %.3f s (%.1f us/probe)\n", tw, ts,
+              ts / np * 1e6);
+  std::printf("  fast, 2 threads:  scoring %.3f s (%.2fx of 1 thread)\n", tt, ts / tt);
+  std::printf("  literal:          %.3f s for %d probes (read %.3f s, scoring %.1f us/probe), list identical\n", tl,
+              lp, tload, lit_score / lp * 1e6);
+  std::printf("  speed-up:         %.1fx per probe scored; %.1fx for the whole run\n",
+              (lit_score / lp) / (ts / np), (tl / lp) / (tw / np));
+}
+
+// Tables grown from src at each size: per probe and per pair of the fast path.
+void grown_rows(const grow::table& src, const std::vector<int>& sizes, const opts& o) {
+  // the candidates at the source's own size (the first 40), and 40 fixed pairs
+  const std::string sp_path = o.dir + "/grow_src.tsv";
+  spit(sp_path, grow::text(src));
+  load_exp(sp_path.c_str());
+  std::vector<int> rows;
+  {
+    work w;
+    work_init(w);
+    part pt;
+    for (int p = 0; p < n_prob && rows.size() < 40; ++p) {
+      sin_part(p, w, pt);
+      if (part_ent(pt, ini_phe.data(), w) > CAND_BOUND) rows.push_back(p);
+    }
+  }
+  const int c = static_cast<int>(rows.size());
+  if (c == 0) die("no candidates to grow");
+  std::vector<std::pair<int, int>> pairs;
+  rng pick(42);
+  for (int k = 0; k < 40; ++k) pairs.push_back({static_cast<int>(pick.below(c)), static_cast<int>(pick.below(c))});
+  std::printf("\ngrown tables: %d candidates of the source drawn per label class with noise sd 0.05, "
+              "%zu fixed pairs, best of %d\n", c, pairs.size(), std::max(1, o.reps / 2));
+  std::printf("  %8s %12s %12s %14s\n", "samples", "us/probe", "us/pair", "exponent/pair");
+  double last_n = 0, last_t = 0;
+  std::string last_path, last_rank;
+  for (int n : sizes) {
+    grow::table g = grow::make(src, n, 1000 + static_cast<uint64_t>(n), 0.05, rows);
+    const std::string gp = o.dir + "/grow_" + std::to_string(n) + ".tsv";
+    spit(gp, grow::text(g));
+    load_exp(gp.c_str());
+    work w;
+    work_init(w);
+    std::vector<part> sp(c);
+    pair_res r;
+    double tp = 1e30, tq = 1e30;
+    for (int rep = 0; rep < std::max(1, o.reps / 2); ++rep) {
+      double t0 = now();
+      for (int k = 0; k < c; ++k) sin_part(k, w, sp[k]);
+      tp = std::min(tp, now() - t0);
+      t0 = now();
+      for (auto [i, j] : pairs) flip_search(i, j, 0, sp[i], sp[j], w, r);
+      tq = std::min(tq, now() - t0);
+    }
+    double per = tq / pairs.size();
+    char ex[16] = "";
+    if (last_n > 0) std::snprintf(ex, sizeof ex, "%.2f", std::log(per / last_t) / std::log(n / last_n));
+    std::printf("  %8d %12.1f %12.1f %14s\n", n, tp / c * 1e6, per * 1e6, ex);
+    std::fflush(stdout);
+    last_n = n;
+    last_t = per;
+    last_path = gp;
+  }
+#ifdef PAIR_SEARCH_BIN
+  // every grown probe as a candidate: a ranked list of them, one row of pairs
+  std::string rk;
+  for (int k = 0; k < c; ++k) rk += "p\t" + std::to_string(k) + "\t1\t2\n";
+  last_rank = o.dir + "/grow.rank";
+  spit(last_rank, rk);
+  std::remove((o.dir + "/grow_mem.rec").c_str());
+  long kib = peak_kib({PAIR_SEARCH_BIN, "-q", last_path, last_rank, "0", "1", o.dir + "/grow_mem.rec"});
+  std::printf("  peak memory of pair_search at %d samples (%d pairs): %ld KiB (table %.0f KiB, one matrix %.0f KiB)\n",
+              static_cast<int>(last_n), c, kib, last_n * c * 8 / 1024, last_n * last_n * 8 / 1024);
+#endif
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  int lit_pairs = 6, lit_probes = 1000;
-  std::string dir = "/tmp/syn_bench";
-  bool quick = false;
+  opts o;
+  std::string all = std::getenv("SYN_ALL_TABLE") ? std::getenv("SYN_ALL_TABLE") : "";
+  std::string sizes_s = "250,500,1000,2000";
+  bool quick = false, whole = false;
   for (int k = 1; k < argc; ++k) {
     std::string a = argv[k];
     if (a == "--quick") {
       quick = true;
-      lit_pairs = 2;
-      lit_probes = 100;
+      o.lit_pairs = 2;
+      o.lit_probes = 100;
+      o.reps = 2;
+      sizes_s = "250,500";
+    } else if (a == "--whole") {
+      whole = true;
+    } else if (a == "--all" && k + 1 < argc) {
+      all = argv[++k];
     } else if (a == "--lit-pairs" && k + 1 < argc) {
-      lit_pairs = std::atoi(argv[++k]);
+      o.lit_pairs = std::atoi(argv[++k]);
     } else if (a == "--lit-probes" && k + 1 < argc) {
-      lit_probes = std::atoi(argv[++k]);
+      o.lit_probes = std::atoi(argv[++k]);
+    } else if (a == "--reps" && k + 1 < argc) {
+      o.reps = std::max(1, std::atoi(argv[++k]));
+    } else if (a == "--sizes" && k + 1 < argc) {
+      sizes_s = argv[++k];
     } else if (a == "--dir" && k + 1 < argc) {
-      dir = argv[++k];
+      o.dir = argv[++k];
     } else {
-      std::printf("usage: syn_bench [--quick] [--lit-pairs K] [--lit-probes P] [--dir D]\n");
+      std::printf("usage: syn_bench [--quick] [--all PATH] [--whole] [--lit-pairs K] [--lit-probes P] "
+                  "[--sizes 250,500,1000,2000] [--reps R] [--dir D]\n");
       return a == "--help" ? 0 : 2;
     }
   }
-  if (std::system(("mkdir -p '" + dir + "'").c_str()) != 0) die("cannot make " + dir);
-  std::printf("command: syn_bench%s --lit-pairs %d --lit-probes %d\n", quick ? " --quick" : "", lit_pairs,
-              lit_probes);
+  std::vector<int> sizes;
+  for (size_t a = 0; a < sizes_s.size();) {
+    if (int n = std::atoi(sizes_s.c_str() + a); n >= 2) sizes.push_back(n);
+    size_t b = sizes_s.find(',', a);
+    a = b == std::string::npos ? sizes_s.size() : b + 1;
+  }
+  if (std::system(("mkdir -p '" + o.dir + "'").c_str()) != 0) die("cannot make " + o.dir);
+  std::printf("command: syn_bench%s%s%s --lit-pairs %d --lit-probes %d --reps %d --sizes %s\n",
+              quick ? " --quick" : "", all.empty() ? "" : (" --all " + all).c_str(), whole ? " --whole" : "",
+              o.lit_pairs, o.lit_probes, o.reps, sizes_s.c_str());
 
-  // ---- pair_search ----
-  const std::string tab_a = dir + "/pairs.tsv", rank_a = dir + "/pairs.rank";
+  // ---- generated grid tables ----
+  const std::string tab_a = o.dir + "/grid.tsv";
   spit(tab_a, make_table(100, 52, 12, 7));
-  load_core(tab_a);
-  std::string ranked = rank_text(rank_probes(1, {}));
-  spit(rank_a, ranked);
-  std::vector<int> cand = read_cand(rank_a, n_prob);
-  const int c = static_cast<int>(cand.size());
-  if (c == 0) die("no candidates in the generated table");
-  const long n_pairs = static_cast<long>(c) * c;
-  // best of five: a whole range takes only some tens of milliseconds
-  double t1 = 1e30, t2 = 1e30;
-  for (int rep = 0; rep < 5; ++rep) {
-    t1 = std::min(t1, fast_search(cand, c, 1, dir + "/fast1.rec", dir + "/fast1.prog"));
-    t2 = std::min(t2, fast_search(cand, c, 2, dir + "/fast2.rec", dir + "/fast2.prog"));
-  }
-  std::string rec1 = slurp(dir + "/fast1.rec");
-  if (rec1 != slurp(dir + "/fast2.rec") || slurp(dir + "/fast1.prog") != slurp(dir + "/fast2.prog"))
-    die("2 threads wrote other bytes than 1 thread");
-
-  oracle::load(tab_a);
-  if (oracle::rank_list(tab_a) != ranked) die("ranked list differs from the literal one");
-  std::string lit_rec;
-  int k = 0;
-  double t0 = now();
-  for (int j = 0; j < c && k < lit_pairs; ++j, ++k) {
-    std::string rec;
-    if (oracle::optimize(cand[0], cand[j], 0, rec) == 1) lit_rec += rec;
-  }
-  double tl = now() - t0;
-  if (rec1.compare(0, lit_rec.size(), lit_rec) != 0) die("pair records differ from the literal ones");
-  double per_fast = t1 / n_pairs, per_lit = tl / k;
-  std::printf("\npair_search: %d samples, %d candidates, %ld pairs\n", n_samp, c, n_pairs);
-  std::printf("  fast, 1 thread:   %.3f s (%.1f us/pair; best of 5)\n", t1, per_fast * 1e6);
-  std::printf("  fast, 2 threads:  %.3f s (%.2fx of 1 thread)\n", t2, t1 / t2);
-  std::printf("  literal:          %.3f s for %d pairs (%.1f ms/pair), records identical\n", tl, k,
-              per_lit * 1e3);
-  std::printf("  speed-up:         %.0fx per pair\n", per_lit / per_fast);
-
-#ifdef PAIR_SEARCH_BIN
-  std::remove((dir + "/mem.rec").c_str());
-  long kib = peak_kib({PAIR_SEARCH_BIN, "-q", tab_a, rank_a, "0", std::to_string(c), dir + "/mem.rec"});
-  double table_kib = static_cast<double>(n_prob) * n_samp * 8 / 1024;
-  double mat_kib = static_cast<double>(n_samp) * n_samp * 8 / 1024;
-  std::printf("  peak memory of pair_search over the whole range: %ld KiB (table %.0f KiB, one matrix %.0f KiB)\n",
-              kib, table_kib, mat_kib);
-#endif
-
-  // ---- probe_rank ----
+  search_row("grid table", tab_a, o, true);
   const int n_rank = quick ? 2000 : 10000;
-  const std::string tab_b = dir + "/rank.tsv", tab_c = dir + "/rank_head.tsv";
-  std::string big = make_table(128, n_rank / 2, n_rank - n_rank / 2, 11);
-  spit(tab_b, big);
-  // the first lit_probes rows of the same table, for the literal ranking
-  size_t cutpos = 0;
-  for (int line = 0; line < lit_probes + 2 && cutpos != std::string::npos; ++line)
-    cutpos = big.find('\n', cutpos) + 1;
-  spit(tab_c, big.substr(0, cutpos));
-  load_core(tab_b);
-  t0 = now();
-  std::string r1 = rank_text(rank_probes(1, {}));
-  double rt1 = now() - t0;
-  t0 = now();
-  std::string r2 = rank_text(rank_probes(2, {}));
-  double rt2 = now() - t0;
-  if (r1 != r2) die("ranked lists differ between 1 and 2 threads");
-  load_core(tab_c);
-  t0 = now();
-  std::string rh = rank_text(rank_probes(1, {}));
-  double rth = now() - t0;
-  t0 = now();
-  std::string rl = oracle::rank_list(tab_c);
-  double rtl = now() - t0;
-  if (rh != rl) die("ranked list of the first probes differs from the literal one");
-  std::printf("\nprobe_rank: 128 samples x %d probes\n", n_rank);
-  std::printf("  fast, 1 thread:   %.3f s (%.1f us/probe)\n", rt1, rt1 / n_rank * 1e6);
-  std::printf("  fast, 2 threads:  %.3f s (%.2fx of 1 thread)\n", rt2, rt1 / rt2);
-  std::printf("  literal:          %.3f s for the first %d probes (%.1f us/probe), list identical\n", rtl,
-              lit_probes, rtl / lit_probes * 1e6);
-  std::printf("  speed-up:         %.0fx per probe (fast on the same %d probes: %.3f s)\n",
-              (rtl / lit_probes) / (rt1 / n_rank), lit_probes, rth);
+  rank_bench("grid table", make_table(128, n_rank / 2, n_rank - n_rank / 2, 11), o);
+
+  // ---- the bundled example ----
+  const std::string ex = std::string(SYN_SOURCE_DIR) + "/examples/all_bcr_abl_500.tsv";
+  search_row("bundled example", ex, o, true);
+
+  // ---- the whole B-cell ALL table ----
+  std::string src_path = ex;
+  if (all.empty() || access(all.c_str(), R_OK) != 0) {
+    std::printf("\nwhole B-cell ALL table %s: give it with --all PATH or SYN_ALL_TABLE; build it with\n"
+                "  Rscript ../shared/data/make_all_bcrb.R all_bcrb.tsv\n"
+                "(the tables below are grown from the bundled example instead)\n",
+                all.empty() ? "not given" : ("not readable: " + all).c_str());
+  } else {
+    src_path = all;
+    const std::string all_text = slurp(all);
+    const std::string head = o.dir + "/all_2000.tsv";
+    spit(head, head_rows(all_text, 2000));
+    search_row("ALL candidates of the first 2000 probes", head, o, true);
+    opts lo = o;
+    lo.lit_probes = quick ? 500 : 0;  // literal ranking of the whole table
+    rank_bench("whole ALL table", all_text, lo);
+    if (whole) {
+      load_exp(all.c_str());
+      std::vector<int> cand = rank_and_cand(o.dir + "/all.rank");
+      const double np = static_cast<double>(cand.size()) * static_cast<double>(cand.size());
+      double c0 = cpu_now();
+      double t2 = fast_search(cand, 2, o.dir + "/all2.rec", o.dir + "/all2.prog");
+      double c2 = cpu_now() - c0;
+      std::printf("\npair_search, whole ALL table: %d candidates, %.0f pairs\n", static_cast<int>(cand.size()), np);
+      std::printf("  fast, 2 threads:  %.2f s (%.1f us/pair), CPU time %.2f s (%.1f us/pair; 2 cores to itself "
+                  "would give CPU = 2 x wall)\n",
+                  t2, t2 / np * 1e6, c2, c2 / np * 1e6);
+    }
+  }
+
+  // ---- tables grown from the real samples ----
+  grown_rows(grow::read(src_path, 2000), sizes, o);
   return 0;
 }

@@ -17,83 +17,159 @@ const double GRP_LIM = 2 * cut * (1 + 1e-7);
 
 inline double ent_term(int m, int s) { return ent_tab[static_cast<size_t>(m) * (m + 1) / 2 + s]; }
 
-// Recompute the row minimum of active slot i over active slots to its right;
-// the first column in scan order takes a tie.
-inline void row_min(work& w, int m, int i) {
-  const double* di = w.d.data() + static_cast<size_t>(i) * m;
+// Row minimum of the cluster in slot k, at position t of the active list,
+// over the active slots to its right; the first column in scan order takes a
+// tie. No entry below BIG_DIS leaves BIG_DIS and -1.
+inline void row_min(work& w, int m, int count, int t, int k) {
+  const int* act = w.act.data();
+  const double* dk = w.d.data() + static_cast<size_t>(k) * m;
   double best = BIG_DIS;
   int arg = -1;
-  for (int j = w.nxt[i]; j < m; j = w.nxt[j])
-    if (di[j] < best) {
-      best = di[j];
-      arg = j;
+  for (int u = t + 1; u < count; ++u) {
+    double v = dk[act[u]];
+    if (v < best) {
+      best = v;
+      arg = act[u];
     }
-  w.rmin[i] = best;
-  w.ramin[i] = arg;
+  }
+  w.rmin[k] = best;
+  w.ramin[k] = arg;
 }
 
+// Tournament tree over the slots of a group: each node holds the slot with
+// the least (row minimum, slot) below it, -1 for none. Slot order is scan
+// order, so the root is the row of the first closest pair in scan order.
+struct min_tree {
+  int* tr;
+  const double* key;
+  int leaves;
+  bool less(int a, int b) const {
+    if (a < 0) return false;
+    if (b < 0) return true;
+    return key[a] < key[b] || (key[a] == key[b] && a < b);
+  }
+  void pull(int i) {
+    const int a = tr[2 * i], b = tr[2 * i + 1];
+    tr[i] = less(b, a) ? b : a;
+  }
+  void build(int m) {
+    for (int s = 0; s < leaves; ++s) tr[leaves + s] = s < m ? s : -1;
+    for (int i = leaves - 1; i >= 1; --i) pull(i);
+  }
+  void set(int s, int v) {
+    tr[leaves + s] = v;
+    for (int i = (leaves + s) / 2; i >= 1; i /= 2) pull(i);
+  }
+  void fix(int s) { set(s, s); }
+  int top() const { return tr[1]; }
+};
+
 // Average-linkage clustering of one group of m samples (smp, ascending) whose
-// distances are in w.d. Slots keep the order of smallest members, and the
-// survivor of a merge keeps the lower slot, so scan order over active slots is
-// the scan order over cluster numbers. Writes rep[sample] = the smallest
-// member of its cluster.
+// distances are in w.d (m x m, slot = position in the group), with the row
+// minima to the right of the fresh matrix in w.rmin, w.ramin. The active
+// clusters are listed by slot in w.act, ascending; the survivor of a merge
+// keeps the lower slot, so slots stay in the order of smallest members and
+// scan order over slots is the scan order over cluster numbers of the plain
+// clustering (cluster() in cluster.cpp; compared in tests/test_diff.cpp).
+// The closest pair is the root of a tournament tree over the row minima. A
+// row whose minimum column was merged away, or moved further, is only marked
+// stale: its old minimum stays a lower bound of the row (its other entries are
+// unchanged), so it is rescanned only when that bound reaches the root.
+// Writes rep[sample] = the smallest member of its cluster.
 void clus_grp(const int* smp, int m, work& w) {
   double* d = w.d.data();
+  int* act = w.act.data();
+  double* rmin = w.rmin.data();
+  int* ramin = w.ramin.data();
+  int* stale = w.redo.data();
+  int* pos = w.pos.data();  // list position of each active slot
+  int leaves = 1;
+  while (leaves < m) leaves *= 2;
+  if (w.tree.size() < 2 * static_cast<size_t>(leaves)) w.tree.resize(2 * static_cast<size_t>(leaves));
+  min_tree mt{w.tree.data(), rmin, leaves};
   for (int i = 0; i < m; ++i) {
-    w.nxt[i] = i + 1;
-    w.prv[i] = i - 1;
+    act[i] = i;
+    pos[i] = i;
+    stale[i] = 0;
     w.sz[i] = 1.0;
     w.mnext[i] = -1;
     w.mtail[i] = i;
   }
-  for (int i = 0; i < m; ++i) row_min(w, m, i);
-  int head = 0, count = m;
+  mt.build(m);
+  int count = m;
   while (count > 1) {
-    double best = BIG_DIS;
-    int lo = -1, hi = -1;
-    for (int i = head; i < m; i = w.nxt[i])
-      if (w.rmin[i] < best) {
-        best = w.rmin[i];
-        lo = i;
-        hi = w.ramin[i];
-      }
-    if (lo < 0) break;  // no distance below BIG_DIS; checked input never gets here
-    double h = d[static_cast<size_t>(lo) * m + hi] / 2;
-    if (h > cut) break;
-    double n_lo = w.sz[lo], n_hi = w.sz[hi];
+    int lo = mt.top();
+    while (lo >= 0 && stale[lo]) {
+      row_min(w, m, count, pos[lo], lo);
+      stale[lo] = 0;
+      mt.fix(lo);
+      lo = mt.top();
+    }
+    if (lo < 0 || ramin[lo] < 0) break;  // no distance below BIG_DIS; checked input never gets here
+    const int hi = ramin[lo];
     double* dl = d + static_cast<size_t>(lo) * m;
     const double* dh = d + static_cast<size_t>(hi) * m;
-    for (int k = head; k < m; k = w.nxt[k]) {
-      if (k == lo || k == hi) continue;
-      double v = (n_lo * dl[k] + n_hi * dh[k]) / (n_lo + n_hi);
+    if (dl[hi] / 2 > cut) break;
+    const int pl = pos[lo], ph = pos[hi];
+    const double n_lo = w.sz[lo], n_hi = w.sz[hi], n_new = n_lo + n_hi;
+    // rows above lo: the new distance to lo is an entry of their own row. It is
+    // a weighted mean of two entries of that row, so it falls below the row's
+    // minimum only by rounding, and the tree rarely changes.
+    for (int t = 0; t < pl; ++t) {
+      const int k = act[t];
+      const double v = (n_lo * dl[k] + n_hi * dh[k]) / n_new;
+      dl[k] = v;
+      d[static_cast<size_t>(k) * m + lo] = v;
+      const double r = rmin[k];
+      if (stale[k]) {
+        // the bound stays a bound unless the new entry is below it
+        if (v < r) {
+          rmin[k] = v;
+          ramin[k] = lo;
+          stale[k] = 0;
+          mt.fix(k);
+        }
+        continue;
+      }
+      const int a = ramin[k];
+      if (a == hi || (a == lo && v > r)) {
+        stale[k] = 1;
+      } else if (a == lo || v < r || (v == r && lo < a)) {
+        rmin[k] = v;
+        ramin[k] = lo;
+        if (v != r) mt.fix(k);
+      }
+    }
+    // rows between lo and hi lose their entry of hi; rows below hi keep their minima
+    for (int t = pl + 1; t < ph; ++t) {
+      const int k = act[t];
+      const double v = (n_lo * dl[k] + n_hi * dh[k]) / n_new;
+      dl[k] = v;
+      d[static_cast<size_t>(k) * m + lo] = v;
+      if (ramin[k] == hi) stale[k] = 1;
+    }
+    for (int t = ph + 1; t < count; ++t) {
+      const int k = act[t];
+      const double v = (n_lo * dl[k] + n_hi * dh[k]) / n_new;
       dl[k] = v;
       d[static_cast<size_t>(k) * m + lo] = v;
     }
-    w.sz[lo] = n_lo + n_hi;
+    w.sz[lo] = n_new;
     w.mnext[w.mtail[lo]] = hi;
     w.mtail[lo] = w.mtail[hi];
-    // unlink hi; lo < hi, so head never changes
-    w.nxt[w.prv[hi]] = w.nxt[hi];
-    if (w.nxt[hi] < m) w.prv[w.nxt[hi]] = w.prv[hi];
-    --count;
-    row_min(w, m, lo);
-    for (int k = head; k < lo; k = w.nxt[k]) {
-      int a = w.ramin[k];
-      double v = d[static_cast<size_t>(k) * m + lo];
-      if (a == hi || (a == lo && v > w.rmin[k])) {
-        row_min(w, m, k);
-      } else if (a == lo) {
-        w.rmin[k] = v;
-      } else if (v < w.rmin[k] || (v == w.rmin[k] && lo < a)) {
-        w.rmin[k] = v;
-        w.ramin[k] = lo;
-      }
+    // drop hi; positions before it keep their numbers
+    for (int t = ph + 1; t < count; ++t) {
+      act[t - 1] = act[t];
+      pos[act[t]] = t - 1;
     }
-    for (int k = w.nxt[lo]; k < hi; k = w.nxt[k])
-      if (w.ramin[k] == hi) row_min(w, m, k);
+    --count;
+    mt.set(hi, -1);
+    row_min(w, m, count, pl, lo);
+    stale[lo] = 0;
+    mt.fix(lo);
   }
-  for (int i = head; i < m; i = w.nxt[i])
-    for (int k = i; k >= 0; k = w.mnext[k]) w.rep[smp[k]] = smp[i];
+  for (int t = 0; t < count; ++t)
+    for (int k = act[t]; k >= 0; k = w.mnext[k]) w.rep[smp[k]] = smp[act[t]];
 }
 
 // Cluster every group alone and number the clusters by smallest member.
@@ -111,15 +187,28 @@ void clus_all(int n_grp, Dist dist, work& w, part& out) {
       continue;
     }
     size_t mm = static_cast<size_t>(m) * m;
-    if (w.d.size() < mm) w.d.resize(mm);
+    if (w.d.size() < mm) {
+      // drop the old matrix first: a growing resize would hold both at once
+      std::vector<double>().swap(w.d);
+      w.d.resize(mm);
+    }
     double* d = w.d.data();
+    // the matrix and its row minima to the right, first column on ties
     for (int i = 0; i < m; ++i) {
       d[static_cast<size_t>(i) * m + i] = 0.0;
+      double best = BIG_DIS;
+      int arg = -1;
       for (int j = i + 1; j < m; ++j) {
         double v = dist(smp[i], smp[j]);
         d[static_cast<size_t>(i) * m + j] = v;
         d[static_cast<size_t>(j) * m + i] = v;
+        if (v < best) {
+          best = v;
+          arg = j;
+        }
       }
+      w.rmin[i] = best;
+      w.ramin[i] = arg;
     }
     clus_grp(smp, m, w);
   }
@@ -138,12 +227,14 @@ void work_init(work& w) {
   const size_t n = static_cast<size_t>(n_samp);
   w.sz.resize(n);
   w.rmin.resize(n);
-  for (auto* v : {&w.ramin, &w.nxt, &w.prv, &w.mnext, &w.mtail, &w.ord, &w.stamp, &w.slot, &w.rep, &w.num})
+  for (auto* v : {&w.ramin, &w.act, &w.redo, &w.pos, &w.mnext, &w.mtail, &w.ord, &w.stamp, &w.slot, &w.rep, &w.num})
     v->assign(n, 0);
   w.off.assign(n + 1, 0);
   w.cnt.assign(n + 1, 0);
   w.val.resize(n);
   w.lab.resize(n);
+  w.fsc.resize(n);
+  w.fst.resize(n);
 }
 
 void tab_init() {
@@ -316,36 +407,81 @@ int flip_search(int a, int b, int sel, const part& pa, const part& pb, work& w, 
     return ((ta / n + tb / n) - tj / n) - phe_tab[k1];
   };
   double best = syn(w.es[0].tot, w.es[1].tot, w.es[2].tot, ones);
+  // The exact score of a flip sums the cluster terms in cluster order (es_flip).
+  // A fast score swaps one term in the total instead; it differs from the
+  // exact one by at most (2K + 21) units of rounding (2^-53) for K clusters in
+  // the three partitions together (each term is at most its cluster size, so
+  // every sum is at most n_samp before the division). fd is that bound with
+  // a wide safety factor: flips whose fast score is further than fd from the
+  // margin test, or further than 2 fd below the best improving score, cannot
+  // change the pass, and only the others are scored exactly.
+  const double fd = (16.0 * static_cast<double>(w.es[0].t.size() + w.es[1].t.size() + w.es[2].t.size()) + 512.0) *
+                    0x1p-53;
+  double* fsc = w.fsc.data();
+  int* fst = w.fst.data();
   for (int pass = 0;; ++pass) {
-    bool imp = false;
-    double rmax = 0.0, fmax = -std::numeric_limits<double>::infinity();
-    int ch = -1, fch = -1;
-    // every flip is judged against the same labels and the same current best
-    for (int i = 0; i < n; ++i) {
+    auto exact = [&](int i) {
       bool up = lab[i] == 0;
       double ta = es_flip(w.es[0], pa.cid[i], up, pass);
       double tb = es_flip(w.es[1], pb.cid[i], up, pass);
       double tj = es_flip(w.es[2], pj.cid[i], up, pass);
-      double sc = syn(ta, tb, tj, ones + (up ? 1 : -1));
-      if (sc - best > IMP_MARGIN) {
+      return syn(ta, tb, tj, ones + (up ? 1 : -1));
+    };
+    // fast sums over n_samp, per cluster and direction ([2c] a label raised,
+    // [2c+1] lowered), for the clusters where that flip exists
+    for (int k = 0; k < 3; ++k) {
+      ent_sum& e = w.es[k];
+      const size_t kc = e.t.size();
+      e.q.resize(2 * kc);
+      for (size_t c = 0; c < kc; ++c) {
+        const double rest = e.tot - e.t[c];
+        if (e.s[c] < e.m[c]) e.q[2 * c] = (rest + ent_term(e.m[c], e.s[c] + 1)) / n;
+        if (e.s[c] > 0) e.q[2 * c + 1] = (rest + ent_term(e.m[c], e.s[c] - 1)) / n;
+      }
+    }
+    const double* qa = w.es[0].q.data();
+    const double* qb = w.es[1].q.data();
+    const double* qj = w.es[2].q.data();
+    // every flip is judged against the same labels and the same current best;
+    // fst: 0 not improving, 1 improving (fast score), 2 improving (exact score)
+    bool imp = false;
+    double top = -std::numeric_limits<double>::infinity();
+    for (int i = 0; i < n; ++i) {
+      const int dn = lab[i];  // 0: the flip raises the label, 1: lowers it
+      // the same operations as syn() on the fast sums
+      double sc = ((qa[2 * pa.cid[i] + dn] + qb[2 * pb.cid[i] + dn]) - qj[2 * pj.cid[i] + dn]) -
+                  phe_tab[ones + (dn ? -1 : 1)];
+      double g = sc - best;
+      int st = 0;
+      if (g > IMP_MARGIN + fd) {
+        st = 1;
+      } else if (g > IMP_MARGIN - fd) {
+        sc = exact(i);
+        if (sc - best > IMP_MARGIN) st = 2;
+      }
+      fsc[i] = sc;
+      fst[i] = st;
+      if (st) {
         imp = true;
+        if (sc > top) top = sc;
+      }
+    }
+    // The flip applied is the improving one with the largest score, the lowest
+    // sample on ties: the plain pass's running maximum from 0.0 whenever some
+    // improving flip scores above 0.0, and the same rule when none does. Only
+    // flips within 2 fd of the top fast score can be it.
+    double rmax = -std::numeric_limits<double>::infinity();
+    int ch = -1;
+    if (imp)
+      for (int i = 0; i < n; ++i) {
+        if (!fst[i] || fsc[i] < top - 2 * fd) continue;
+        double sc = fst[i] == 2 ? fsc[i] : exact(i);
         if (sc > rmax) {
           rmax = sc;
           ch = i;
         }
-        if (sc > fmax) {
-          fmax = sc;
-          fch = i;
-        }
       }
-    }
     if (!imp) break;
-    // improving flips that all score 0.0 or less: take the best of them, the
-    // lowest sample on ties, as when some scores above 0.0
-    if (ch < 0) {
-      ch = fch;
-      rmax = fmax;
-    }
     int dl = lab[ch] == 0 ? 1 : -1;
     lab[ch] = 1 - lab[ch];
     ones += dl;

@@ -38,18 +38,23 @@ struct ent_sum {
   std::vector<double> t, pre;    // cluster terms, and the sum of the terms before each
   std::vector<double> memo;      // sum with one label of cluster c flipped: [2c] up, [2c+1] down
   std::vector<int> memo_at;      // pass that filled each memo entry
+  std::vector<double> q;         // fast sum over n_samp with one label of cluster c flipped: [2c] up, [2c+1] down
   double tot = 0.0;
 };
 
 // Per-thread scratch, sized once by work_init and reused by every call.
 struct work {
   std::vector<double> d;                        // distances within one group, m x m
-  std::vector<double> sz, rmin;                 // cluster sizes; row minima to the right
-  std::vector<int> ramin, nxt, prv, mnext, mtail;
+  std::vector<double> sz, rmin;                 // cluster sizes; row minima to the right (by slot)
+  std::vector<int> act, pos, ramin, redo;       // active slots and their positions; argmin slot; stale rows
+  std::vector<int> mnext, mtail;                // member chains
+  std::vector<int> tree;                        // tournament tree over the row minima
   std::vector<int> ord, off, cnt, stamp, slot, rep, num;
   std::vector<double> val;
   part jp;                                      // joint partition of the current pair
   std::vector<int> lab;                         // working label vector of the flip search
+  std::vector<double> fsc;                      // score of each flip in a pass (fast or exact)
+  std::vector<int> fst;                         // whether each flip improves, and how it was scored
   ent_sum es[3];                                // first probe, second probe, joint
 };
 void work_init(work& w);
