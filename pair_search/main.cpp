@@ -79,6 +79,8 @@ int fail(const char* msg) {
 int main(int argc, char** argv) {
   int n_thr = 1;
   bool quiet = false;
+  bool shuffle = false;
+  unsigned long long shuffle_seed = 0;
   const char* count_of = nullptr;
   int k = 1;
   for (; k < argc && argv[k][0] == '-' && argv[k][1] != '\0'; ++k) {
@@ -97,6 +99,14 @@ int main(int argc, char** argv) {
     }
     if (a == "-q" || a == "--quiet") {
       quiet = true;
+    } else if (a == "--shuffle-labels") {
+      // shuffled-label run of the search-level null: labels permuted after loading
+      char* e = nullptr;
+      if (k + 1 >= argc || argv[k + 1][0] < '0' || argv[k + 1][0] > '9' ||
+          (errno = 0, shuffle_seed = std::strtoull(argv[k + 1], &e, 10), *e != '\0' || errno == ERANGE))
+        return bad_usage("option --shuffle-labels needs a whole number");
+      shuffle = true;
+      ++k;
     } else if (a == "--count-candidates" || a.rfind("--count-candidates=", 0) == 0) {
       if (a == "--count-candidates") {
         if (k + 1 >= argc) return bad_usage("option --count-candidates needs a file");
@@ -129,6 +139,7 @@ int main(int argc, char** argv) {
 
     rec_out rec(argv[k + 4]);  // checked now, created at the first record
     load_exp(in_path);
+    if (shuffle) shuffle_phe(shuffle_seed);
     std::vector<int> cand = read_cand(ranked, n_prob);
     const int count = static_cast<int>(cand.size());
     if (count > 0 && (start < 0 || start > count || end < 0 || end > count))

@@ -2,8 +2,10 @@
 #include <sched.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <new>
 #include <string>
@@ -50,6 +52,8 @@ int bad_usage(const std::string& why) {
 int main(int argc, char** argv) {
   int n_thr = 1;
   bool quiet = false;
+  bool shuffle = false;
+  unsigned long long shuffle_seed = 0;
   int k = 1;
   for (; k < argc && argv[k][0] == '-' && argv[k][1] != '\0'; ++k) {
     std::string a = argv[k];
@@ -67,6 +71,14 @@ int main(int argc, char** argv) {
     }
     if (a == "-q" || a == "--quiet") {
       quiet = true;
+    } else if (a == "--shuffle-labels") {
+      // shuffled-label run of the search-level null: labels permuted after loading
+      char* e = nullptr;
+      if (k + 1 >= argc || argv[k + 1][0] < '0' || argv[k + 1][0] > '9' ||
+          (errno = 0, shuffle_seed = std::strtoull(argv[k + 1], &e, 10), *e != '\0' || errno == ERANGE))
+        return bad_usage("option --shuffle-labels needs a whole number");
+      shuffle = true;
+      ++k;
     } else if (std::string why; thread_opt(argc, argv, k, n_thr, why)) {
       if (!why.empty()) return bad_usage(why);
     } else {
@@ -80,6 +92,7 @@ int main(int argc, char** argv) {
   try {
     check_out(out_path);  // before the long scoring, not after it
     load_exp(in_path);
+    if (shuffle) shuffle_phe(shuffle_seed);
     meter show(prog, "probes scored", n_prob, !quiet);
     std::vector<rank_row> rows = rank_probes(n_thr, [&](long done) { show(done); });
     write_whole(out_path, rank_text(rows));

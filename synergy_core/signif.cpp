@@ -1,0 +1,319 @@
+// Permutation significance: one shared pool of shuffled labels as bitsets,
+// candidacy of each probe per chunk of the pool, sequential stopping per pair.
+#include "signif.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <exception>
+#include <mutex>
+#include <numeric>
+#include <string>
+#include <thread>
+
+#include "rng.h"
+
+namespace {
+
+// Words of one label bitset.
+int n_word = 1;
+
+// A partition as one bitset per cluster, clusters in cluster-number order.
+struct bit_part {
+  int k = 0;
+  std::vector<uint64_t> cl;  // k x n_word
+  std::vector<int> m;        // cluster sizes
+};
+
+void to_bits(const part& pt, bit_part& b) {
+  b.k = pt.n_cl;
+  b.cl.assign(static_cast<size_t>(b.k) * n_word, 0);
+  b.m.assign(b.k, 0);
+  for (int i = 0; i < n_samp; ++i) {
+    const int c = pt.cid[i];
+    b.cl[static_cast<size_t>(c) * n_word + i / 64] |= uint64_t{1} << (i % 64);
+    ++b.m[c];
+  }
+}
+
+void lab_bits(const int* lab, uint64_t* out) {
+  std::fill(out, out + n_word, 0);
+  for (int i = 0; i < n_samp; ++i)
+    if (lab[i]) out[i / 64] |= uint64_t{1} << (i % 64);
+}
+
+// Entropy sum of a partition under labels L: the terms mi(S/M)*M in cluster
+// order, as es_sum of the flip search adds them. Integer counts only, so the
+// popcount instruction, where the machine has it, changes no bit.
+__attribute__((target_clones("popcnt", "default")))
+double bits_ent(const bit_part& b, const uint64_t* L) {
+  double t = 0.0;
+  const uint64_t* c = b.cl.data();
+  const int w = n_word;
+  for (int q = 0; q < b.k; ++q, c += w) {
+    int s = 0;
+    for (int x = 0; x < w; ++x) s += __builtin_popcountll(c[x] & L[x]);
+    const int m = b.m[q];
+    t += ent_tab[static_cast<size_t>(m) * (m + 1) / 2 + s];
+  }
+  return t;
+}
+
+// ((s1 + s2) - e) - h with each entropy divided by n_samp, as flip_search does.
+inline double syn_of(double ta, double tb, double tj, double h) {
+  const int n = n_samp;
+  return ((ta / n + tb / n) - tj / n) - h;
+}
+
+// Run f(i, tid) for i in [0, n) on n_thr threads (the caller is tid 0), items
+// handed out in blocks; each item's result must depend on i alone. The first
+// exception stops the run and is rethrown here.
+template <class F>
+void par_for(long n, int n_thr, long blk, F&& f) {
+  if (n <= 0) return;
+  const int t_n = static_cast<int>(std::max(1L, std::min<long>(n_thr, (n + blk - 1) / blk)));
+  std::atomic<long> next{0};
+  std::atomic<bool> stop{false};
+  std::exception_ptr err;
+  std::mutex mu;
+  auto body = [&](int tid) {
+    try {
+      for (;;) {
+        if (stop.load(std::memory_order_relaxed)) return;
+        const long b = next.fetch_add(blk);
+        if (b >= n) return;
+        const long e = std::min(n, b + blk);
+        for (long i = b; i < e; ++i) f(i, tid);
+      }
+    } catch (...) {
+      std::lock_guard<std::mutex> g(mu);
+      if (!err) err = std::current_exception();
+      stop = true;
+    }
+  };
+  std::vector<std::thread> th;
+  th.reserve(t_n - 1);
+  for (int t = 1; t < t_n; ++t) th.emplace_back(body, t);
+  body(0);
+  for (auto& t : th) t.join();
+  if (err) std::rethrow_exception(err);
+}
+
+std::string pair_name(const sig_pair& q) { return "pair " + probe[q.a] + ", " + probe[q.b]; }
+
+// Per-pair state while its p is open.
+struct pair_st {
+  bit_part j;        // joint partition
+  bool open = true;
+};
+
+}  // namespace
+
+uint64_t sig_seed(uint64_t seed, uint64_t j) {
+  uint64_t x = seed ^ (j * 0x9e3779b97f4a7c15ULL);
+  return mix64(x);
+}
+
+bool sig_cand(double score, double bound) {
+  if (!std::isfinite(bound)) return score > bound;
+  // six significant digits move a value by at most 5e-6 of itself: only scores
+  // that close to the bound need the written-then-read comparison
+  const double tol = 1e-5 * std::fabs(bound);
+  if (score > bound + tol) return true;
+  if (score < bound - tol) return false;
+  char num[32];
+  std::snprintf(num, sizeof num, "%g", score);
+  return std::strtod(num, nullptr) > bound;
+}
+
+double sig_base(const part& pa, const part& pb, const part& pj, const int* lab) {
+  if (pa.n_cl == 0 || pb.n_cl == 0 || pj.n_cl == 0) return NO_PART;
+  n_word = (n_samp + 63) / 64;
+  std::vector<uint64_t> L(n_word);
+  lab_bits(lab, L.data());
+  bit_part b[3];
+  to_bits(pa, b[0]);
+  to_bits(pb, b[1]);
+  to_bits(pj, b[2]);
+  int ones = 0;
+  for (int i = 0; i < n_samp; ++i) ones += lab[i];
+  return syn_of(bits_ent(b[0], L.data()), bits_ent(b[1], L.data()), bits_ent(b[2], L.data()), phe_tab[ones]);
+}
+
+void sig_bases(std::vector<sig_pair>& pr, int n_thr) {
+  sig_opt o;
+  o.cap = 0;
+  o.n_thr = n_thr;
+  sig_run(pr, o, {});
+}
+
+void sig_run(std::vector<sig_pair>& pr, const sig_opt& o, const std::function<void(long)>& tick) {
+  const int n = n_samp;
+  n_word = (n + 63) / 64;
+  const int nw = n_word;
+  const int n_thr = std::max(1, o.n_thr);
+  const uint64_t H = static_cast<uint64_t>(std::max(1, o.hits));
+  std::vector<work> ws(n_thr);
+  for (auto& w : ws) work_init(w);
+
+  // single partitions, once per probe
+  std::vector<int> pidx(n_prob, -1), plist;
+  for (const auto& q : pr)
+    for (int p : {q.a, q.b})
+      if (pidx[p] < 0) {
+        pidx[p] = static_cast<int>(plist.size());
+        plist.push_back(p);
+      }
+  const long n_pr = static_cast<long>(plist.size());
+  std::vector<part> sp(n_pr);
+  std::vector<bit_part> sb(n_pr);
+  par_for(n_pr, n_thr, 8, [&](long i, int tid) {
+    sin_part(plist[i], ws[tid], sp[i]);
+    to_bits(sp[i], sb[i]);
+  });
+
+  int ones = 0;
+  for (int i = 0; i < n; ++i) ones += ini_phe[i];
+  const double h = phe_tab[ones];
+  std::vector<uint64_t> L0(nw);
+  lab_bits(ini_phe.data(), L0.data());
+
+  const long np = static_cast<long>(pr.size());
+  std::vector<pair_st> st(np);
+  std::vector<long> open(np);
+  std::iota(open.begin(), open.end(), 0L);
+  long settled = 0;
+
+  // joint partition and base of pair i; false when it has none
+  auto setup = [&](long i, int tid) {
+    sig_pair& q = pr[i];
+    const bit_part &ba = sb[pidx[q.a]], &bb = sb[pidx[q.b]];
+    if (ba.k == 0 || bb.k == 0) throw syn_error(pair_name(q) + ": a probe has no partition in this table");
+    part pj;
+    two_part(q.a, q.b, 0, sp[pidx[q.a]], sp[pidx[q.b]], ws[tid], pj);
+    if (pj.n_cl == 0) throw syn_error(pair_name(q) + ": no joint partition in this table");
+    to_bits(pj, st[i].j);
+    q.base = syn_of(bits_ent(ba, L0.data()), bits_ent(bb, L0.data()), bits_ent(st[i].j, L0.data()), h);
+    q.perms = q.adm = q.hits = 0;
+    q.p = 1.0;
+  };
+
+  if (o.cap == 0) {
+    par_for(np, n_thr, 64, [&](long i, int tid) {
+      setup(i, tid);
+      st[i].j = bit_part();
+    });
+    return;
+  }
+
+  std::vector<int> lab(static_cast<size_t>(n_thr) * n);
+  std::vector<uint64_t> pool;
+  std::vector<uint64_t> cand;  // per probe of open pairs: chunk bits
+  std::vector<int> cpos(n_pr, -1);
+  uint64_t drawn = 0;
+  long chunk = SIG_CHUNK0;
+  bool first = true;
+  while (!open.empty() && drawn < o.cap) {
+    // probes of the open pairs
+    std::vector<int> act;
+    std::fill(cpos.begin(), cpos.end(), -1);
+    for (long i : open)
+      for (int p : {pr[i].a, pr[i].b})
+        if (cpos[pidx[p]] < 0) {
+          cpos[pidx[p]] = static_cast<int>(act.size());
+          act.push_back(pidx[p]);
+        }
+    // chunk size: keep the pool and the candidacy bits within about 64 MB each
+    long c = chunk;
+    c = std::min<long>(c, std::max<long>(4096, (1L << 23) / nw));
+    c = std::min<long>(c, std::max<long>(4096, (1L << 29) / static_cast<long>(act.size())));
+    if (static_cast<uint64_t>(c) > o.cap - drawn) c = static_cast<long>(o.cap - drawn);
+    const long cw = (c + 63) / 64;
+
+    // the chunk's shufflings: depend on the seed and j alone
+    pool.assign(static_cast<size_t>(c) * nw, 0);
+    par_for(c, n_thr, 256, [&](long j, int tid) {
+      int* v = lab.data() + static_cast<size_t>(tid) * n;
+      std::copy(ini_phe.begin(), ini_phe.end(), v);
+      rng g(sig_seed(o.seed, drawn + static_cast<uint64_t>(j)));
+      shuffle_n(v, n, g);
+      lab_bits(v, pool.data() + static_cast<size_t>(j) * nw);
+    });
+
+    // which shufflings keep each probe a candidate
+    cand.assign(act.size() * static_cast<size_t>(cw), 0);
+    par_for(static_cast<long>(act.size()), n_thr, 1, [&](long k, int) {
+      const bit_part& b = sb[act[k]];
+      uint64_t* cb = cand.data() + static_cast<size_t>(k) * cw;
+      const uint64_t* L = pool.data();
+      for (long j = 0; j < c; ++j, L += nw)
+        if (sig_cand(bits_ent(b, L) / n, o.bound)) cb[j / 64] |= uint64_t{1} << (j % 64);
+    });
+
+    // advance every open pair through the chunk, in shuffling order
+    std::atomic<long> done_now{0};
+    par_for(static_cast<long>(open.size()), n_thr, first ? 64 : 1, [&](long k, int tid) {
+      const long i = open[k];
+      if (first) setup(i, tid);
+      sig_pair& q = pr[i];
+      const bit_part &ba = sb[pidx[q.a]], &bb = sb[pidx[q.b]], &bj = st[i].j;
+      const uint64_t* ca = cand.data() + static_cast<size_t>(cpos[pidx[q.a]]) * cw;
+      const uint64_t* cb = cand.data() + static_cast<size_t>(cpos[pidx[q.b]]) * cw;
+      for (long w = 0; w < cw; ++w) {
+        for (uint64_t x = ca[w] & cb[w]; x; x &= x - 1) {
+          const long j = w * 64 + __builtin_ctzll(x);
+          const uint64_t* L = pool.data() + static_cast<size_t>(j) * nw;
+          ++q.adm;
+          // same arithmetic as the observed base: the identity shuffling is a hit
+          if (syn_of(bits_ent(ba, L), bits_ent(bb, L), bits_ent(bj, L), h) >= q.base && ++q.hits == H) {
+            q.perms = drawn + static_cast<uint64_t>(j) + 1;
+            q.p = static_cast<double>(H) / static_cast<double>(q.adm);
+            st[i].open = false;
+            st[i].j = bit_part();
+            done_now.fetch_add(1, std::memory_order_relaxed);
+            if (tid == 0 && tick) tick(settled + done_now.load(std::memory_order_relaxed));
+            return;
+          }
+        }
+      }
+    });
+    drawn += static_cast<uint64_t>(c);
+    settled += done_now.load();
+    open.erase(std::remove_if(open.begin(), open.end(), [&](long i) { return !st[i].open; }), open.end());
+    first = false;
+    chunk = std::min<long>(2 * chunk, SIG_CHUNK_MAX);
+    if (tick && drawn < o.cap) tick(settled);
+  }
+  // pairs that reached the cap without h hits
+  for (long i : open) {
+    sig_pair& q = pr[i];
+    q.perms = drawn;
+    q.p = static_cast<double>(q.hits + 1) / static_cast<double>(q.adm + 1);
+    st[i].j = bit_part();
+  }
+  if (tick) tick(np);
+}
+
+std::vector<double> bh_q(const std::vector<double>& p) {
+  const size_t m = p.size();
+  std::vector<size_t> ord(m);
+  std::iota(ord.begin(), ord.end(), size_t{0});
+  std::stable_sort(ord.begin(), ord.end(), [&](size_t x, size_t y) { return p[x] < p[y]; });
+  std::vector<double> q(m);
+  double run = 1.0;
+  for (size_t r = m; r-- > 0;) {
+    const double v = p[ord[r]] * static_cast<double>(m) / static_cast<double>(r + 1);
+    run = std::min(run, v);
+    q[ord[r]] = run;
+  }
+  return q;
+}
+
+double p_search(double fin, const std::vector<double>& null_final) {
+  long ge = 0;
+  for (double v : null_final)
+    if (v >= fin) ++ge;  // NaN compares false
+  return static_cast<double>(1 + ge) / static_cast<double>(1 + null_final.size());
+}
