@@ -374,3 +374,120 @@ TEST(SignifFull, PlantedPairIsFoundFirst) {
   }
   EXPECT_GE(found, 9);
 }
+
+#ifdef PAIR_SIGNIF_BIN
+namespace {
+
+std::string lines_of(const std::string& text, int n) {
+  size_t k = 0;
+  for (int i = 0; i < n && k != std::string::npos; ++i) k = text.find('\n', k + 1);
+  return text.substr(0, k);
+}
+
+}  // namespace
+
+// The chain as a user runs it: bytes identical for every thread count, for
+// records from one run, from shards concatenated and gzip-compressed, and for
+// the same seed on every run; mirrors and repeats count once; the search null.
+TEST(PairSignif, SameBytesForThreadsShardsAndRuns) {
+  const std::string d = run::fresh_dir("signif");
+  stab t = make_tab(21, 40, 150, true);
+  run::spit(d + "/t.tsv", tab_text(t));
+  ASSERT_EQ(run::prog(PROBE_RANK_BIN, {"-q", d + "/t.tsv", d + "/r.tsv"}, d + "/x").status, 1);
+  run::result c = run::prog(PAIR_SEARCH_BIN, {"--count-candidates", d + "/r.tsv"}, d + "/x");
+  const int n = std::atoi(c.out.c_str());
+  ASSERT_GT(n, 4);
+  const std::string ns = std::to_string(n), mid = std::to_string(n / 3);
+  for (auto rg : {std::vector<std::string>{"0", ns, "all"}, {"0", mid, "p1"}, {mid, ns, "p2"}})
+    ASSERT_EQ(run::prog(PAIR_SEARCH_BIN, {"-q", "-t", "2", d + "/t.tsv", d + "/r.tsv", rg[0], rg[1], d + "/" + rg[2]},
+                        d + "/x").status, 1);
+  const std::string all = run::slurp(d + "/all");
+  ASSERT_EQ(run::slurp(d + "/p1") + run::slurp(d + "/p2"), all);
+  // shards concatenated once more, overlapping: every pair recorded twice
+  run::spit(d + "/twice", all + all);
+  run::spit_gz(d + "/all.gz", all);
+
+  const std::vector<std::string> opt = {"-q", "--perm", "300000", "--seed", "9"};
+  auto sig = [&](const std::string& thr, const std::string& rec, const std::string& out) {
+    std::vector<std::string> a = opt;
+    for (const std::string& x : {std::string("-t"), thr, d + "/t.tsv", d + "/r.tsv", d + "/" + rec, d + "/" + out})
+      a.push_back(x);
+    run::result r = run::prog(PAIR_SIGNIF_BIN, a, d + "/x");
+    EXPECT_EQ(r.status, 0) << r.err;
+    return run::slurp(d + "/" + out);
+  };
+  const std::string want = sig("1", "all", "s1");
+  EXPECT_EQ(sig("2", "all", "s2"), want);
+  EXPECT_EQ(sig("8", "all", "s8"), want);
+  EXPECT_EQ(sig("2", "twice", "s9"), want);
+  EXPECT_EQ(sig("2", "all.gz", "s10"), want);
+  EXPECT_EQ(sig("1", "all", "s1"), want);
+
+  // one line per distinct pair (n (n + 1) / 2 with the pairs of a probe with
+  // itself, less pairs without a joint partition), sorted by p; the planted pair first
+  EXPECT_EQ(lines_of(want, 1), "first\tsecond\tbase\tfinal\tflips\tp\tq\tperms\tadmissible\thits");
+  const long rows = run::lines(want) - 1;
+  EXPECT_EQ(rows, run::lines(all) / 2 - (static_cast<long>(n) * (n - 1) / 2));
+  EXPECT_EQ(want.compare(want.find('\n') + 1, 6, "g0\tg1\t"), 0) << lines_of(want, 3);
+
+  // the search null: two shuffled-label searches, their lines joined
+  std::string nul = "seed\tcandidates\tbest_base\tbest_final\n";
+  for (std::string k : {"5", "6"}) {
+    ASSERT_EQ(run::prog(PROBE_RANK_BIN, {"-q", "--shuffle-labels", k, d + "/t.tsv", d + "/r" + k}, d + "/x").status, 1);
+    std::string m = run::prog(PAIR_SEARCH_BIN, {"--count-candidates", d + "/r" + k}, d + "/x").out;
+    m.pop_back();
+    ASSERT_EQ(run::prog(PAIR_SEARCH_BIN, {"-q", "--shuffle-labels", k, d + "/t.tsv", d + "/r" + k, "0", m, d + "/a" + k},
+                        d + "/x").status, 1);
+    run::result r = run::prog(PAIR_SIGNIF_BIN, {"--null-line", k, d + "/t.tsv", d + "/r" + k, d + "/a" + k}, d + "/x");
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out.compare(0, k.size() + m.size() + 2, k + "\t" + m + "\t"), 0) << r.out;
+    nul += r.out;
+  }
+  run::spit(d + "/null.tsv", nul);
+  std::vector<std::string> a = opt;
+  for (const std::string& x : {std::string("--search-null"), d + "/null.tsv", d + "/t.tsv", d + "/r.tsv", d + "/all", d + "/sn"})
+    a.push_back(x);
+  ASSERT_EQ(run::prog(PAIR_SIGNIF_BIN, a, d + "/x").status, 0);
+  const std::string sn = run::slurp(d + "/sn");
+  EXPECT_EQ(lines_of(sn, 1), "first\tsecond\tbase\tfinal\tflips\tp\tq\tp_search\tperms\tadmissible\thits");
+  EXPECT_EQ(run::lines(sn), run::lines(want));
+}
+
+// Bad input: one line naming the file and line (or the argument), exit 2, OUT untouched.
+TEST(PairSignif, BadInputStopsAndLeavesOutAlone) {
+  const std::string d = run::fresh_dir("signif_bad");
+  stab t = make_tab(22, 30, 150, false);
+  run::spit(d + "/t.tsv", tab_text(t));
+  ASSERT_EQ(run::prog(PROBE_RANK_BIN, {"-q", d + "/t.tsv", d + "/r.tsv"}, d + "/x").status, 1);
+  ASSERT_EQ(run::prog(PAIR_SEARCH_BIN, {"-q", d + "/t.tsv", d + "/r.tsv", "0", "1", d + "/rec"}, d + "/x").status, 1);
+  const std::string rec = run::slurp(d + "/rec");
+  const std::string l1 = rec.substr(0, rec.find('\n') + 1), rest = rec.substr(l1.size());
+  run::spit(d + "/other_name", "nope" + l1.substr(l1.find('\t')) + rest);
+  run::spit(d + "/short", l1.substr(0, l1.rfind('\t')) + "\n" + rest);
+  run::spit(d + "/cut", rec.substr(0, rec.size() - 2));
+  run::spit(d + "/null_bad", "seed\tcandidates\tbest_base\tbest_final\n1\t20\t0.5\t0.9\n2\t21\tx\t0.9\n");
+  const long last = run::lines(rec);
+  struct bad {
+    std::vector<std::string> pre;
+    std::string rec, says;
+  } cases[] = {
+      {{}, "other_name", "other_name:1: probe 'nope' is not in the table"},
+      {{}, "short", "short:1: record has 32 fields, expected 33"},
+      {{}, "cut", "cut:" + std::to_string(last) + ": file ends inside a record line"},
+      {{"--perm", "1.5"}, "rec", "--perm '1.5' is not a whole number"},
+      {{"--perm", "-3"}, "rec", "--perm '-3' is not a whole number"},
+      {{"--seed", "abc"}, "rec", "--seed 'abc' is not a whole number"},
+      {{"--search-null", d + "/null_bad"}, "rec", "null_bad:3: best base and best final"},
+  };
+  for (const bad& c : cases) {
+    run::spit(d + "/out", "keep\n");
+    std::vector<std::string> a = c.pre;
+    for (const std::string& x : {d + "/t.tsv", d + "/r.tsv", d + "/" + c.rec, d + "/out"}) a.push_back(x);
+    run::result r = run::prog(PAIR_SIGNIF_BIN, a, d + "/x");
+    EXPECT_EQ(r.status, 2) << c.says;
+    EXPECT_NE(r.err.find(c.says), std::string::npos) << r.err;
+    EXPECT_EQ(r.err.find('\n'), r.err.find("usage:") == std::string::npos ? r.err.size() - 1 : r.err.find("usage:") - 1);
+    EXPECT_EQ(run::slurp(d + "/out"), "keep\n") << c.says;
+  }
+}
+#endif
