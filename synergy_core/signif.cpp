@@ -40,8 +40,7 @@ void to_bits(const part& pt, bit_part& b) {
 
 void lab_bits(const int* lab, uint64_t* out) {
   std::fill(out, out + n_word, 0);
-  for (int i = 0; i < n_samp; ++i)
-    if (lab[i]) out[i / 64] |= uint64_t{1} << (i % 64);
+  for (int i = 0; i < n_samp; ++i) out[i / 64] |= static_cast<uint64_t>(lab[i] & 1) << (i % 64);
 }
 
 // Entropy sum of a partition under labels L: the terms mi(S/M)*M in cluster
@@ -59,6 +58,110 @@ double bits_ent(const bit_part& b, const uint64_t* L) {
     t += ent_tab[static_cast<size_t>(m) * (m + 1) / 2 + s];
   }
   return t;
+}
+
+// A single partition arranged for the candidacy test: the clusters of two or
+// more samples except the largest, the singletons as one bitset (each adds
+// the same term whatever its label), and the largest cluster, whose label
+// count follows from the others.
+struct cand_part {
+  int k = 0;
+  std::vector<uint64_t> cl;  // k x n_word
+  std::vector<int> m;
+  std::vector<uint64_t> single;  // n_word
+  double t_single = 0.0;         // the singletons' terms
+  int m_big = 0;
+};
+
+void to_cand(const bit_part& b, cand_part& c) {
+  int big = -1;
+  for (int q = 0; q < b.k; ++q)
+    if (big < 0 || b.m[q] > b.m[big]) big = q;
+  c = cand_part();
+  c.single.assign(n_word, 0);
+  int n_single = 0;
+  for (int q = 0; q < b.k; ++q) {
+    const uint64_t* x = b.cl.data() + static_cast<size_t>(q) * n_word;
+    if (q == big) {
+      c.m_big = b.m[q];
+    } else if (b.m[q] == 1) {
+      for (int w = 0; w < n_word; ++w) c.single[w] |= x[w];
+      ++n_single;
+    } else {
+      c.cl.insert(c.cl.end(), x, x + n_word);
+      c.m.push_back(b.m[q]);
+      ++c.k;
+    }
+  }
+  c.t_single = n_single * ent_tab[1];  // mi(0) and mi(1) are both the pure-cluster term
+}
+
+// The entropy sum of a partition in another order (two running sums): within
+// a few units in the last place of bits_ent, which decides candidacy wherever
+// the score is not within rounding of the bound.
+// W: words per label bitset when known at compile time (1, 2), else 0.
+template <int W>
+inline __attribute__((always_inline)) double cand_ent(const cand_part& c, const uint64_t* L, int ones) {
+  const int w = W ? W : n_word;
+  double t0 = c.t_single, t1 = 0.0;
+  int rest = 0;
+  for (int x = 0; x < w; ++x) rest += __builtin_popcountll(c.single[x] & L[x]);
+  const uint64_t* cl = c.cl.data();
+  int q = 0;
+  for (; q + 1 < c.k; q += 2, cl += 2 * w) {
+    int s0 = 0, s1 = 0;
+    for (int x = 0; x < w; ++x) {
+      s0 += __builtin_popcountll(cl[x] & L[x]);
+      s1 += __builtin_popcountll(cl[w + x] & L[x]);
+    }
+    rest += s0 + s1;
+    const int m0 = c.m[q], m1 = c.m[q + 1];
+    t0 += ent_tab[static_cast<size_t>(m0) * (m0 + 1) / 2 + s0];
+    t1 += ent_tab[static_cast<size_t>(m1) * (m1 + 1) / 2 + s1];
+  }
+  if (q < c.k) {
+    int s0 = 0;
+    for (int x = 0; x < w; ++x) s0 += __builtin_popcountll(cl[x] & L[x]);
+    rest += s0;
+    const int m0 = c.m[q];
+    t0 += ent_tab[static_cast<size_t>(m0) * (m0 + 1) / 2 + s0];
+  }
+  const int mb = c.m_big;
+  return (t0 + t1) + ent_tab[static_cast<size_t>(mb) * (mb + 1) / 2 + (ones - rest)];
+}
+
+template <int W>
+inline __attribute__((always_inline)) void cand_loop(const cand_part& cp, const bit_part& b, const uint64_t* L,
+                                                     long c, int ones, double lo, double hi, double bound,
+                                                     uint64_t* out) {
+  const double n = n_samp;
+  // the fast sum is compared unscaled: lo * n and hi * n keep the margin
+  const double lo_t = lo * n, hi_t = hi * n;
+  const int w = W ? W : n_word;
+  uint64_t word = 0;
+  for (long j = 0; j < c; ++j, L += w) {
+    const double f = cand_ent<W>(cp, L, ones);
+    const bool in = f > hi_t || (f >= lo_t && sig_cand(bits_ent(b, L) / n, bound));
+    word |= static_cast<uint64_t>(in) << (j % 64);
+    if (j % 64 == 63 || j + 1 == c) {
+      out[j / 64] = word;
+      word = 0;
+    }
+  }
+}
+
+// Candidacy bits of one probe over c pooled label bitsets: the fast sum
+// decides outside [lo, hi], a margin around the rounding window of the
+// bound; inside it, the exact sum and the written-then-read test.
+__attribute__((target_clones("popcnt", "default")))
+void cand_bits(const cand_part& cp, const bit_part& b, const uint64_t* L, long c, int ones, double lo, double hi,
+               double bound, uint64_t* out) {
+  if (n_word == 1)
+    cand_loop<1>(cp, b, L, c, ones, lo, hi, bound, out);
+  else if (n_word == 2)
+    cand_loop<2>(cp, b, L, c, ones, lo, hi, bound, out);
+  else
+    cand_loop<0>(cp, b, L, c, ones, lo, hi, bound, out);
 }
 
 // ((s1 + s2) - e) - h with each entropy divided by n_samp, as flip_search does.
@@ -169,9 +272,11 @@ void sig_run(std::vector<sig_pair>& pr, const sig_opt& o, const std::function<vo
   const long n_pr = static_cast<long>(plist.size());
   std::vector<part> sp(n_pr);
   std::vector<bit_part> sb(n_pr);
+  std::vector<cand_part> sc(n_pr);
   par_for(n_pr, n_thr, 8, [&](long i, int tid) {
     sin_part(plist[i], ws[tid], sp[i]);
     to_bits(sp[i], sb[i]);
+    to_cand(sb[i], sc[i]);
   });
 
   int ones = 0;
@@ -244,12 +349,16 @@ void sig_run(std::vector<sig_pair>& pr, const sig_opt& o, const std::function<vo
 
     // which shufflings keep each probe a candidate
     cand.assign(act.size() * static_cast<size_t>(cw), 0);
+    const bool fin = std::isfinite(o.bound);
+    const double lo = fin ? o.bound - 1e-5 * std::fabs(o.bound) - 1e-9 : o.bound;
+    const double hi = fin ? o.bound + 1e-5 * std::fabs(o.bound) + 1e-9 : o.bound;
     par_for(static_cast<long>(act.size()), n_thr, 1, [&](long k, int) {
       const bit_part& b = sb[act[k]];
+      const cand_part& cp = sc[act[k]];
       uint64_t* cb = cand.data() + static_cast<size_t>(k) * cw;
       const uint64_t* L = pool.data();
-      for (long j = 0; j < c; ++j, L += nw)
-        if (sig_cand(bits_ent(b, L) / n, o.bound)) cb[j / 64] |= uint64_t{1} << (j % 64);
+      if (b.k == 0) return;  // no partition: never a candidate (its pairs are refused)
+      cand_bits(cp, b, L, c, ones, lo, hi, o.bound, cb);
     });
 
     // advance every open pair through the chunk, in shuffling order
