@@ -130,23 +130,40 @@ inline __attribute__((always_inline)) double cand_ent(const cand_part& c, const 
   return (t0 + t1) + ent_tab[static_cast<size_t>(mb) * (mb + 1) / 2 + (ones - rest)];
 }
 
+// mask null: every shuffling of the chunk; else only those whose mask bit is
+// set (the others stay 0).
 template <int W>
 inline __attribute__((always_inline)) void cand_loop(const cand_part& cp, const bit_part& b, const uint64_t* L,
                                                      long c, int ones, double lo, double hi, double bound,
-                                                     uint64_t* out) {
+                                                     const uint64_t* mask, uint64_t* out) {
   const double n = n_samp;
   // the fast sum is compared unscaled: lo * n and hi * n keep the margin
   const double lo_t = lo * n, hi_t = hi * n;
   const int w = W ? W : n_word;
-  uint64_t word = 0;
-  for (long j = 0; j < c; ++j, L += w) {
-    const double f = cand_ent<W>(cp, L, ones);
-    const bool in = f > hi_t || (f >= lo_t && sig_cand(bits_ent(b, L) / n, bound));
-    word |= static_cast<uint64_t>(in) << (j % 64);
-    if (j % 64 == 63 || j + 1 == c) {
-      out[j / 64] = word;
-      word = 0;
+  if (!mask) {
+    uint64_t word = 0;
+    for (long j = 0; j < c; ++j, L += w) {
+      const double f = cand_ent<W>(cp, L, ones);
+      const bool in = f > hi_t || (f >= lo_t && sig_cand(bits_ent(b, L) / n, bound));
+      word |= static_cast<uint64_t>(in) << (j % 64);
+      if (j % 64 == 63 || j + 1 == c) {
+        out[j / 64] = word;
+        word = 0;
+      }
     }
+    return;
+  }
+  const long cw = (c + 63) / 64;
+  for (long k = 0; k < cw; ++k) {
+    uint64_t word = 0;
+    for (uint64_t m = mask[k]; m; m &= m - 1) {
+      const int t = __builtin_ctzll(m);
+      const uint64_t* x = L + static_cast<size_t>(k * 64 + t) * w;
+      const double f = cand_ent<W>(cp, x, ones);
+      const bool in = f > hi_t || (f >= lo_t && sig_cand(bits_ent(b, x) / n, bound));
+      word |= static_cast<uint64_t>(in) << t;
+    }
+    out[k] = word;
   }
 }
 
@@ -155,13 +172,13 @@ inline __attribute__((always_inline)) void cand_loop(const cand_part& cp, const 
 // bound; inside it, the exact sum and the written-then-read test.
 __attribute__((target_clones("popcnt", "default")))
 void cand_bits(const cand_part& cp, const bit_part& b, const uint64_t* L, long c, int ones, double lo, double hi,
-               double bound, uint64_t* out) {
+               double bound, const uint64_t* mask, uint64_t* out) {
   if (n_word == 1)
-    cand_loop<1>(cp, b, L, c, ones, lo, hi, bound, out);
+    cand_loop<1>(cp, b, L, c, ones, lo, hi, bound, mask, out);
   else if (n_word == 2)
-    cand_loop<2>(cp, b, L, c, ones, lo, hi, bound, out);
+    cand_loop<2>(cp, b, L, c, ones, lo, hi, bound, mask, out);
   else
-    cand_loop<0>(cp, b, L, c, ones, lo, hi, bound, out);
+    cand_loop<0>(cp, b, L, c, ones, lo, hi, bound, mask, out);
 }
 
 // ((s1 + s2) - e) - h with each entropy divided by n_samp, as flip_search does.
@@ -347,19 +364,45 @@ void sig_run(std::vector<sig_pair>& pr, const sig_opt& o, const std::function<vo
       lab_bits(v, pool.data() + static_cast<size_t>(j) * nw);
     });
 
-    // which shufflings keep each probe a candidate
+    // which shufflings keep each probe a candidate: a pair needs both bits
+    // only where both are set, so a cover of the open pairs (a probe of every
+    // pair) is tested on every shuffling, and each other probe only where one
+    // of its partners, all in the cover, passed
+    const long n_act = static_cast<long>(act.size());
+    std::vector<char> in_cover(n_act, 0);
+    std::vector<std::vector<int>> partner(n_act);
+    for (long i : open) {
+      const int x = cpos[pidx[pr[i].a]], y = cpos[pidx[pr[i].b]];
+      if (!in_cover[x] && !in_cover[y]) in_cover[partner[x].size() >= partner[y].size() ? x : y] = 1;
+      partner[x].push_back(y);
+      partner[y].push_back(x);
+    }
+    std::vector<int> outer;
+    for (int k = 0; k < n_act; ++k)
+      if (!in_cover[k]) outer.push_back(k);
     cand.assign(act.size() * static_cast<size_t>(cw), 0);
     const bool fin = std::isfinite(o.bound);
     const double lo = fin ? o.bound - 1e-5 * std::fabs(o.bound) - 1e-9 : o.bound;
     const double hi = fin ? o.bound + 1e-5 * std::fabs(o.bound) + 1e-9 : o.bound;
-    par_for(static_cast<long>(act.size()), n_thr, 1, [&](long k, int) {
-      const bit_part& b = sb[act[k]];
-      const cand_part& cp = sc[act[k]];
-      uint64_t* cb = cand.data() + static_cast<size_t>(k) * cw;
-      const uint64_t* L = pool.data();
-      if (b.k == 0) return;  // no partition: never a candidate (its pairs are refused)
-      cand_bits(cp, b, L, c, ones, lo, hi, o.bound, cb);
-    });
+    std::vector<uint64_t> masks(static_cast<size_t>(n_thr) * cw);
+    for (int pass = 0; pass < 2; ++pass)
+      par_for(n_act, n_thr, 1, [&](long k, int tid) {
+        if (in_cover[k] != (pass == 0)) return;
+        const bit_part& b = sb[act[k]];
+        if (b.k == 0) return;  // no partition: never a candidate (its pairs are refused)
+        uint64_t* cb = cand.data() + static_cast<size_t>(k) * cw;
+        const uint64_t* mask = nullptr;
+        if (pass == 1) {
+          uint64_t* m = masks.data() + static_cast<size_t>(tid) * cw;
+          std::fill(m, m + cw, 0);
+          for (int y : partner[k]) {
+            const uint64_t* py = cand.data() + static_cast<size_t>(y) * cw;
+            for (long w = 0; w < cw; ++w) m[w] |= py[w];
+          }
+          mask = m;
+        }
+        cand_bits(sc[act[k]], b, pool.data(), c, ones, lo, hi, o.bound, mask, cb);
+      });
 
     // advance every open pair through the chunk, in shuffling order
     std::atomic<long> done_now{0};
