@@ -308,14 +308,14 @@ void sig_run(std::vector<sig_pair>& pr, const sig_opt& o, const std::function<vo
   std::iota(open.begin(), open.end(), 0L);
   long settled = 0;
 
-  // joint partition and base of pair i; false when it has none
+  // joint partition and base of pair i; a pair without one cannot come from this table
   auto setup = [&](long i, int tid) {
     sig_pair& q = pr[i];
     const bit_part &ba = sb[pidx[q.a]], &bb = sb[pidx[q.b]];
     if (ba.k == 0 || bb.k == 0) throw syn_error(pair_name(q) + ": a probe has no partition in this table");
     part pj;
     two_part(q.a, q.b, 0, sp[pidx[q.a]], sp[pidx[q.b]], ws[tid], pj);
-    if (pj.n_cl == 0) throw syn_error(pair_name(q) + ": no joint partition in this table");
+    if (pj.n_cl == 0) throw syn_error(pair_name(q) + ": no joint partition in this table (records from another table?)");
     to_bits(pj, st[i].j);
     q.base = syn_of(bits_ent(ba, L0.data()), bits_ent(bb, L0.data()), bits_ent(st[i].j, L0.data()), h);
     q.perms = q.adm = q.hits = 0;

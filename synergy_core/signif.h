@@ -22,7 +22,8 @@
 // hits within the cap gets p = (hits + 1) / (A + 1), which is 1 when A = 0.
 //
 // Call after load_exp (and shuffle_phe, if any). Reads the loaded table,
-// ini_phe and the entropy tables only; throws syn_error.
+// ini_phe and the entropy tables only; throws syn_error. One sig_run at a
+// time (it runs its own threads).
 #pragma once
 
 #include <cstdint>

@@ -104,7 +104,7 @@ void load_text(const std::string& name, const std::string& text) {
 // score is above the bound, ranked by score; the records hold every unordered
 // pair of candidates (a probe with itself included) that has a joint partition,
 // first as (earlier, later) in ranked order.
-std::vector<sig_pair> chain_pairs(double bound) {
+std::vector<sig_pair> chain_pairs() {
   work w;
   work_init(w);
   std::vector<part> sp(n_prob);
@@ -116,7 +116,6 @@ std::vector<sig_pair> chain_pairs(double bound) {
     if (sig_cand(s, CAND_BOUND)) sc.push_back({-s, p});
   }
   std::stable_sort(sc.begin(), sc.end(), [](auto& a, auto& b) { return a.first < b.first; });
-  (void)bound;
   std::vector<sig_pair> pr;
   part pj;
   for (size_t i = 0; i < sc.size(); ++i)
@@ -199,7 +198,7 @@ TEST(Signif, EngineMatchesLiteralLoopAndIgnoresThreadsAndOrder) {
   for (uint64_t seed : {3u, 4u}) {
     stab t = make_tab(seed, 30, 120, false);
     load_text("lit.tsv", tab_text(t));
-    std::vector<sig_pair> pr = chain_pairs(CAND_BOUND);
+    std::vector<sig_pair> pr = chain_pairs();
     ASSERT_GT(pr.size(), 20u);
     pr.resize(20);
     sig_opt o;
@@ -260,7 +259,7 @@ struct run_res {
 run_res chain_run(const stab& t, const sig_opt& o) {
   load_text("chain.tsv", tab_text(t));
   run_res r;
-  r.pr = chain_pairs(o.bound);
+  r.pr = chain_pairs();  // candidates with the search's bound; o.bound only conditions
   sig_opt c = o;
   c.n_thr = 2;
   sig_run(r.pr, c, {});
