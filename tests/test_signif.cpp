@@ -197,26 +197,28 @@ TEST(Signif, CandidacyQValuesAndSearchP) {
 // Also with a bound that some shuffled scores equal once written (the
 // candidacy test must then take the written-then-read comparison).
 TEST(Signif, EngineMatchesLiteralLoopAndIgnoresThreadsAndOrder) {
-  for (int mode = 0; mode < 4; ++mode) {
+  // modes 0-3: 30 samples (one word per label bitset); 4: 140 samples (three)
+  for (int mode = 0; mode < 5; ++mode) {
     const uint64_t seed = 3 + mode % 2;
-    stab t = make_tab(seed, 30, 120, false);
+    const bool wide = mode == 4;
+    stab t = make_tab(seed, wide ? 140 : 30, wide ? 200 : 120, false);
     load_text("lit.tsv", tab_text(t));
     std::vector<sig_pair> pr = chain_pairs();
     ASSERT_GT(pr.size(), 20u);
-    pr.resize(20);
+    pr.resize(wide ? 6 : 20);
     sig_opt o;
     o.seed = seed;
-    o.cap = 400;
+    o.cap = wide ? 150 : 400;
     o.hits = 5;
     char txt[32];
-    if (mode >= 2) {
+    if (mode == 2 || mode == 3) {
       std::vector<int> l0 = ini_phe;
       rng g(sig_seed(seed, 1));
       shuffle_n(l0.data(), n_samp, g);
       std::snprintf(txt, sizeof txt, "%g", call_sin_syn(pr[0].a, l0.data()));
       o.bound = std::atof(txt);
     }
-    long on_edge = 0;
+    long on_edge = 0, adm_all = 0;
     std::vector<sig_pair> got = pr;
     sig_run(got, o, {});
     long capped = 0, stopped = 0;
@@ -240,14 +242,16 @@ TEST(Signif, EngineMatchesLiteralLoopAndIgnoresThreadsAndOrder) {
       EXPECT_EQ(got[k].base, base);
       EXPECT_EQ(got[k].perms, j);
       EXPECT_EQ(got[k].adm, adm);
+      adm_all += adm;
       EXPECT_EQ(got[k].hits, hits);
       EXPECT_EQ(got[k].p, hits == 5 ? 5.0 / adm : (hits + 1.0) / (adm + 1.0));
       (hits == 5 ? stopped : capped) += 1;
     }
+    EXPECT_GT(adm_all, 20) << "mode " << mode;
     EXPECT_GT(stopped, 0);
     if (mode < 2) {
       EXPECT_GT(capped, 0);
-    } else {
+    } else if (mode < 4) {
       EXPECT_GT(on_edge, 0);
     }
 
