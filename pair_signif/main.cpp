@@ -126,7 +126,7 @@ int main(int argc, char** argv) {
       load_exp(argv[k]);
       shuffle_phe(null_seed);
       const int n_cand = count_cand(argv[k + 1], o.bound);
-      sig_in in = read_pairs(argv[k + 2]);
+      sig_in in = read_pairs(argv[k + 2], o.n_thr);
       sig_bases(in.pr, o.n_thr);
       std::fputs(null_line(null_seed, n_cand, in).c_str(), stdout);
       if (std::fflush(stdout) != 0) return fail("standard output: write failed");
@@ -137,7 +137,7 @@ int main(int argc, char** argv) {
     check_out(out);  // before the long work, not after it
     load_exp(argv[k]);
     count_cand(argv[k + 1], o.bound);  // the list must come from this table
-    sig_in in = read_pairs(argv[k + 2]);
+    sig_in in = read_pairs(argv[k + 2], o.n_thr);
     std::vector<double> null_final;
     if (null_path) null_final = read_null(null_path);
     if (in.pr.empty()) std::fprintf(stderr, "%s: %s holds no pair record: %s has the header only\n", prog, argv[k + 2], out.c_str());

@@ -47,33 +47,62 @@ bool parse_u64(const char* s, uint64_t& v) {
   return true;
 }
 
-sig_in read_pairs(const char* path) {
+sig_in read_pairs(const char* path, int n_thr) {
   line_src in(path);
   const std::string where(path);
   const name_idx idx = make_idx();
   sig_in s;
   std::unordered_set<uint64_t> seen;
-  std::string l1, l2;
-  while (in.next(l1)) {
-    const long ln = in.line_no();
-    const bool has2 = in.next(l2);
-    // every record line ends with a newline: without one the last number may be cut
-    if ((has2 && !in.had_nl()) || (!has2 && !in.had_nl()))
-      throw syn_error(at(path, in.line_no()) + "file ends inside a record line (cut short?): no newline at its end");
-    pair_rec r;
-    parse_rec(l1, has2 ? &l2 : nullptr, where, ln, idx, r);
-    ++s.n_rec;
-    const uint64_t lo = static_cast<uint64_t>(std::min(r.pa, r.pb)), hi = static_cast<uint64_t>(std::max(r.pa, r.pb));
-    if (!seen.insert(lo << 32 | hi).second) continue;
-    sig_pair q;
-    q.a = r.pa;
-    q.b = r.pb;
-    s.pr.push_back(q);
-    s.fin_txt.push_back(r.syn_txt);
-    s.fin.push_back(r.syn);
-    int f = 0;
-    for (int k = 0; k < n_samp; ++k) f += r.lab[k] != ini_phe[k];
-    s.flips.push_back(f);
+  // records are read in batches, parsed on n_thr threads and taken in file
+  // order, so the first bad record in the file is the one reported
+  const long batch = 4096;
+  std::vector<std::string> l1(batch), l2(batch), err(batch);
+  std::vector<char> has2(batch);
+  std::vector<long> ln(batch);
+  std::vector<pair_rec> rec(batch);
+  bool more = true;
+  while (more) {
+    long nb = 0;
+    while (nb < batch && (more = in.next(l1[nb]))) {
+      ln[nb] = in.line_no();
+      has2[nb] = in.next(l2[nb]);
+      err[nb].clear();
+      // every record line ends with a newline: without one the last number may be cut
+      if (!in.had_nl()) {
+        err[nb] = at(path, in.line_no()) + "file ends inside a record line (cut short?): no newline at its end";
+        more = false;
+        ++nb;
+        break;
+      }
+      ++nb;
+    }
+    par_ordered(
+        nb, n_thr, nb,
+        [&](long i, int) {
+          if (!err[i].empty()) return;
+          try {
+            parse_rec(l1[i], has2[i] ? &l2[i] : nullptr, where, ln[i], idx, rec[i]);
+          } catch (const syn_error& e) {
+            err[i] = e.what();
+          }
+        },
+        [&](long i) {
+          if (!err[i].empty()) throw syn_error(err[i]);
+          const pair_rec& r = rec[i];
+          ++s.n_rec;
+          const uint64_t lo = static_cast<uint64_t>(std::min(r.pa, r.pb));
+          const uint64_t hi = static_cast<uint64_t>(std::max(r.pa, r.pb));
+          if (!seen.insert(lo << 32 | hi).second) return;
+          sig_pair q;
+          q.a = r.pa;
+          q.b = r.pb;
+          s.pr.push_back(q);
+          s.fin_txt.push_back(r.syn_txt);
+          s.fin.push_back(r.syn);
+          int f = 0;
+          for (int k = 0; k < n_samp; ++k) f += r.lab[k] != ini_phe[k];
+          s.flips.push_back(f);
+        });
   }
   return s;
 }
