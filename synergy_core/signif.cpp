@@ -15,6 +15,15 @@
 
 #include "rng.h"
 
+// Counts are integers, so the popcount instruction, where the machine has it,
+// changes no bit; one copy per instruction set is chosen at load time where
+// the system supports that (x86-64 ELF), the portable one elsewhere.
+#if defined(__x86_64__) && defined(__ELF__) && defined(__GNUC__) && !defined(__APPLE__)
+#define SIG_CLONES __attribute__((target_clones("popcnt", "default")))
+#else
+#define SIG_CLONES
+#endif
+
 namespace {
 
 // Words of one label bitset.
@@ -44,9 +53,8 @@ void lab_bits(const int* lab, uint64_t* out) {
 }
 
 // Entropy sum of a partition under labels L: the terms mi(S/M)*M in cluster
-// order, as es_sum of the flip search adds them. Integer counts only, so the
-// popcount instruction, where the machine has it, changes no bit.
-__attribute__((target_clones("popcnt", "default")))
+// order, as es_sum of the flip search adds them.
+SIG_CLONES
 double bits_ent(const bit_part& b, const uint64_t* L) {
   double t = 0.0;
   const uint64_t* c = b.cl.data();
@@ -170,7 +178,7 @@ inline __attribute__((always_inline)) void cand_loop(const cand_part& cp, const 
 // Candidacy bits of one probe over c pooled label bitsets: the fast sum
 // decides outside [lo, hi], a margin around the rounding window of the
 // bound; inside it, the exact sum and the written-then-read test.
-__attribute__((target_clones("popcnt", "default")))
+SIG_CLONES
 void cand_bits(const cand_part& cp, const bit_part& b, const uint64_t* L, long c, int ones, double lo, double hi,
                double bound, const uint64_t* mask, uint64_t* out) {
   if (n_word == 1)
