@@ -1,6 +1,7 @@
 // The ranked-list and record-file readers every program shares.
 #include "inputs.h"
 
+#include <algorithm>
 #include <cmath>
 #include <string_view>
 #include <unordered_map>
@@ -190,4 +191,39 @@ bool rec_reader::next(pair_rec& r) {
   if (has2) drop_cr(l2_);
   parse_rec(l1_, has2 ? &l2_ : nullptr, where_, ln, idx_, r);
   return true;
+}
+
+null_tab read_null(const char* path) {
+  line_src in(path);
+  const std::string where(path);
+  null_tab t;
+  std::string line;
+  std::vector<std::string_view> f;
+  while (in.next(line)) {
+    const int64_t ln = in.line_no();
+    drop_cr(line);
+    if (ln == 1 && line == "seed\tcandidates\tbest_base\tbest_final") continue;
+    split_tabs(line, f);
+    if (f.size() != 4)
+      throw syn_error(at(where, ln) + "line has " + std::to_string(f.size()) +
+                      " fields, expected 4 (seed, candidates, best base synergy, best final synergy)");
+    int64_t v = 0;
+    bool seed_ok = !f[0].empty() && f[0].size() <= 20 &&
+                   std::all_of(f[0].begin(), f[0].end(), [](char c) { return c >= '0' && c <= '9'; });
+    if (!seed_ok) throw syn_error(at(where, ln) + "seed " + show_field(f[0]) + " is not a whole number");
+    if (!count_field(f[1], false, INT32_MAX, v))
+      throw syn_error(at(where, ln) + "candidate count " + show_field(f[1]) + " is not a whole number");
+    ++t.n;
+    if (f[2] == "NA" && f[3] == "NA") {
+      ++t.n_na;
+      continue;
+    }
+    double b = 0, x = 0;
+    if (num_field(f[2], false, b) != num_kind::ok || num_field(f[3], false, x) != num_kind::ok || !std::isfinite(b) ||
+        !std::isfinite(x))
+      throw syn_error(at(where, ln) + "best synergies " + show_field(f[2]) + ", " + show_field(f[3]) +
+                      " are not two numbers (or NA for both)");
+    t.best_fin.push_back(x);
+  }
+  return t;
 }

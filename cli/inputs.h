@@ -92,3 +92,16 @@ class rec_reader {
   std::string where_, l1_, l2_;
   name_idx idx_;
 };
+
+// ---- search-null file ----------------------------------------------------------------
+// One line per shuffled-label search (pair_signif --null-line), after an
+// optional header line "seed candidates best_base best_final": a seed and a
+// candidate count (whole numbers), then the best base and the best final
+// synergy (numbers), or NA for both when the search wrote no record.
+
+struct null_tab {
+  long n = 0;                    // searches
+  long n_na = 0;                 // of them without any record (NA)
+  std::vector<double> best_fin;  // best final synergy of the others, file order
+};
+null_tab read_null(const char* path);

@@ -122,39 +122,6 @@ sig_tab read_signif(const char* path, const name_idx& idx) {
   return t;
 }
 
-null_tab read_null(const char* path) {
-  line_src in(path);
-  const std::string where(path);
-  null_tab t;
-  std::string line;
-  std::vector<std::string_view> f;
-  while (in.next(line)) {
-    const long ln = in.line_no();
-    chop_cr(line);
-    if (ln == 1 && line == "seed\tcandidates\tbest_base\tbest_final") continue;
-    split(line, f);
-    if (f.size() != 4)
-      throw syn_error(at(where, ln) + "line has " + std::to_string(f.size()) +
-                      " fields, expected 4 (seed, candidates, best base synergy, best final synergy)");
-    long v = 0;
-    bool seed_ok = !f[0].empty() && f[0].size() <= 20 &&
-                   std::all_of(f[0].begin(), f[0].end(), [](char c) { return c >= '0' && c <= '9'; });
-    if (!seed_ok) throw syn_error(at(where, ln) + "seed " + show(f[0]) + " is not a whole number");
-    if (!to_long(f[1], v)) throw syn_error(at(where, ln) + "candidate count " + show(f[1]) + " is not a whole number");
-    ++t.n;
-    if (f[2] == "NA" && f[3] == "NA") {
-      ++t.n_na;
-      continue;
-    }
-    double b = 0, x = 0;
-    if (!to_real(f[2], b) || !to_real(f[3], x))
-      throw syn_error(at(where, ln) + "best synergies " + show(f[2]) + ", " + show(f[3]) +
-                      " are not two numbers (or NA for both)");
-    t.best_fin.push_back(x);
-  }
-  return t;
-}
-
 annot read_annot(const char* path, const name_idx& idx) {
   line_src in(path);
   const std::string where(path);

@@ -92,16 +92,6 @@ struct sig_tab {
 // hits <= admissible <= perms, every pair once.
 sig_tab read_signif(const char* path, const name_idx& idx);
 
-// The search-level null: one line per shuffled-label search.
-struct null_tab {
-  long n = 0;                     // searches
-  long n_na = 0;                  // of them without any record (NA)
-  std::vector<double> best_fin;   // best final synergy of the others, file order
-};
-// Optional header "seed candidates best_base best_final"; 4 fields a line:
-// a decimal seed, a count, two finite numbers or NA for both.
-null_tab read_null(const char* path);
-
 // Gene names by probe number; an empty symbol: the probe keeps its ID.
 struct annot {
   std::vector<std::string> sym, desc;

@@ -1,6 +1,7 @@
 # Shared parts of the workflow tests; sourced by local_test.sh and slurm_test.sh.
-# The caller sets: probe_rank, pair_search (paths of the real programs) and
-# tmp (a fresh folder that the caller removes).
+# The caller sets: probe_rank, pair_search, pair_signif (paths of the real
+# programs) and tmp (a fresh folder that the caller removes). run_wf passes
+# wf_extra (an array of further --config settings) when set.
 
 wf_dir=$(cd "$(dirname "$0")/.." && pwd)
 test_dir=$wf_dir/test
@@ -38,6 +39,8 @@ ref_case() {
   "$pair_search" "$tmp/$name.tsv" "$ref/ranked.tsv" 0 "$(cat "$ref/candidates.txt")" \
     "$ref/records.tsv" > "$ref/progress.tsv" || st=$?
   [ "$st" -eq 1 ] || fail "$name: pair_search exit status $st"
+  "$pair_signif" -q --perm 2000 "$tmp/$name.tsv" "$ref/ranked.tsv" "$ref/records.tsv" "$ref/signif.tsv" ||
+    fail "$name: pair_signif failed"
 }
 
 # A stand-in for pair_search that runs the real one, logs each range it is
@@ -73,6 +76,7 @@ run_wf() {
   snakemake -s "$wf_dir/Snakefile" -d "$tmp/work" "$@" \
     --config "expr=$tmp/$name.tsv" "outdir=$out" "shards=$shards" "threads=$threads" \
       mem_mb=200 "probe_rank=$probe_rank" "pair_search=$tmp/pair_search" \
+      "pair_signif=$pair_signif" perm=2000 report=false "${wf_extra[@]}" \
     > "$tmp/work/$out.log" 2>&1 &
   sm_pid=$!
   local st=0
@@ -101,7 +105,7 @@ show_log() {
 # same_as_ref NAME OUTDIR: joined results byte-identical to the whole run.
 same_as_ref() {
   local name=$1 out=$tmp/work/$2 ref=$tmp/$1.ref f
-  for f in ranked.tsv candidates.txt records.tsv progress.tsv; do
+  for f in ranked.tsv candidates.txt records.tsv progress.tsv signif.tsv; do
     [ -f "$out/$f" ] || { show_log "$2"; fail "$2: $f missing"; }
     cmp "$ref/$f" "$out/$f" || fail "$2: $f differs from one whole pair_search run"
   done

@@ -1,14 +1,17 @@
 #!/usr/bin/env bash
 # The workflow on this machine (snakemake --cores): sharded runs must give
 # the records and progress lines of one whole pair_search run, byte for byte.
-# usage: local_test.sh PROBE_RANK PAIR_SEARCH   (exit 77 when snakemake is missing)
+# usage: local_test.sh PROBE_RANK PAIR_SEARCH PAIR_SIGNIF [PAIR_REPORT]   (exit 77 when snakemake is missing)
 set -euo pipefail
-if [ $# -ne 2 ]; then
-  echo "usage: $0 PROBE_RANK PAIR_SEARCH" >&2
+if [ $# -lt 3 ] || [ $# -gt 4 ]; then
+  echo "usage: $0 PROBE_RANK PAIR_SEARCH PAIR_SIGNIF [PAIR_REPORT]" >&2
   exit 2
 fi
 probe_rank=$(realpath "$1")
 pair_search=$(realpath "$2")
+pair_signif=$(realpath "$3")
+pair_report=$(realpath "${4:-/nonexistent}" 2>/dev/null || echo /nonexistent)
+wf_extra=()
 . "$(dirname "$0")/common.sh"
 need snakemake python3
 
@@ -77,26 +80,65 @@ wait "$cpid" || st=$?
 [ $(( $(date +%s) - t0 )) -lt 5 ] || fail "a stopped job ran on"
 [ "$st" -ne 0 ] && grep -q "killed by signal 15" "$tmp/stop.log" || fail "a stopped job: no reason given"
 
-# Snakemake killed in the middle of a shard: the README's rerun command
-# (with --rerun-incomplete) finishes the run without complaint.
+# Snakemake stopped with Ctrl-C in the middle of a shard: the README's rerun
+# command (with --rerun-incomplete) finishes the run without complaint.
 echo 3 > "$tmp/slow"
+: > "$tmp/calls.log"
 mkdir -p "$tmp/work"
 snakemake -s "$wf_dir/Snakefile" -d "$tmp/work" --cores 2 \
   --config "expr=$tmp/main.tsv" outdir=killed shards=3 threads=1 mem_mb=200 \
-    "probe_rank=$probe_rank" "pair_search=$tmp/pair_search" > "$tmp/work/killed.log" 2>&1 &
+    "probe_rank=$probe_rank" "pair_search=$tmp/pair_search" "pair_signif=$pair_signif" perm=2000 report=false \
+    > "$tmp/work/killed.log" 2>&1 &
 sm_pid=$!
 for _ in $(seq 100); do [ -s "$tmp/calls.log" ] && break; sleep 0.1; done
 sleep 0.5
-kill -9 "$sm_pid"
+kill -INT "$sm_pid"
 wait "$sm_pid" 2>/dev/null || true
 sm_pid=
 rm -f "$tmp/slow"
-run_wf main killed 3 1 --cores 2 --rerun-incomplete || { show_log killed; fail "rerun after a kill failed"; }
+run_wf main killed 3 1 --cores 2 --rerun-incomplete || { show_log killed; fail "rerun after Ctrl-C failed"; }
 same_as_ref main killed
 no_leftovers killed
 
+# The search-level null: two shuffled-label searches as jobs, their lines
+# joined, and signif.tsv with p_search, as the programs give them run by hand.
+ref=$tmp/main.ref
+printf 'seed\tcandidates\tbest_base\tbest_final\n' > "$ref/null.tsv"
+for k in 1 2; do
+  st=0
+  "$probe_rank" --shuffle-labels $k "$tmp/main.tsv" "$ref/r$k.tsv" || st=$?
+  [ "$st" -eq 1 ] || fail "shuffled ranking $k: exit status $st"
+  c=$("$pair_search" --count-candidates "$ref/r$k.tsv")
+  st=0
+  "$pair_search" --shuffle-labels $k "$tmp/main.tsv" "$ref/r$k.tsv" 0 "$c" "$ref/a$k.tsv" > /dev/null || st=$?
+  [ "$st" -eq 1 ] || fail "shuffled search $k: exit status $st"
+  touch "$ref/a$k.tsv"
+  "$pair_signif" --null-line $k "$tmp/main.tsv" "$ref/r$k.tsv" "$ref/a$k.tsv" >> "$ref/null.tsv" ||
+    fail "null line $k failed"
+done
+"$pair_signif" -q --perm 2000 --search-null "$ref/null.tsv" "$tmp/main.tsv" "$ref/ranked.tsv" "$ref/records.tsv" \
+  "$ref/signif.tsv" || fail "pair_signif with the search null failed"
+wf_extra=(permutations=2)
+# the report with the significance table, where pair_report reads it
+if "$pair_report" --help 2>/dev/null | grep -q -- --signif; then
+  wf_extra+=(report=true "pair_report=$pair_report")
+fi
+run_wf main nulls 2 1 --cores 2 || { show_log nulls; fail "search null: snakemake failed"; }
+cmp "$ref/null.tsv" "$tmp/work/nulls/null.tsv" || fail "search null: null.tsv differs from the runs by hand"
+same_as_ref main nulls
+grep -q p_search "$tmp/work/nulls/signif.tsv" || fail "search null: no p_search column"
+[ -z "$(find "$tmp/work/nulls/null" -name '*.work')" ] || fail "search null: scratch folders left behind"
+if [ ${#wf_extra[@]} -gt 1 ]; then
+  for f in report.html pairs.tsv edges.tsv; do
+    [ -s "$tmp/work/nulls/$f" ] || fail "report: $f missing"
+  done
+  echo "ok: report with the significance table"
+fi
+wf_extra=()
+no_leftovers nulls
+
 # Settings that make no sense are refused before anything runs.
-for bad in shards=0 shards=two threads=1.5 mem_mb=-5 bound=2 bound=x; do
+for bad in shards=0 shards=two threads=1.5 mem_mb=-5 bound=2 bound=x permutations=-1 perm=0 seed=x report=maybe; do
   if snakemake -s "$wf_dir/Snakefile" -d "$tmp/work" -n --cores 1 \
       --config "expr=$tmp/main.tsv" "$bad" > "$tmp/work/bad-config.log" 2>&1; then
     fail "config $bad accepted"

@@ -4,15 +4,18 @@
 # everything under a temporary folder), runs the workflow with the profile
 # workflow/profiles/slurm, checks the results against one whole pair_search
 # run, and stops every daemon it started, by process id, however it ends.
-# usage: slurm_test.sh PROBE_RANK PAIR_SEARCH
+# usage: slurm_test.sh PROBE_RANK PAIR_SEARCH PAIR_SIGNIF [PAIR_REPORT]
 # Exit 77 (skipped) when snakemake, Slurm or munge is missing, or not root.
 set -euo pipefail
-if [ $# -ne 2 ]; then
-  echo "usage: $0 PROBE_RANK PAIR_SEARCH" >&2
+if [ $# -lt 3 ] || [ $# -gt 4 ]; then
+  echo "usage: $0 PROBE_RANK PAIR_SEARCH PAIR_SIGNIF [PAIR_REPORT]" >&2
   exit 2
 fi
 probe_rank=$(realpath "$1")
 pair_search=$(realpath "$2")
+pair_signif=$(realpath "$3")
+pair_report=$(realpath "${4:-/nonexistent}" 2>/dev/null || echo /nonexistent)
+wf_extra=()
 . "$(dirname "$0")/common.sh"
 need snakemake python3 munged mungekey slurmctld slurmd sbatch squeue scontrol scancel sinfo
 if [ "$(id -u)" -ne 0 ]; then

@@ -1,0 +1,107 @@
+// pair_signif: permutation significance of every pair of a finished search.
+#include <cstdint>
+#include <cstdio>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "cli.h"
+#include "sig.h"
+#include "synergy.h"
+
+namespace {
+
+const char* const PROG = "pair_signif";
+
+// The command line, with its defaults.
+struct signif_opts {
+  sig_opt s;
+  bool quiet = false;
+  std::string null_path;              // --search-null
+  std::optional<uint64_t> null_line;  // --null-line SEED
+};
+
+// The search-null line of a run made with --shuffle-labels SEED.
+int null_main(const signif_opts& o, const std::vector<std::string>& args) {
+  want_args(args, 3, "EXPR RANKED RECORDS");
+  load_table(PROG, args[0], o.quiet);
+  shuffle_phe(*o.null_line);
+  const int n_cand = count_cand(args[1].c_str(), o.s.bound);
+  sig_in in = read_pairs(args[2].c_str());
+  sig_bases(in.pr, o.s.n_thr);
+  std::fputs(null_line(*o.null_line, n_cand, in).c_str(), stdout);
+  if (std::fflush(stdout) != 0) throw syn_error(os_err("standard output"));
+  return 0;
+}
+
+int signif_main(const signif_opts& o, const std::vector<std::string>& args) {
+  want_args(args, 4, "EXPR RANKED RECORDS OUT");
+  std::vector<std::string> ins = {args[0], args[1], args[2]};
+  if (!o.null_path.empty()) ins.push_back(o.null_path);
+  distinct_files(ins, {args[3]});
+  out_file out(args[3]);  // checked before the long work, not after it
+  load_table(PROG, args[0], o.quiet);
+  count_cand(args[1].c_str(), o.s.bound);  // the list must come from this table
+  sig_in in = read_pairs(args[2].c_str());
+  std::vector<double> null_final;
+  if (!o.null_path.empty()) null_final = null_finals(o.null_path.c_str());
+  if (in.pr.empty()) note(PROG, o.quiet, args[2] + " holds no pair record: " + args[3] + " has the header line only");
+  {
+    meter show(PROG, "pairs settled", static_cast<long>(in.pr.size()), !o.quiet);
+    sig_run(in.pr, o.s, [&](long done) { show(done); });
+  }
+  out.write(sig_table(in, o.null_path.empty() ? nullptr : &null_final));
+  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  signif_opts o;
+  const prog_def def = {
+      PROG,
+      {"[-t N] [-q] [--perm B] [--seed S] [--hits H] [--bound X] [--search-null NULL]\n"
+       "                   EXPR RANKED RECORDS OUT",
+       "--null-line SEED [--bound X] EXPR RANKED RECORDS"},
+      "For every distinct pair of the pair records RECORDS (from pair_search on EXPR\n"
+      "and RANKED; one run or shards concatenated, plain or gzip), estimate how often\n"
+      "shuffled labels give a base synergy at least as high, counting only shufflings\n"
+      "under which both probes stay candidates, and write OUT (tab-separated):\n"
+      "first second base final flips p q [p_search] perms admissible hits,\n"
+      "sorted by p. A pair stops after H hits (p = H / admissible) or at B\n"
+      "shufflings (p = (hits + 1) / (admissible + 1)); q is the Benjamini-Hochberg\n"
+      "q-value over all lines. With --null-line, print the search-null line of a\n"
+      "search run with --shuffle-labels SEED instead.",
+      "Exit status: 0 on success, 2 on an error (OUT is then left as it was)."};
+  const std::vector<opt> table = {
+      threads_opt(o.s.n_thr),
+      quiet_opt(o.quiet),
+      {0, "perm", "B", "shufflings drawn at most per pair (default " + std::to_string(SIG_PERM) + ")",
+       [&o](const char* v) {
+         o.s.cap = arg_u64(v, "--perm");
+         if (o.s.cap == 0) throw usage_error("--perm must be at least 1");
+       }},
+      {0, "seed", "S", "seed of the shufflings (default " + std::to_string(SIG_SEED) + ")",
+       [&o](const char* v) { o.s.seed = arg_u64(v, "--seed"); }},
+      {0, "hits", "H", "hits that stop a pair (default " + std::to_string(SIG_HITS) + ")",
+       [&o](const char* v) {
+         const uint64_t h = arg_u64(v, "--hits");
+         if (h == 0 || h > 1000000) throw usage_error("--hits must be from 1 to 1000000");
+         o.s.hits = static_cast<int>(h);
+       }},
+      bound_opt(o.s.bound),
+      {0, "search-null", "NULL",
+       "search-null file (lines of --null-line): adds p_search, the share\nof shuffled-label searches whose best "
+       "final synergy is at least\nthe pair's, as (1 + count) / (1 + K)",
+       [&o](const char* v) {
+         if (!*v) throw usage_error("--search-null needs a file name");
+         o.null_path = v;
+       }},
+      {0, "null-line", "SEED",
+       "for a search run with --shuffle-labels SEED, print its search-null\nline (seed, candidates, best base, best final)",
+       [&o](const char* v) { o.null_line = arg_u64(v, "--null-line"); }},
+  };
+  return run_main(def, table, argc, argv, [&](std::vector<std::string>& args) {
+    return o.null_line ? null_main(o, args) : signif_main(o, args);
+  });
+}

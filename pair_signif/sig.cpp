@@ -1,0 +1,90 @@
+// Reading a finished search back for the significance table, and writing it.
+#include "sig.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <numeric>
+#include <unordered_set>
+
+#include "inputs.h"
+#include "line_src.h"
+
+namespace {
+
+std::string num(const char* fmt, double v) {
+  char b[64];
+  std::snprintf(b, sizeof b, fmt, v);
+  return b;
+}
+
+}  // namespace
+
+sig_in read_pairs(const char* path) {
+  rec_reader in(path);
+  sig_in s;
+  std::unordered_set<uint64_t> seen;
+  pair_rec r;
+  while (in.next(r)) {
+    ++s.n_rec;
+    const uint64_t lo = static_cast<uint64_t>(std::min(r.pa, r.pb));
+    const uint64_t hi = static_cast<uint64_t>(std::max(r.pa, r.pb));
+    if (!seen.insert(lo << 32 | hi).second) continue;  // a mirror or a repeat: the first record stands
+    sig_pair q;
+    q.a = r.pa;
+    q.b = r.pb;
+    s.pr.push_back(q);
+    s.fin_txt.push_back(r.syn_txt);
+    s.fin.push_back(r.syn);
+    int f = 0;
+    for (int k = 0; k < n_samp; ++k) f += r.lab[k] != ini_phe[k];
+    s.flips.push_back(f);
+  }
+  return s;
+}
+
+int count_cand(const char* path, double bound) { return read_ranked(path, bound).n_cand; }
+
+std::vector<double> null_finals(const char* path) {
+  const null_tab t = read_null(path);
+  std::vector<double> fin = t.best_fin;
+  fin.insert(fin.end(), static_cast<size_t>(t.n_na), std::nan(""));  // a search without records never counts
+  return fin;
+}
+
+std::string sig_table(const sig_in& in, const std::vector<double>* null_final) {
+  const auto& pr = in.pr;
+  const size_t m = pr.size();
+  std::vector<double> p(m);
+  for (size_t i = 0; i < m; ++i) p[i] = pr[i].p;
+  const std::vector<double> q = bh_q(p);
+  std::vector<size_t> ord(m);
+  std::iota(ord.begin(), ord.end(), size_t{0});
+  std::stable_sort(ord.begin(), ord.end(), [&](size_t x, size_t y) {
+    if (pr[x].p != pr[y].p) return pr[x].p < pr[y].p;
+    return pr[x].base > pr[y].base;
+  });
+  std::string out = "first\tsecond\tbase\tfinal\tflips\tp\tq\t";
+  if (null_final) out += "p_search\t";
+  out += "perms\tadmissible\thits\n";
+  for (size_t i : ord) {
+    const sig_pair& r = pr[i];
+    out += probe[r.a] + '\t' + probe[r.b] + '\t' + num("%g", r.base) + '\t' + in.fin_txt[i] + '\t' +
+           std::to_string(in.flips[i]) + '\t' + num("%.6g", r.p) + '\t' + num("%.6g", q[i]) + '\t';
+    if (null_final) out += num("%.6g", p_search(in.fin[i], *null_final)) + '\t';
+    out += std::to_string(r.perms) + '\t' + std::to_string(r.adm) + '\t' + std::to_string(r.hits) + '\n';
+  }
+  return out;
+}
+
+std::string null_line(uint64_t seed, int n_cand, const sig_in& in) {
+  std::string out = std::to_string(seed) + '\t' + std::to_string(n_cand) + '\t';
+  if (in.pr.empty()) return out + "NA\tNA\n";
+  double bb = in.pr[0].base, bf = in.fin[0];
+  for (size_t i = 1; i < in.pr.size(); ++i) {
+    bb = std::max(bb, in.pr[i].base);
+    bf = std::max(bf, in.fin[i]);
+  }
+  return out + num("%g", bb) + '\t' + num("%g", bf) + '\n';
+}

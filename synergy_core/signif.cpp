@@ -1,0 +1,479 @@
+// Permutation significance: one shared pool of shuffled labels as bitsets,
+// candidacy of each probe per chunk of the pool, sequential stopping per pair.
+#include "signif.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <exception>
+#include <mutex>
+#include <numeric>
+#include <string>
+#include <thread>
+
+#include "rng.h"
+
+// Counts are integers, so the popcount instruction, where the machine has it,
+// changes no bit; one copy per instruction set is chosen at load time where
+// the system supports that (x86-64 ELF), the portable one elsewhere.
+#if defined(__x86_64__) && defined(__ELF__) && defined(__GNUC__) && !defined(__APPLE__)
+#define SIG_CLONES __attribute__((target_clones("popcnt", "default")))
+#else
+#define SIG_CLONES
+#endif
+
+namespace {
+
+// Words of one label bitset.
+int n_word = 1;
+
+// A partition as one bitset per cluster, clusters in cluster-number order.
+struct bit_part {
+  int k = 0;
+  std::vector<uint64_t> cl;  // k x n_word
+  std::vector<int> m;        // cluster sizes
+};
+
+void to_bits(const part& pt, bit_part& b) {
+  b.k = pt.n_cl;
+  b.cl.assign(static_cast<size_t>(b.k) * n_word, 0);
+  b.m.assign(b.k, 0);
+  for (int i = 0; i < n_samp; ++i) {
+    const int c = pt.cid[i];
+    b.cl[static_cast<size_t>(c) * n_word + i / 64] |= uint64_t{1} << (i % 64);
+    ++b.m[c];
+  }
+}
+
+void lab_bits(const int* lab, uint64_t* out) {
+  std::fill(out, out + n_word, 0);
+  for (int i = 0; i < n_samp; ++i) out[i / 64] |= static_cast<uint64_t>(lab[i] & 1) << (i % 64);
+}
+
+// Entropy sum of a partition under labels L: the terms mi(S/M)*M in cluster
+// order, as es_sum of the flip search adds them.
+SIG_CLONES
+double bits_ent(const bit_part& b, const uint64_t* L) {
+  double t = 0.0;
+  const uint64_t* c = b.cl.data();
+  const int w = n_word;
+  for (int q = 0; q < b.k; ++q, c += w) {
+    int s = 0;
+    for (int x = 0; x < w; ++x) s += __builtin_popcountll(c[x] & L[x]);
+    const int m = b.m[q];
+    t += ent_tab[static_cast<size_t>(m) * (m + 1) / 2 + s];
+  }
+  return t;
+}
+
+// A single partition arranged for the candidacy test: the clusters of two or
+// more samples except the largest, the singletons as one bitset (each adds
+// the same term whatever its label), and the largest cluster, whose label
+// count follows from the others.
+struct cand_part {
+  int k = 0;
+  std::vector<uint64_t> cl;  // k x n_word
+  std::vector<int> m;
+  std::vector<uint64_t> single;  // n_word
+  double t_single = 0.0;         // the singletons' terms
+  int m_big = 0;
+};
+
+void to_cand(const bit_part& b, cand_part& c) {
+  int big = -1;
+  for (int q = 0; q < b.k; ++q)
+    if (big < 0 || b.m[q] > b.m[big]) big = q;
+  c = cand_part();
+  c.single.assign(n_word, 0);
+  int n_single = 0;
+  for (int q = 0; q < b.k; ++q) {
+    const uint64_t* x = b.cl.data() + static_cast<size_t>(q) * n_word;
+    if (q == big) {
+      c.m_big = b.m[q];
+    } else if (b.m[q] == 1) {
+      for (int w = 0; w < n_word; ++w) c.single[w] |= x[w];
+      ++n_single;
+    } else {
+      c.cl.insert(c.cl.end(), x, x + n_word);
+      c.m.push_back(b.m[q]);
+      ++c.k;
+    }
+  }
+  c.t_single = n_single * ent_tab[1];  // mi(0) and mi(1) are both the pure-cluster term
+}
+
+// The entropy sum of a partition in another order (two running sums): within
+// a few units in the last place of bits_ent, which decides candidacy wherever
+// the score is not within rounding of the bound.
+// W: words per label bitset when known at compile time (1, 2), else 0.
+template <int W>
+inline __attribute__((always_inline)) double cand_ent(const cand_part& c, const uint64_t* L, int ones) {
+  const int w = W ? W : n_word;
+  double t0 = c.t_single, t1 = 0.0;
+  int rest = 0;
+  for (int x = 0; x < w; ++x) rest += __builtin_popcountll(c.single[x] & L[x]);
+  const uint64_t* cl = c.cl.data();
+  int q = 0;
+  for (; q + 1 < c.k; q += 2, cl += 2 * w) {
+    int s0 = 0, s1 = 0;
+    for (int x = 0; x < w; ++x) {
+      s0 += __builtin_popcountll(cl[x] & L[x]);
+      s1 += __builtin_popcountll(cl[w + x] & L[x]);
+    }
+    rest += s0 + s1;
+    const int m0 = c.m[q], m1 = c.m[q + 1];
+    t0 += ent_tab[static_cast<size_t>(m0) * (m0 + 1) / 2 + s0];
+    t1 += ent_tab[static_cast<size_t>(m1) * (m1 + 1) / 2 + s1];
+  }
+  if (q < c.k) {
+    int s0 = 0;
+    for (int x = 0; x < w; ++x) s0 += __builtin_popcountll(cl[x] & L[x]);
+    rest += s0;
+    const int m0 = c.m[q];
+    t0 += ent_tab[static_cast<size_t>(m0) * (m0 + 1) / 2 + s0];
+  }
+  const int mb = c.m_big;
+  return (t0 + t1) + ent_tab[static_cast<size_t>(mb) * (mb + 1) / 2 + (ones - rest)];
+}
+
+// mask null: every shuffling of the chunk; else only those whose mask bit is
+// set (the others stay 0).
+template <int W>
+inline __attribute__((always_inline)) void cand_loop(const cand_part& cp, const bit_part& b, const uint64_t* L,
+                                                     long c, int ones, double lo, double hi, double bound,
+                                                     const uint64_t* mask, uint64_t* out) {
+  const double n = n_samp;
+  // the fast sum is compared unscaled: lo * n and hi * n keep the margin
+  const double lo_t = lo * n, hi_t = hi * n;
+  const int w = W ? W : n_word;
+  if (!mask) {
+    uint64_t word = 0;
+    for (long j = 0; j < c; ++j, L += w) {
+      const double f = cand_ent<W>(cp, L, ones);
+      const bool in = f > hi_t || (f >= lo_t && sig_cand(bits_ent(b, L) / n, bound));
+      word |= static_cast<uint64_t>(in) << (j % 64);
+      if (j % 64 == 63 || j + 1 == c) {
+        out[j / 64] = word;
+        word = 0;
+      }
+    }
+    return;
+  }
+  const long cw = (c + 63) / 64;
+  for (long k = 0; k < cw; ++k) {
+    uint64_t word = 0;
+    for (uint64_t m = mask[k]; m; m &= m - 1) {
+      const int t = __builtin_ctzll(m);
+      const uint64_t* x = L + static_cast<size_t>(k * 64 + t) * w;
+      const double f = cand_ent<W>(cp, x, ones);
+      const bool in = f > hi_t || (f >= lo_t && sig_cand(bits_ent(b, x) / n, bound));
+      word |= static_cast<uint64_t>(in) << t;
+    }
+    out[k] = word;
+  }
+}
+
+// Candidacy bits of one probe over c pooled label bitsets: the fast sum
+// decides outside [lo, hi], a margin around the rounding window of the
+// bound; inside it, the exact sum and the written-then-read test.
+SIG_CLONES
+void cand_bits(const cand_part& cp, const bit_part& b, const uint64_t* L, long c, int ones, double lo, double hi,
+               double bound, const uint64_t* mask, uint64_t* out) {
+  if (n_word == 1)
+    cand_loop<1>(cp, b, L, c, ones, lo, hi, bound, mask, out);
+  else if (n_word == 2)
+    cand_loop<2>(cp, b, L, c, ones, lo, hi, bound, mask, out);
+  else
+    cand_loop<0>(cp, b, L, c, ones, lo, hi, bound, mask, out);
+}
+
+// ((s1 + s2) - e) - h with each entropy divided by n_samp, as flip_search does.
+inline double syn_of(double ta, double tb, double tj, double h) {
+  const int n = n_samp;
+  return ((ta / n + tb / n) - tj / n) - h;
+}
+
+// Run f(i, tid) for i in [0, n) on n_thr threads (the caller is tid 0), items
+// handed out in blocks; each item's result must depend on i alone. The first
+// exception stops the run and is rethrown here.
+template <class F>
+void par_for(long n, int n_thr, long blk, F&& f) {
+  if (n <= 0) return;
+  const int t_n = static_cast<int>(std::max(1L, std::min<long>(n_thr, (n + blk - 1) / blk)));
+  std::atomic<long> next{0};
+  std::atomic<bool> stop{false};
+  std::exception_ptr err;
+  std::mutex mu;
+  auto body = [&](int tid) {
+    try {
+      for (;;) {
+        if (stop.load(std::memory_order_relaxed)) return;
+        const long b = next.fetch_add(blk);
+        if (b >= n) return;
+        const long e = std::min(n, b + blk);
+        for (long i = b; i < e; ++i) f(i, tid);
+      }
+    } catch (...) {
+      std::lock_guard<std::mutex> g(mu);
+      if (!err) err = std::current_exception();
+      stop = true;
+    }
+  };
+  std::vector<std::thread> th;
+  th.reserve(t_n - 1);
+  for (int t = 1; t < t_n; ++t) th.emplace_back(body, t);
+  body(0);
+  for (auto& t : th) t.join();
+  if (err) std::rethrow_exception(err);
+}
+
+std::string pair_name(const sig_pair& q) { return "pair " + probe[q.a] + ", " + probe[q.b]; }
+
+// Per-pair state while its p is open.
+struct pair_st {
+  bit_part j;        // joint partition
+  bool open = true;
+};
+
+}  // namespace
+
+uint64_t sig_seed(uint64_t seed, uint64_t j) {
+  uint64_t x = seed ^ (j * 0x9e3779b97f4a7c15ULL);
+  return mix64(x);
+}
+
+bool sig_cand(double score, double bound) {
+  if (!std::isfinite(bound)) return score > bound;
+  // six significant digits move a value by at most 5e-6 of itself: only scores
+  // that close to the bound need the written-then-read comparison
+  const double tol = 1e-5 * std::fabs(bound);
+  if (score > bound + tol) return true;
+  if (score < bound - tol) return false;
+  char num[32];
+  std::snprintf(num, sizeof num, "%g", score);
+  return std::strtod(num, nullptr) > bound;
+}
+
+double sig_base(const part& pa, const part& pb, const part& pj, const int* lab) {
+  if (pa.n_cl == 0 || pb.n_cl == 0 || pj.n_cl == 0) return NO_PART;
+  n_word = (n_samp + 63) / 64;
+  std::vector<uint64_t> L(n_word);
+  lab_bits(lab, L.data());
+  bit_part b[3];
+  to_bits(pa, b[0]);
+  to_bits(pb, b[1]);
+  to_bits(pj, b[2]);
+  int ones = 0;
+  for (int i = 0; i < n_samp; ++i) ones += lab[i];
+  return syn_of(bits_ent(b[0], L.data()), bits_ent(b[1], L.data()), bits_ent(b[2], L.data()), phe_tab[ones]);
+}
+
+void sig_bases(std::vector<sig_pair>& pr, int n_thr) {
+  sig_opt o;
+  o.cap = 0;
+  o.n_thr = n_thr;
+  sig_run(pr, o, {});
+}
+
+void sig_run(std::vector<sig_pair>& pr, const sig_opt& o, const std::function<void(long)>& tick) {
+  const int n = n_samp;
+  n_word = (n + 63) / 64;
+  const int nw = n_word;
+  const int n_thr = std::max(1, o.n_thr);
+  const uint64_t H = static_cast<uint64_t>(std::max(1, o.hits));
+  std::vector<work> ws(n_thr);
+  for (auto& w : ws) work_init(w);
+
+  // single partitions, once per probe
+  std::vector<int> pidx(n_prob, -1), plist;
+  for (const auto& q : pr)
+    for (int p : {q.a, q.b})
+      if (pidx[p] < 0) {
+        pidx[p] = static_cast<int>(plist.size());
+        plist.push_back(p);
+      }
+  const long n_pr = static_cast<long>(plist.size());
+  std::vector<part> sp(n_pr);
+  std::vector<bit_part> sb(n_pr);
+  std::vector<cand_part> sc(n_pr);
+  par_for(n_pr, n_thr, 8, [&](long i, int tid) {
+    sin_part(plist[i], ws[tid], sp[i]);
+    to_bits(sp[i], sb[i]);
+    to_cand(sb[i], sc[i]);
+  });
+
+  int ones = 0;
+  for (int i = 0; i < n; ++i) ones += ini_phe[i];
+  const double h = phe_tab[ones];
+  std::vector<uint64_t> L0(nw);
+  lab_bits(ini_phe.data(), L0.data());
+
+  const long np = static_cast<long>(pr.size());
+  std::vector<pair_st> st(np);
+  std::vector<long> open(np);
+  std::iota(open.begin(), open.end(), 0L);
+  long settled = 0;
+
+  // joint partition and base of pair i; a pair without one cannot come from this table
+  auto setup = [&](long i, int tid) {
+    sig_pair& q = pr[i];
+    const bit_part &ba = sb[pidx[q.a]], &bb = sb[pidx[q.b]];
+    if (ba.k == 0 || bb.k == 0) throw syn_error(pair_name(q) + ": a probe has no partition in this table");
+    part pj;
+    two_part(q.a, q.b, 0, sp[pidx[q.a]], sp[pidx[q.b]], ws[tid], pj);
+    if (pj.n_cl == 0) throw syn_error(pair_name(q) + ": no joint partition in this table (records from another table?)");
+    to_bits(pj, st[i].j);
+    q.base = syn_of(bits_ent(ba, L0.data()), bits_ent(bb, L0.data()), bits_ent(st[i].j, L0.data()), h);
+    q.perms = q.adm = q.hits = 0;
+    q.p = 1.0;
+  };
+
+  if (o.cap == 0) {
+    par_for(np, n_thr, 64, [&](long i, int tid) {
+      setup(i, tid);
+      st[i].j = bit_part();
+    });
+    return;
+  }
+
+  std::vector<int> lab(static_cast<size_t>(n_thr) * n);
+  std::vector<uint64_t> pool;
+  std::vector<uint64_t> cand;  // per probe of open pairs: chunk bits
+  std::vector<int> cpos(n_pr, -1);
+  uint64_t drawn = 0;
+  long chunk = SIG_CHUNK0;
+  bool first = true;
+  while (!open.empty() && drawn < o.cap) {
+    // probes of the open pairs
+    std::vector<int> act;
+    std::fill(cpos.begin(), cpos.end(), -1);
+    for (long i : open)
+      for (int p : {pr[i].a, pr[i].b})
+        if (cpos[pidx[p]] < 0) {
+          cpos[pidx[p]] = static_cast<int>(act.size());
+          act.push_back(pidx[p]);
+        }
+    // chunk size: keep the pool and the candidacy bits within about 64 MB each
+    long c = chunk;
+    c = std::min<long>(c, std::max<long>(4096, (1L << 23) / nw));
+    c = std::min<long>(c, std::max<long>(4096, (1L << 29) / static_cast<long>(act.size())));
+    if (static_cast<uint64_t>(c) > o.cap - drawn) c = static_cast<long>(o.cap - drawn);
+    const long cw = (c + 63) / 64;
+
+    // the chunk's shufflings: depend on the seed and j alone
+    pool.assign(static_cast<size_t>(c) * nw, 0);
+    par_for(c, n_thr, 256, [&](long j, int tid) {
+      int* v = lab.data() + static_cast<size_t>(tid) * n;
+      std::copy(ini_phe.begin(), ini_phe.end(), v);
+      rng g(sig_seed(o.seed, drawn + static_cast<uint64_t>(j)));
+      shuffle_n(v, n, g);
+      lab_bits(v, pool.data() + static_cast<size_t>(j) * nw);
+    });
+
+    // which shufflings keep each probe a candidate: a pair needs both bits
+    // only where both are set, so a cover of the open pairs (a probe of every
+    // pair) is tested on every shuffling, and each other probe only where one
+    // of its partners, all in the cover, passed
+    const long n_act = static_cast<long>(act.size());
+    std::vector<char> in_cover(n_act, 0);
+    std::vector<std::vector<int>> partner(n_act);
+    for (long i : open) {
+      const int x = cpos[pidx[pr[i].a]], y = cpos[pidx[pr[i].b]];
+      if (!in_cover[x] && !in_cover[y]) in_cover[partner[x].size() >= partner[y].size() ? x : y] = 1;
+      partner[x].push_back(y);
+      partner[y].push_back(x);
+    }
+    std::vector<int> outer;
+    for (int k = 0; k < n_act; ++k)
+      if (!in_cover[k]) outer.push_back(k);
+    cand.assign(act.size() * static_cast<size_t>(cw), 0);
+    const bool fin = std::isfinite(o.bound);
+    const double lo = fin ? o.bound - 1e-5 * std::fabs(o.bound) - 1e-9 : o.bound;
+    const double hi = fin ? o.bound + 1e-5 * std::fabs(o.bound) + 1e-9 : o.bound;
+    std::vector<uint64_t> masks(static_cast<size_t>(n_thr) * cw);
+    for (int pass = 0; pass < 2; ++pass)
+      par_for(n_act, n_thr, 1, [&](long k, int tid) {
+        if (in_cover[k] != (pass == 0)) return;
+        const bit_part& b = sb[act[k]];
+        if (b.k == 0) return;  // no partition: never a candidate (its pairs are refused)
+        uint64_t* cb = cand.data() + static_cast<size_t>(k) * cw;
+        const uint64_t* mask = nullptr;
+        if (pass == 1) {
+          uint64_t* m = masks.data() + static_cast<size_t>(tid) * cw;
+          std::fill(m, m + cw, 0);
+          for (int y : partner[k]) {
+            const uint64_t* py = cand.data() + static_cast<size_t>(y) * cw;
+            for (long w = 0; w < cw; ++w) m[w] |= py[w];
+          }
+          mask = m;
+        }
+        cand_bits(sc[act[k]], b, pool.data(), c, ones, lo, hi, o.bound, mask, cb);
+      });
+
+    // advance every open pair through the chunk, in shuffling order
+    std::atomic<long> done_now{0};
+    par_for(static_cast<long>(open.size()), n_thr, first ? 64 : 1, [&](long k, int tid) {
+      const long i = open[k];
+      if (first) setup(i, tid);
+      sig_pair& q = pr[i];
+      const bit_part &ba = sb[pidx[q.a]], &bb = sb[pidx[q.b]], &bj = st[i].j;
+      const uint64_t* ca = cand.data() + static_cast<size_t>(cpos[pidx[q.a]]) * cw;
+      const uint64_t* cb = cand.data() + static_cast<size_t>(cpos[pidx[q.b]]) * cw;
+      for (long w = 0; w < cw; ++w) {
+        for (uint64_t x = ca[w] & cb[w]; x; x &= x - 1) {
+          const long j = w * 64 + __builtin_ctzll(x);
+          const uint64_t* L = pool.data() + static_cast<size_t>(j) * nw;
+          ++q.adm;
+          // same arithmetic as the observed base: the identity shuffling is a hit
+          if (syn_of(bits_ent(ba, L), bits_ent(bb, L), bits_ent(bj, L), h) >= q.base && ++q.hits == H) {
+            q.perms = drawn + static_cast<uint64_t>(j) + 1;
+            q.p = static_cast<double>(H) / static_cast<double>(q.adm);
+            st[i].open = false;
+            st[i].j = bit_part();
+            done_now.fetch_add(1, std::memory_order_relaxed);
+            if (tid == 0 && tick) tick(settled + done_now.load(std::memory_order_relaxed));
+            return;
+          }
+        }
+      }
+    });
+    drawn += static_cast<uint64_t>(c);
+    settled += done_now.load();
+    open.erase(std::remove_if(open.begin(), open.end(), [&](long i) { return !st[i].open; }), open.end());
+    first = false;
+    chunk = std::min<long>(2 * chunk, SIG_CHUNK_MAX);
+    if (tick && drawn < o.cap) tick(settled);
+  }
+  // pairs that reached the cap without h hits
+  for (long i : open) {
+    sig_pair& q = pr[i];
+    q.perms = drawn;
+    q.p = static_cast<double>(q.hits + 1) / static_cast<double>(q.adm + 1);
+    st[i].j = bit_part();
+  }
+  if (tick) tick(np);
+}
+
+std::vector<double> bh_q(const std::vector<double>& p) {
+  const size_t m = p.size();
+  std::vector<size_t> ord(m);
+  std::iota(ord.begin(), ord.end(), size_t{0});
+  std::stable_sort(ord.begin(), ord.end(), [&](size_t x, size_t y) { return p[x] < p[y]; });
+  std::vector<double> q(m);
+  double run = 1.0;
+  for (size_t r = m; r-- > 0;) {
+    const double v = p[ord[r]] * static_cast<double>(m) / static_cast<double>(r + 1);
+    run = std::min(run, v);
+    q[ord[r]] = run;
+  }
+  return q;
+}
+
+double p_search(double fin, const std::vector<double>& null_final) {
+  long ge = 0;
+  for (double v : null_final)
+    if (v >= fin) ++ge;  // NaN compares false
+  return static_cast<double>(1 + ge) / static_cast<double>(1 + null_final.size());
+}

@@ -1,0 +1,87 @@
+// signif.h: permutation significance of pair synergies under shuffled labels.
+//
+// A pair's base synergy (its synergy with the run's labels, before any label
+// flip) is compared with its base synergy under random relabellings of the
+// samples. The three partitions of a pair depend on values only, so they are
+// computed once; a relabelling costs only the per-cluster label counts, taken
+// as popcounts of cluster bitsets against the labels as a bitset.
+//
+// The shufflings form one virtual pool shared by all pairs: shuffling j
+// (j = 0, 1, ...) is ini_phe permuted by shuffle_n with rng(sig_seed(seed, j)).
+// A pair's result therefore depends only on the seed and its two probes, never
+// on thread count, record order or sharding.
+//
+// Conditioning on selection: the pair was tested because both probes were
+// candidates, so only shufflings under which both probes would still be
+// candidates (single-probe score, written with six digits, above the bound)
+// are admissible; the others belong to other searches.
+//
+// Sequential stopping (Besag and Clifford 1991): a pair stops at its h-th hit
+// (an admissible shuffling whose base synergy is >= the observed one), with
+// p = h / A (A admissible shufflings drawn by then); a pair that never gets h
+// hits within the cap gets p = (hits + 1) / (A + 1), which is 1 when A = 0.
+//
+// Call after load_exp (and shuffle_phe, if any). Reads the loaded table,
+// ini_phe and the entropy tables only; throws syn_error. One sig_run at a
+// time (it runs its own threads).
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <vector>
+
+#include "fast.h"
+#include "synergy.h"
+
+constexpr uint64_t SIG_PERM = 10000000;  // default cap on shufflings per pair
+constexpr int SIG_HITS = 20;             // default hits that stop a pair: p within about 1/sqrt(20) = 22%
+constexpr uint64_t SIG_SEED = 1;         // default seed of the shuffling pool
+constexpr int SIG_CHUNK0 = 1 << 14;      // shufflings in the first chunk of the pool
+constexpr int SIG_CHUNK_MAX = 1 << 20;   // largest chunk; chunks double up to it
+
+struct sig_opt {
+  uint64_t seed = SIG_SEED;
+  uint64_t cap = SIG_PERM;  // shufflings drawn at most per pair
+  int hits = SIG_HITS;      // hits that stop a pair (>= 1)
+  double bound = CAND_BOUND;  // candidate bound; -infinity admits every shuffling
+  int n_thr = 1;
+};
+
+// One pair: a, b are set by the caller, the rest is filled by sig_run.
+struct sig_pair {
+  int a = 0, b = 0;       // probe numbers, first and second as recorded
+  double base = 0.0;      // base synergy with ini_phe
+  double p = 1.0;
+  uint64_t perms = 0;     // shufflings drawn for the pair
+  uint64_t adm = 0;       // of those, admissible
+  uint64_t hits = 0;      // of those, base synergy >= base
+};
+
+// Seed of shuffling j of the pool.
+uint64_t sig_seed(uint64_t seed, uint64_t j);
+
+// Whether a single-probe score would make a candidate: its six-digit text
+// ("%g", as the ranked list holds it) read back is above bound.
+bool sig_cand(double score, double bound);
+
+// Base synergy of a pair from its three partitions under labels lab: the
+// first score of flip_search, ((s1/n + s2/n) - e/n) - h, each entropy summed
+// term by term in cluster order (bit-identical to call_two_syn; tested in
+// tests/test_signif.cpp). NO_PART when a partition is missing.
+double sig_base(const part& pa, const part& pb, const part& pj, const int* lab);
+
+// Base synergies only (no shufflings), on n_thr threads. Throws syn_error
+// naming the pair when a pair has no partition.
+void sig_bases(std::vector<sig_pair>& pr, int n_thr);
+
+// Base, p, perms, admissible and hits of every pair. tick(k) is called on the
+// calling thread with the number of pairs whose p is final (may be empty).
+void sig_run(std::vector<sig_pair>& pr, const sig_opt& o, const std::function<void(long)>& tick);
+
+// Benjamini-Hochberg q-values, in the order of p: q_i = min over ranks
+// j >= rank(i) of p_(j) * m / j, at most 1.
+std::vector<double> bh_q(const std::vector<double>& p);
+
+// Search-level p: (1 + searches whose best final >= fin) / (1 + searches);
+// NaN entries (searches without a record) never count as >=.
+double p_search(double fin, const std::vector<double>& null_final);
