@@ -208,4 +208,22 @@ inline void write_file(const std::string& path, const std::string& text) {
   if (!f) throw std::runtime_error("cannot write " + path);
 }
 
+// Cluster numbers of a partition string (clusters in string order); empty for "N".
+inline std::vector<int> cid_of(const std::string& d, int ns, int& n_cl) {
+  n_cl = 0;
+  std::vector<int> c(ns, -1);
+  if (d == "N") return {};
+  std::string num;
+  for (size_t k = 0; k <= d.size(); ++k) {
+    if (k < d.size() && d[k] >= '0' && d[k] <= '9') {
+      num += d[k];
+      continue;
+    }
+    c.at(std::stoi(num)) = n_cl;
+    num.clear();
+    if (k == d.size() || d[k] == '\t') ++n_cl;
+  }
+  return c;
+}
+
 }  // namespace gen

@@ -149,24 +149,6 @@ TEST(Oracle, CandidateListAndRange) {
 
 // ---- fast path against the oracle -----------------------------------------------
 
-// Cluster numbers of a partition string; empty for "N".
-std::vector<int> cid_of(const std::string& d, int ns, int& n_cl) {
-  n_cl = 0;
-  std::vector<int> c(ns, -1);
-  if (d == "N") return {};
-  std::string num;
-  for (size_t k = 0; k <= d.size(); ++k) {
-    if (k < d.size() && d[k] >= '0' && d[k] <= '9') {
-      num += d[k];
-      continue;
-    }
-    c.at(std::stoi(num)) = n_cl;
-    num.clear();
-    if (k == d.size() || d[k] == '\t') ++n_cl;
-  }
-  return c;
-}
-
 struct fast_ctx {
   work w;
   std::vector<part> single;
@@ -185,7 +167,7 @@ bool same_partitions(fast_ctx& f, const std::vector<int>& lab2, uint64_t seed, s
     part& pt = f.single[p];
     sin_part(p, f.w, pt);
     int k = 0;
-    std::vector<int> c = cid_of(oracle::sin_part(p), n_samp, k);
+    std::vector<int> c = gen::cid_of(oracle::sin_part(p), n_samp, k);
     bool ok = pt.n_cl == k && (k == 0 || pt.cid == c);
     if (ok && k > 0) {
       ok = part_ent(pt, phe.data(), f.w) == oracle::synergic(phe) &&
@@ -210,7 +192,7 @@ bool same_partitions(fast_ctx& f, const std::vector<int>& lab2, uint64_t seed, s
       for (int b = 0; b < n_prob; ++b) {
         two_part(a, b, sel, f.single[a], f.single[b], f.w, pj);
         int k = 0;
-        std::vector<int> c = cid_of(oracle::two_part(a, b, sel), n_samp, k);
+        std::vector<int> c = gen::cid_of(oracle::two_part(a, b, sel), n_samp, k);
         bool ok = pj.n_cl == k && (k == 0 || pj.cid == c);
         if (ok && k > 0)
           ok = part_ent(pj, phe.data(), f.w) == oracle::synergic(phe) &&

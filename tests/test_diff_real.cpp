@@ -85,26 +85,9 @@ std::string real_table(uint64_t seed, int n, int n_prob) {
   return t;
 }
 
-std::vector<int> cid_of(const std::string& d, int ns, int& n_cl) {
-  n_cl = 0;
-  if (d == "N") return {};
-  std::vector<int> c(ns, -1);
-  std::string num;
-  for (size_t k = 0; k <= d.size(); ++k) {
-    if (k < d.size() && d[k] >= '0' && d[k] <= '9') {
-      num += d[k];
-      continue;
-    }
-    c.at(std::stoi(num)) = n_cl;
-    num.clear();
-    if (k == d.size() || d[k] == '\t') ++n_cl;
-  }
-  return c;
-}
-
 bool same(const part& pt, const std::string& d, work& w, const std::string& what) {
   int k = 0;
-  std::vector<int> c = cid_of(d, n_samp, k);
+  std::vector<int> c = gen::cid_of(d, n_samp, k);
   bool ok = pt.n_cl == k && (k == 0 || pt.cid == c);
   if (ok && k > 0) ok = part_ent(pt, phe.data(), w) == oracle::synergic(phe);
   if (!ok) ADD_FAILURE() << what << ": oracle " << k << " clusters, fast " << pt.n_cl;
