@@ -7,6 +7,7 @@
 #include <unordered_map>
 
 #include "line_src.h"
+#include "par.h"
 
 void split_tabs(std::string_view s, std::vector<std::string_view>& f) {
   f.clear();
@@ -173,23 +174,69 @@ void parse_rec(const std::string& l1, const std::string* l2, const std::string& 
   }
 }
 
-rec_reader::rec_reader(const char* path)
-    : in_(std::make_unique<line_src>(path)), where_(path), idx_(make_idx()) {}
+rec_reader::rec_reader(const char* path, int n_thr)
+    : in_(std::make_unique<line_src>(path)), where_(path), idx_(make_idx()), n_thr_(n_thr < 1 ? 1 : n_thr) {}
 
 rec_reader::~rec_reader() = default;
 
+// Read the lines of up to one batch of records in file order, then parse them
+// on n_thr threads; a failure stays with its record, so next() reports the
+// first bad record of the file whatever the thread count.
+bool rec_reader::fill() {
+  const size_t batch = n_thr_ == 1 ? 1 : 4096;
+  if (l1_.size() < batch) {
+    l1_.resize(batch);
+    l2_.resize(batch);
+    has2_.resize(batch);
+    line_.resize(batch);
+    err_.resize(batch);
+    buf_.resize(batch);
+  }
+  at_ = n_ = 0;
+  while (!done_ && n_ < batch) {
+    const size_t k = n_;
+    if (!in_->next(l1_[k])) {
+      done_ = true;
+      break;
+    }
+    line_[k] = in_->line_no();
+    has2_[k] = in_->next(l2_[k]);
+    err_[k].clear();
+    ++n_;
+    // every record line ends with a newline: a file without one at its end
+    // was cut short (a killed run), and its last number may be cut too
+    if (has2_[k] && !in_->had_nl()) {
+      err_[k] = where_ + ":" + std::to_string(in_->line_no()) +
+                ": file ends inside a record line (cut short?): no newline at its end";
+      done_ = true;
+    }
+  }
+  auto parse = [this](long k, int) {
+    if (!err_[k].empty()) return;
+    try {
+      drop_cr(l1_[k]);
+      if (has2_[k]) drop_cr(l2_[k]);
+      parse_rec(l1_[k], has2_[k] ? &l2_[k] : nullptr, where_, line_[k], idx_, buf_[k]);
+    } catch (const syn_error& e) {
+      err_[k] = e.what();
+    }
+  };
+  if (n_thr_ == 1 || n_ < 2)
+    for (size_t k = 0; k < n_; ++k) parse(static_cast<long>(k), 0);
+  else
+    par_ordered(static_cast<long>(n_), n_thr_, static_cast<long>(n_), parse, [](long) {});
+  return n_ > 0;
+}
+
 bool rec_reader::next(pair_rec& r) {
-  if (!in_->next(l1_)) return false;
-  const int64_t ln = in_->line_no();
-  bool has2 = in_->next(l2_);
-  // every record line ends with a newline: a file without one at its end
-  // was cut short (a killed run), and its last number may be cut too
-  if (has2 && !in_->had_nl())
-    throw syn_error(where_ + ":" + std::to_string(in_->line_no()) +
-                    ": file ends inside a record line (cut short?): no newline at its end");
-  drop_cr(l1_);
-  if (has2) drop_cr(l2_);
-  parse_rec(l1_, has2 ? &l2_ : nullptr, where_, ln, idx_, r);
+  if (at_ == n_ && !fill()) return false;
+  const size_t k = at_++;
+  if (!err_[k].empty()) {
+    n_ = at_;  // nothing after a bad record is handed out
+    done_ = true;
+    throw syn_error(err_[k]);
+  }
+  r = std::move(buf_[k]);
   return true;
 }
 

@@ -77,10 +77,11 @@ void parse_rec(const std::string& l1, const std::string* l2, const std::string& 
 
 // The records of a file (plain or gzip), one at a time, against the loaded
 // table. A file whose last line has no newline was cut short (a killed run)
-// and is rejected.
+// and is rejected. With n_thr > 1, batches of records are parsed on that many
+// threads ahead of the caller; the records, and the first error, are the same.
 class rec_reader {
  public:
-  explicit rec_reader(const char* path);
+  explicit rec_reader(const char* path, int n_thr = 1);
   ~rec_reader();  // where line_src is whole
   rec_reader(const rec_reader&) = delete;
   rec_reader& operator=(const rec_reader&) = delete;
@@ -88,9 +89,17 @@ class rec_reader {
   bool next(pair_rec& r);
 
  private:
+  bool fill();
   std::unique_ptr<line_src> in_;
-  std::string where_, l1_, l2_;
+  std::string where_;
   name_idx idx_;
+  int n_thr_ = 1;
+  std::vector<std::string> l1_, l2_, err_;  // one batch: its lines and parse errors
+  std::vector<char> has2_;
+  std::vector<int64_t> line_;
+  std::vector<pair_rec> buf_;
+  size_t at_ = 0, n_ = 0;
+  bool done_ = false;
 };
 
 // ---- search-null file ----------------------------------------------------------------

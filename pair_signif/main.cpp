@@ -27,7 +27,7 @@ int null_main(const signif_opts& o, const std::vector<std::string>& args) {
   load_table(PROG, args[0], o.quiet);
   shuffle_phe(*o.null_line);
   const int n_cand = count_cand(args[1].c_str(), o.s.bound);
-  sig_in in = read_pairs(args[2].c_str());
+  sig_in in = read_pairs(args[2].c_str(), o.s.n_thr);
   sig_bases(in.pr, o.s.n_thr);
   std::fputs(null_line(*o.null_line, n_cand, in).c_str(), stdout);
   if (std::fflush(stdout) != 0) throw syn_error(os_err("standard output"));
@@ -42,7 +42,7 @@ int signif_main(const signif_opts& o, const std::vector<std::string>& args) {
   out_file out(args[3]);  // checked before the long work, not after it
   load_table(PROG, args[0], o.quiet);
   count_cand(args[1].c_str(), o.s.bound);  // the list must come from this table
-  sig_in in = read_pairs(args[2].c_str());
+  sig_in in = read_pairs(args[2].c_str(), o.s.n_thr);
   std::vector<double> null_final;
   if (!o.null_path.empty()) null_final = null_finals(o.null_path.c_str());
   if (in.pr.empty()) note(PROG, o.quiet, args[2] + " holds no pair record: " + args[3] + " has the header line only");

@@ -22,8 +22,9 @@ struct sig_in {
 
 // Read a pair record file (plain or gzip; one run or shards concatenated),
 // every record checked against the loaded table by the shared record reader;
-// a file cut inside its last line is rejected.
-sig_in read_pairs(const char* path);
+// a file cut inside its last line is rejected. Parsed on n_thr threads; the
+// result does not depend on n_thr.
+sig_in read_pairs(const char* path, int n_thr);
 
 // Check the ranked list against the loaded table (the shared reader) and
 // return its candidate count: leading lines whose score is above bound.

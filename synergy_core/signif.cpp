@@ -338,7 +338,10 @@ void sig_run(std::vector<sig_pair>& pr, const sig_opt& o, const std::function<vo
     return;
   }
 
-  std::vector<int> lab(static_cast<size_t>(n_thr) * n);
+  // per-thread label buffers on cache lines of their own: the shuffles write
+  // them hard, and a shared line would bounce between the cores
+  const size_t lab_stride = (static_cast<size_t>(n) + 15) / 16 * 16 + 16;
+  std::vector<int> lab(static_cast<size_t>(n_thr) * lab_stride);
   std::vector<uint64_t> pool;
   std::vector<uint64_t> cand;  // per probe of open pairs: chunk bits
   std::vector<int> cpos(n_pr, -1);
@@ -365,7 +368,7 @@ void sig_run(std::vector<sig_pair>& pr, const sig_opt& o, const std::function<vo
     // the chunk's shufflings: depend on the seed and j alone
     pool.assign(static_cast<size_t>(c) * nw, 0);
     par_for(c, n_thr, 256, [&](long j, int tid) {
-      int* v = lab.data() + static_cast<size_t>(tid) * n;
+      int* v = lab.data() + static_cast<size_t>(tid) * lab_stride;
       std::copy(ini_phe.begin(), ini_phe.end(), v);
       rng g(sig_seed(o.seed, drawn + static_cast<uint64_t>(j)));
       shuffle_n(v, n, g);
@@ -393,23 +396,31 @@ void sig_run(std::vector<sig_pair>& pr, const sig_opt& o, const std::function<vo
     const double lo = fin ? o.bound - 1e-5 * std::fabs(o.bound) - 1e-9 : o.bound;
     const double hi = fin ? o.bound + 1e-5 * std::fabs(o.bound) + 1e-9 : o.bound;
     std::vector<uint64_t> masks(static_cast<size_t>(n_thr) * cw);
+    // the chunk in slices of 256 words (16384 shufflings), every probe through
+    // one slice before the next, so that the slice of the pool stays in cache;
+    // the bits do not depend on the slicing
+    const long S = std::max(1L, cw / 256);
     for (int pass = 0; pass < 2; ++pass)
-      par_for(n_act, n_thr, 1, [&](long k, int tid) {
+      par_for(n_act * S, n_thr, 1, [&](long it, int tid) {
+        const long k = it % n_act, sl = it / n_act;
         if (in_cover[k] != (pass == 0)) return;
         const bit_part& b = sb[act[k]];
         if (b.k == 0) return;  // no partition: never a candidate (its pairs are refused)
-        uint64_t* cb = cand.data() + static_cast<size_t>(k) * cw;
+        const long w0 = sl * cw / S, w1 = (sl + 1) * cw / S;
+        if (w0 == w1) return;
+        const long j0 = w0 * 64, j1 = std::min<long>(c, w1 * 64);
+        uint64_t* cb = cand.data() + static_cast<size_t>(k) * cw + w0;
         const uint64_t* mask = nullptr;
         if (pass == 1) {
           uint64_t* m = masks.data() + static_cast<size_t>(tid) * cw;
-          std::fill(m, m + cw, 0);
+          std::fill(m + w0, m + w1, 0);
           for (int y : partner[k]) {
             const uint64_t* py = cand.data() + static_cast<size_t>(y) * cw;
-            for (long w = 0; w < cw; ++w) m[w] |= py[w];
+            for (long w = w0; w < w1; ++w) m[w] |= py[w];
           }
-          mask = m;
+          mask = m + w0;
         }
-        cand_bits(sc[act[k]], b, pool.data(), c, ones, lo, hi, o.bound, mask, cb);
+        cand_bits(sc[act[k]], b, pool.data() + static_cast<size_t>(j0) * nw, j1 - j0, ones, lo, hi, o.bound, mask, cb);
       });
 
     // advance every open pair through the chunk, in shuffling order
