@@ -494,6 +494,9 @@ TEST(PairSignif, BadInputStopsAndLeavesOutAlone) {
       {{}, "other_name", "other_name:1: probe 'nope' is not in the table"},
       {{}, "short", "short:1: record has 32 fields, expected 33"},
       {{}, "cut", "cut:" + std::to_string(last) + ": file ends inside a record line"},
+      // records parsed on several threads: still the first bad one
+      {{"-t", "2"}, "other_name", "other_name:1: probe 'nope' is not in the table"},
+      {{"-t", "3"}, "cut", "cut:" + std::to_string(last) + ": file ends inside a record line"},
       {{"--perm", "1.5"}, "rec", "--perm '1.5' is not a whole number"},
       {{"--perm", "-3"}, "rec", "--perm '-3' is not a whole number"},
       {{"--seed", "abc"}, "rec", "--seed 'abc' is not a whole number"},
