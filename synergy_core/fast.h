@@ -16,7 +16,10 @@
 // them at once, each with its own `work`.
 #pragma once
 
+#include <cstddef>
 #include <vector>
+
+#include "synergy.h"
 
 // Partitions depend only on values, never on labels, so they are computed once
 // and scored for any labelling from per-cluster counts. Samples split into
@@ -59,9 +62,20 @@ struct work {
 };
 void work_init(work& w);
 
-// Entropy tables for the run: mi(S/M)*M for 0 <= S <= M <= n_samp, and the
-// label entropy by count of ones. Call once after init_work, before threads.
+// Entropy tables for the run: mi(S/M)*M for 0 <= S <= M <= min(n_samp,
+// ENT_ROWS), and the label entropy by count of ones. Call once after
+// init_work, before threads.
+constexpr int ENT_ROWS = 1024;
 void tab_init();
+
+// mi(S/M)*M, the entropy term of a cluster of m samples with s ones: from the
+// table up to ENT_ROWS samples (4 MB of doubles), above that by the very same
+// operations on the same doubles, so the value is the same bit for bit.
+inline double ent_term(int m, int s) {
+  if (m <= ENT_ROWS) return ent_tab[static_cast<size_t>(m) * (m + 1) / 2 + s];
+  const double sd = s, md = m;
+  return mi(sd / md) * md;
+}
 
 // Partition of probe p alone.
 void sin_part(int p, work& w, part& out);
