@@ -7,9 +7,10 @@
 // | two_part      | comp_ch_dis / comp_eu_dis + cluster                    | test_diff.cpp DiffFast.PartitionsAndEntropiesMatchOracle, DiffFast.RoundingAtTheCutCanJoinSamplesFartherApart |
 // | part_ent      | synergic (and call_sin_syn's score)                    | test_diff.cpp DiffFast.PartitionsAndEntropiesMatchOracle |
 // | tab_init      | mi(S/M)*M and phe_synergic, computed per call          | through part_ent and flip_search in the tests above |
+// | ent_term      | mi(S/M)*M of synergic, table or computed above ENT_ROWS | test_diff.cpp DiffFast.ClustersBeyondTheEntropyTableScoreAsTheLiteralSum |
 // | flip_search   | optimize (pair_search/search.cpp), oracle::optimize    | test_diff.cpp DiffFast.FlipSearchMatchesOracle; test_pair_search.cpp PairSearch.LiteralOptimizeMatchesOracleAndFastSearch |
 // | rank_probes (probe_rank/rank.cpp, over sin_part and part_ent) | oracle::rank_list | test_probe_rank.cpp ProbeRank.MatchesOracleOnGeneratedTables |
-// | run_search (pair_search/search.cpp, over flip_search)         | oracle::pair_search | test_pair_search.cpp PairSearch.MatchesOracleOnGeneratedTables |
+// | run_search (pair_search/search.cpp, over flip_search; a mirror pair reuses its result) | oracle::pair_search | test_pair_search.cpp PairSearch.MatchesOracleOnGeneratedTables, PairSearch.MirrorResultsGiveTheSameBytes |
 //
 // The fast routines read only the loaded table (and the tables of tab_init)
 // and write only their own `work` scratch and outputs, so threads may run
