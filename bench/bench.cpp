@@ -345,7 +345,8 @@ void grown_rows(const grow::table& src, const std::vector<int>& sizes, const opt
 #ifdef PAIR_SEARCH_BIN
   // every grown probe as a candidate: a ranked list of them, one row of pairs
   std::string rk;
-  for (int k = 0; k < c; ++k) rk += "p\t" + std::to_string(k) + "\t1\t2\n";
+  // (named as the last grown table, which is still loaded, names them)
+  for (int k = 0; k < c; ++k) rk += probe[k] + "\t" + std::to_string(k) + "\t1\t2\n";
   last_rank = o.dir + "/grow.rank";
   spit(last_rank, rk);
   std::remove((o.dir + "/grow_mem.rec").c_str());

@@ -12,6 +12,8 @@
 #include <climits>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
+#include <unordered_map>
 
 #include "cli.h"
 #include "fast.h"
@@ -204,10 +206,93 @@ class stop_hold {
   sigset_t set_, old_;
 };
 
+// Results of ordered pairs (i, j), i < j, kept for their mirror (j, i) later in
+// the same run. The mirror's result is the same with the names swapped: the
+// joint partition is built from the cells (group of a) x (group of b), each
+// clustered alone on distances symmetric in the two probes (max(u, v), and
+// sqrt(u*u + v*v) under commutative addition), and numbered by smallest member,
+// so the cell order does not matter; every score is ((s1 + s2) - e) - h, whose
+// first addition is commutative bit for bit, and the flip bound only sums the
+// cluster counts. Labels take a byte per sample, cluster numbers the fewest
+// bytes that hold any of them. Memory stays under `budget`: only mirrors at
+// most `reach` positions apart are kept (so that every kept one fits at once),
+// and anything else is computed again.
+class mirror_cache {
+ public:
+  mirror_cache(size_t budget, long start, long end) : budget_(budget) {
+    wid_ = n_samp <= 256 ? 1 : n_samp <= 65536 ? 2 : 4;
+    // a map node, the vector and its heap block, rounded up
+    cost_ = 112 + static_cast<size_t>(n_samp) * (1 + wid_);
+    const long m = end - start, cap = static_cast<long>(budget / cost_);
+    // While position r is searched, the entries held are (i, j) with
+    // i <= r <= j: at most (m + 2)^2 / 4, and with j - i <= L at most
+    // L (L + 3) / 2.
+    if ((m + 2) * (m + 2) / 4 <= cap) {
+      reach_ = m;
+    } else {
+      reach_ = 0;
+      while ((reach_ + 1) * (reach_ + 4) / 2 <= cap) ++reach_;
+    }
+  }
+  long reach() const { return reach_; }
+  // Keep r, the result (flip_search status ok) of the pair at item key, for its mirror.
+  void put(long key, int ok, const pair_res& r) {
+    std::lock_guard<std::mutex> lk(mx_);
+    if (used_ + cost_ > budget_) return;
+    ent& e = map_[key];
+    used_ += cost_;
+    e.best = r.best;
+    if (ok < 0) return;
+    const int n = n_samp;
+    e.v.resize(static_cast<size_t>(n) * (1 + wid_));
+    unsigned char* p = e.v.data();
+    for (int s = 0; s < n; ++s) *p++ = static_cast<unsigned char>(r.lab[s]);
+    for (int s = 0; s < n; ++s)
+      for (int b = 0; b < wid_; ++b) *p++ = static_cast<unsigned char>(static_cast<unsigned>(r.cid[s]) >> (8 * b));
+  }
+  // The result held for the pair at item key, as put: 0 when none is held
+  // (compute it), else its flip_search status.
+  int take(long key, pair_res& r) {
+    ent e;
+    {
+      std::lock_guard<std::mutex> lk(mx_);
+      auto it = map_.find(key);
+      if (it == map_.end()) return 0;
+      e = std::move(it->second);
+      map_.erase(it);
+      used_ -= cost_;
+    }
+    if (e.v.empty()) return -1;
+    const int n = n_samp;
+    r.best = e.best;
+    r.lab.resize(n);
+    r.cid.resize(n);
+    const unsigned char* p = e.v.data();
+    for (int s = 0; s < n; ++s) r.lab[s] = *p++;
+    for (int s = 0; s < n; ++s) {
+      unsigned v = 0;
+      for (int b = 0; b < wid_; ++b) v |= static_cast<unsigned>(*p++) << (8 * b);
+      r.cid[s] = static_cast<int>(v);
+    }
+    return 1;
+  }
+
+ private:
+  struct ent {
+    double best = 0.0;
+    std::vector<unsigned char> v;  // labels, then cluster numbers; empty: no partition
+  };
+  std::mutex mx_;
+  std::unordered_map<long, ent> map_;
+  size_t budget_ = 0, used_ = 0, cost_ = 0;
+  int wid_ = 1;
+  long reach_ = 0;
+};
+
 }  // namespace
 
 void run_search(const std::vector<int>& cand, int start, int end, int n_thr, rec_out& rec,
-                std::FILE* prog, const std::function<void(long)>& tick) {
+                std::FILE* prog, const std::function<void(long)>& tick, size_t mirror_bytes) {
   const long count = static_cast<long>(cand.size());
   if (start >= end || count == 0) return;
   const int nt = std::max(1, n_thr);
@@ -231,6 +316,7 @@ void run_search(const std::vector<int>& cand, int start, int end, int n_thr, rec
   const long window = 8L * nt;
   std::vector<slot> ring(static_cast<size_t>(window));
   const long n_pairs = static_cast<long>(end - start) * count;
+  mirror_cache mc(mirror_bytes, start, end);
   stop_hold hold;
   par_ordered(
       n_pairs, nt, window,
@@ -238,8 +324,19 @@ void run_search(const std::vector<int>& cand, int start, int end, int n_thr, rec
         long i = start + k / count, j = k % count;
         slot& s = ring[static_cast<size_t>(k % window)];
         s.rec.clear();
-        if (flip_search(cand[i], cand[j], 0, sp[i], sp[j], ws[tid].w, s.res) == 1)
-          s.rec = pair_record(cand[i], cand[j], s.res.best, s.res.lab.data(), s.res.cid.data());
+        // The mirror (j, i) of a pair with i < j < end is item k2 below. Its job
+        // starts only once item k2 - window is written, so a pair at least a
+        // window before its mirror is always done, and held, by then.
+        int ok = 0;
+        if (j < i && j >= start) ok = mc.take((j - start) * count + i, s.res);
+        if (ok == 0) {
+          ok = flip_search(cand[i], cand[j], 0, sp[i], sp[j], ws[tid].w, s.res);
+          if (i < j && j < end && j - i <= mc.reach()) {
+            const long k2 = (j - start) * count + i;
+            if (k2 - k >= window) mc.put(k, ok, s.res);
+          }
+        }
+        if (ok == 1) s.rec = pair_record(cand[i], cand[j], s.res.best, s.res.lab.data(), s.res.cid.data());
       },
       [&](long k) {
         long i = start + k / count, j = k % count;

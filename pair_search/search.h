@@ -62,5 +62,9 @@ class rec_out {
 // thread count: its record (when it has a partition) goes to `rec`, then the
 // line "i\tj\n" to `prog`, flushed, then tick(pairs done). Requires
 // 0 <= start <= end <= cand.size(). Throws syn_error on a failed write.
+// When both i and j lie in [start, end), the result of (j, i) is that of
+// (i, j) with the names swapped; results are kept for their mirror in at most
+// mirror_bytes (0: none kept), and what does not fit is computed again.
+constexpr size_t MIRROR_BYTES = size_t{32} << 20;
 void run_search(const std::vector<int>& cand, int start, int end, int n_thr, rec_out& rec,
-                std::FILE* prog, const std::function<void(long)>& tick);
+                std::FILE* prog, const std::function<void(long)>& tick, size_t mirror_bytes = MIRROR_BYTES);

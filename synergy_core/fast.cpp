@@ -15,8 +15,6 @@ namespace {
 // above 2*cut*(1 + 1e-7) stay above 2*cut for any table that fits in memory.
 const double GRP_LIM = 2 * cut * (1 + 1e-7);
 
-inline double ent_term(int m, int s) { return ent_tab[static_cast<size_t>(m) * (m + 1) / 2 + s]; }
-
 // Row minimum of the cluster in slot k, at position t of the active list,
 // over the active slots to its right; the first column in scan order takes a
 // tie. No entry below BIG_DIS leaves BIG_DIS and -1.
@@ -239,8 +237,11 @@ void work_init(work& w) {
 
 void tab_init() {
   const int n = n_samp;
-  ent_tab.assign(static_cast<size_t>(n + 1) * (n + 2) / 2, 0.0);
-  for (int m = 1; m <= n; ++m) {
+  // larger clusters compute their terms in ent_term: n_samp^2 / 2 doubles
+  // would be 64 MB at 4000 samples
+  const int rows = n < ENT_ROWS ? n : ENT_ROWS;
+  ent_tab.assign(static_cast<size_t>(rows + 1) * (rows + 2) / 2, 0.0);
+  for (int m = 1; m <= rows; ++m) {
     double md = m;
     for (int s = 0; s <= m; ++s) {
       double sd = s;

@@ -7,16 +7,20 @@
 // | two_part      | comp_ch_dis / comp_eu_dis + cluster                    | test_diff.cpp DiffFast.PartitionsAndEntropiesMatchOracle, DiffFast.RoundingAtTheCutCanJoinSamplesFartherApart |
 // | part_ent      | synergic (and call_sin_syn's score)                    | test_diff.cpp DiffFast.PartitionsAndEntropiesMatchOracle |
 // | tab_init      | mi(S/M)*M and phe_synergic, computed per call          | through part_ent and flip_search in the tests above |
+// | ent_term      | mi(S/M)*M of synergic, table or computed above ENT_ROWS | test_diff.cpp DiffFast.ClustersBeyondTheEntropyTableScoreAsTheLiteralSum |
 // | flip_search   | optimize (pair_search/search.cpp), oracle::optimize    | test_diff.cpp DiffFast.FlipSearchMatchesOracle; test_pair_search.cpp PairSearch.LiteralOptimizeMatchesOracleAndFastSearch |
 // | rank_probes (probe_rank/rank.cpp, over sin_part and part_ent) | oracle::rank_list | test_probe_rank.cpp ProbeRank.MatchesOracleOnGeneratedTables |
-// | run_search (pair_search/search.cpp, over flip_search)         | oracle::pair_search | test_pair_search.cpp PairSearch.MatchesOracleOnGeneratedTables |
+// | run_search (pair_search/search.cpp, over flip_search; a mirror pair reuses its result) | oracle::pair_search | test_pair_search.cpp PairSearch.MatchesOracleOnGeneratedTables, PairSearch.MirrorResultsGiveTheSameBytes |
 //
 // The fast routines read only the loaded table (and the tables of tab_init)
 // and write only their own `work` scratch and outputs, so threads may run
 // them at once, each with its own `work`.
 #pragma once
 
+#include <cstddef>
 #include <vector>
+
+#include "synergy.h"
 
 // Partitions depend only on values, never on labels, so they are computed once
 // and scored for any labelling from per-cluster counts. Samples split into
@@ -59,9 +63,20 @@ struct work {
 };
 void work_init(work& w);
 
-// Entropy tables for the run: mi(S/M)*M for 0 <= S <= M <= n_samp, and the
-// label entropy by count of ones. Call once after init_work, before threads.
+// Entropy tables for the run: mi(S/M)*M for 0 <= S <= M <= min(n_samp,
+// ENT_ROWS), and the label entropy by count of ones. Call once after
+// init_work, before threads.
+constexpr int ENT_ROWS = 1024;
 void tab_init();
+
+// mi(S/M)*M, the entropy term of a cluster of m samples with s ones: from the
+// table up to ENT_ROWS samples (4 MB of doubles), above that by the very same
+// operations on the same doubles, so the value is the same bit for bit.
+inline double ent_term(int m, int s) {
+  if (m <= ENT_ROWS) return ent_tab[static_cast<size_t>(m) * (m + 1) / 2 + s];
+  const double sd = s, md = m;
+  return mi(sd / md) * md;
+}
 
 // Partition of probe p alone.
 void sin_part(int p, work& w, part& out);

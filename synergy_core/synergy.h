@@ -53,7 +53,8 @@ extern int min_id[2];                          // closest sample pair of the las
 extern std::vector<int> s_cid;                 // cluster number of each sample, last partition read back; synergic
 extern std::string dndr;                       // partition string of the last clustering, or "N"; cluster
 extern const double cut;                       // merge-height threshold, 0.06
-extern std::vector<double> ent_tab;            // mi(S/M)*M at M*(M+1)/2+S, 0 <= S <= M <= n_samp; tab_init
+extern std::vector<double> ent_tab;            // mi(S/M)*M at M*(M+1)/2+S, 0 <= S <= M <= min(n_samp, 1024);
+                                               // tab_init; read it through ent_term (fast.h)
 extern std::vector<double> phe_tab;            // mi(k/n_samp) for k ones; tab_init
 
 // The one error type of the core; what() is a one-line message.

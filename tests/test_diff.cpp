@@ -324,3 +324,28 @@ TEST(DiffFast, RoundingAtTheCutCanJoinSamplesFartherApart) {
 }
 
 }  // namespace
+
+TEST(DiffFast, ClustersBeyondTheEntropyTableScoreAsTheLiteralSum) {
+  // terms of clusters above ENT_ROWS samples are computed, not looked up; the
+  // score must still be synergic's, bit for bit, for every count of ones
+  const int n = ENT_ROWS + 76, big = ENT_ROWS + 26;
+  std::vector<double> x(n);
+  std::string dn;
+  for (int s = 0; s < n; ++s) {
+    x[s] = s < big ? 0.0 : 1.0;
+    dn += (s == 0 ? "" : s == big ? "\t" : ",") + std::to_string(s);
+  }
+  std::vector<int> lab(n, 0);
+  load_mem("big", {"g0"}, lab, x.data());
+  work w;
+  work_init(w);
+  part pt;
+  sin_part(0, w, pt);
+  ASSERT_EQ(pt.n_cl, 2);
+  for (int ones : {0, 1, 7, big / 2, big - 1, big, n - 3}) {
+    for (int s = 0; s < n; ++s) lab[s] = (s * 7919 % n) < ones;
+    const double fast = part_ent(pt, lab.data(), w);
+    dndr = dn;
+    EXPECT_EQ(fast, synergic(lab.data())) << ones;
+  }
+}

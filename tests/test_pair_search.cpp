@@ -485,6 +485,51 @@ TEST(PairSearch, ThreadCountsAndGzipGiveTheSameBytes) {
   }
 }
 
+TEST(PairSearch, MirrorResultsGiveTheSameBytes) {
+  // a pair (j, i) may reuse the result of (i, j): with the cache off, partly
+  // on (a budget of a few entries) and on, every range and thread count
+  // writes the oracle's bytes; a flat probe has no partition with anyone
+  const std::string d = run::fresh_dir("pair_mirror");
+  std::mt19937_64 rng(4711);
+  gen::opts o;
+  o.min_samp = o.max_samp = 22;
+  o.min_prob = o.max_prob = 9;
+  o.labels = gen::opts::lab_balanced;
+  gen::table tab = gen::make(rng, o);
+  std::string flat = "flat";
+  for (int s = 0; s < tab.n_samp; ++s) flat += "\t1";
+  const std::string in = d + "/t.tsv", ranked = d + "/l.tsv";
+  run::spit(in, tab.text + flat + "\n");
+  std::vector<std::string> names;
+  for (int p = 0; p < tab.n_prob; ++p) names.push_back("g" + std::to_string(p));
+  names.push_back("flat");
+  std::vector<int> ps = {3, 9, 0, 7, 1, 8, 2, 6, 4, 5};
+  run::spit(ranked, cand_list(ps, names));
+  for (auto rg : {std::make_pair(0, 10), std::make_pair(2, 7), std::make_pair(5, 6)}) {
+    oracle::search_out want = oracle::pair_search(in, ranked, rg.first, rg.second);
+    ASSERT_FALSE(want.records.empty());
+    core_load(in);
+    std::vector<int> cand = read_cand(ranked, n_prob);
+    ASSERT_EQ(cand.size(), ps.size());
+    for (size_t budget : {size_t{0}, size_t{1000}, MIRROR_BYTES})
+      for (int thr : {1, 2, 3, 8}) {
+        const std::string rp = d + "/rec.tsv", pp = d + "/prog.txt";
+        std::remove(rp.c_str());
+        std::FILE* prog = std::fopen(pp.c_str(), "wb");
+        ASSERT_NE(prog, nullptr);
+        {
+          rec_out rec(rp);
+          run_search(cand, rg.first, rg.second, thr, rec, prog, {}, budget);
+        }
+        std::fclose(prog);
+        std::string what = std::to_string(rg.first) + ".." + std::to_string(rg.second) + " budget " +
+                           std::to_string(budget) + " threads " + std::to_string(thr);
+        EXPECT_EQ(run::slurp(pp), want.progress) << what;
+        EXPECT_EQ(run::slurp(rp), want.records) << what;
+      }
+  }
+}
+
 TEST(PairSearch, LiteralOptimizeMatchesOracleAndFastSearch) {
   // the step-by-step optimize, the oracle and the fast search write the same
   // record for every ordered pair, with either distance
