@@ -63,7 +63,7 @@ double bits_ent(const bit_part& b, const uint64_t* L) {
     int s = 0;
     for (int x = 0; x < w; ++x) s += __builtin_popcountll(c[x] & L[x]);
     const int m = b.m[q];
-    t += ent_tab[static_cast<size_t>(m) * (m + 1) / 2 + s];
+    t += ent_term(m, s);
   }
   return t;
 }
@@ -101,7 +101,7 @@ void to_cand(const bit_part& b, cand_part& c) {
       ++c.k;
     }
   }
-  c.t_single = n_single * ent_tab[1];  // mi(0) and mi(1) are both the pure-cluster term
+  c.t_single = n_single * ent_term(1, 0);  // mi(0) and mi(1) are both the pure-cluster term
 }
 
 // The entropy sum of a partition in another order (two running sums): within
@@ -124,18 +124,18 @@ inline __attribute__((always_inline)) double cand_ent(const cand_part& c, const 
     }
     rest += s0 + s1;
     const int m0 = c.m[q], m1 = c.m[q + 1];
-    t0 += ent_tab[static_cast<size_t>(m0) * (m0 + 1) / 2 + s0];
-    t1 += ent_tab[static_cast<size_t>(m1) * (m1 + 1) / 2 + s1];
+    t0 += ent_term(m0, s0);
+    t1 += ent_term(m1, s1);
   }
   if (q < c.k) {
     int s0 = 0;
     for (int x = 0; x < w; ++x) s0 += __builtin_popcountll(cl[x] & L[x]);
     rest += s0;
     const int m0 = c.m[q];
-    t0 += ent_tab[static_cast<size_t>(m0) * (m0 + 1) / 2 + s0];
+    t0 += ent_term(m0, s0);
   }
   const int mb = c.m_big;
-  return (t0 + t1) + ent_tab[static_cast<size_t>(mb) * (mb + 1) / 2 + (ones - rest)];
+  return (t0 + t1) + ent_term(mb, ones - rest);
 }
 
 // mask null: every shuffling of the chunk; else only those whose mask bit is
