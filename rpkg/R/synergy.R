@@ -182,3 +182,86 @@ read_expr <- function(file) {
   if (!is.null(r$samples)) colnames(x) <- r$samples
   list(x = x, labels = r$labels)
 }
+
+# A whole number as the programs' options take it: digits (a string keeps
+# seeds above 2^53 exact); the C++ side applies the program's rule.
+syn_whole <- function(v, what) {
+  if (is.character(v) && length(v) == 1 && !is.na(v)) return(v)
+  if (!is.numeric(v) || length(v) != 1 || is.na(v) || v != round(v) || v < 0 || v > 2^53)
+    stop(sprintf("%s: '%s' is not a whole number from 0 to 18446744073709551615", what, format(v)), call. = FALSE)
+  sprintf("%.0f", v)
+}
+
+# An R object written to a scratch file for the programs' readers, or a path
+# given as is; name: how messages call it.
+syn_file <- function(v, what, writer) {
+  if (is.character(v) && length(v) == 1 && !is.na(v)) return(list(path = path.expand(v), name = path.expand(v)))
+  if (!is.data.frame(v)) stop(sprintf("%s: expected a data.frame or a file name", what), call. = FALSE)
+  f <- tempfile(what)
+  writer(v, f)
+  list(path = f, name = what)
+}
+
+# Search-null lines: seed, candidates, best base, best final (NA for both
+# when that search found no pair), read by the program's reader.
+syn_write_null <- function(d, f) {
+  syn_need(d, c("seed", "candidates", "best_base", "best_final"), "search_null")
+  cell <- function(v) ifelse(is.na(v), "NA", if (is.numeric(v)) sprintf("%.17g", v) else as.character(v))
+  body <- paste(cell(d$seed), cell(d$candidates), cell(d$best_base), cell(d$best_final), sep = "\t")
+  writeLines(c("seed\tcandidates\tbest_base\tbest_final", body), f)
+}
+
+#' Permutation significance of the pairs of a search
+#'
+#' @inheritParams probe_rank
+#' @param records what pair_search returns, or a pair record file.
+#' @param ranked NULL, or the ranked list (data.frame or file) to check against the table.
+#' @param perm,seed,hits,bound as pair_signif's --perm, --seed, --hits, --bound.
+#' @param search_null NULL, or the search-null lines (data.frame or file): adds p_search.
+#' @return data.frame: first, second, base, final, flips, p, q, [p_search],
+#'   perms, admissible, hits, in the program's order.
+#' @export
+pair_signif <- function(x, labels, records, ranked = NULL, perm = 1e7, seed = 1, hits = 20, bound = 0.97175,
+                        threads = 1, search_null = NULL) {
+  inp <- syn_input(x, labels)
+  nt <- syn_num(threads, "threads")
+  perm <- syn_whole(perm, "perm")
+  seed <- syn_whole(seed, "seed")
+  hits <- syn_num(hits, "hits")
+  bound <- syn_num(bound, "bound")
+  scratch <- character()
+  on.exit(unlink(scratch), add = TRUE)
+  rec <- syn_file(records, "records", write_records)
+  if (rec$path != rec$name) scratch <- c(scratch, rec$path)
+  rk <- list(path = "", name = "")
+  if (!is.null(ranked)) {
+    rk <- syn_file(ranked, "ranked", write_ranked)
+    if (rk$path != rk$name) scratch <- c(scratch, rk$path)
+  }
+  nl <- list(path = "", name = "")
+  if (!is.null(search_null)) {
+    nl <- syn_file(search_null, "search_null", syn_write_null)
+    if (nl$path != nl$name) scratch <- c(scratch, nl$path)
+  }
+  r <- syn_signif(inp$x, inp$names, inp$labels, rec$path, rec$name, rk$path, rk$name, nl$path, nl$name,
+                  perm, seed, hits, bound, nt, syn_quiet())
+  if (length(r$first) == 0) message(sprintf("pair_signif: %s holds no pair record: the table is empty", rec$name))
+  out <- data.frame(r, stringsAsFactors = FALSE)
+  out
+}
+
+#' Write a significance table as pair_signif writes it
+#'
+#' @param signif what pair_signif returns (rows may be selected or reordered).
+#' @param file path; replaced as a whole, or left as it was on failure.
+#' @export
+write_signif <- function(signif, file) {
+  cols <- c("first", "second", "base", "final", "flips", "p", "q", "perms", "admissible", "hits")
+  syn_need(signif, cols, "signif")
+  ps <- if ("p_search" %in% names(signif)) as.double(signif$p_search) else NULL
+  syn_write_signif(as.character(signif$first), as.character(signif$second), as.double(signif$base),
+                   as.double(signif$final), as.integer(signif$flips), as.double(signif$p), as.double(signif$q), ps,
+                   as.double(signif$perms), as.double(signif$admissible), as.double(signif$hits),
+                   path.expand(file))
+  invisible(file)
+}

@@ -87,6 +87,52 @@ BEGIN_RCPP
     return rcpp_result_gen;
 END_RCPP
 }
+// syn_signif
+Rcpp::List syn_signif(Rcpp::NumericMatrix x, std::vector<std::string> names, std::vector<int> labels, std::string rec_path, std::string rec_name, std::string rank_path, std::string rank_name, std::string null_path, std::string null_name, std::string perm, std::string seed, double hits, double bound, double threads, bool quiet);
+RcppExport SEXP _synergy_syn_signif(SEXP xSEXP, SEXP namesSEXP, SEXP labelsSEXP, SEXP rec_pathSEXP, SEXP rec_nameSEXP, SEXP rank_pathSEXP, SEXP rank_nameSEXP, SEXP null_pathSEXP, SEXP null_nameSEXP, SEXP permSEXP, SEXP seedSEXP, SEXP hitsSEXP, SEXP boundSEXP, SEXP threadsSEXP, SEXP quietSEXP) {
+BEGIN_RCPP
+    Rcpp::RObject rcpp_result_gen;
+    Rcpp::RNGScope rcpp_rngScope_gen;
+    Rcpp::traits::input_parameter< Rcpp::NumericMatrix >::type x(xSEXP);
+    Rcpp::traits::input_parameter< std::vector<std::string> >::type names(namesSEXP);
+    Rcpp::traits::input_parameter< std::vector<int> >::type labels(labelsSEXP);
+    Rcpp::traits::input_parameter< std::string >::type rec_path(rec_pathSEXP);
+    Rcpp::traits::input_parameter< std::string >::type rec_name(rec_nameSEXP);
+    Rcpp::traits::input_parameter< std::string >::type rank_path(rank_pathSEXP);
+    Rcpp::traits::input_parameter< std::string >::type rank_name(rank_nameSEXP);
+    Rcpp::traits::input_parameter< std::string >::type null_path(null_pathSEXP);
+    Rcpp::traits::input_parameter< std::string >::type null_name(null_nameSEXP);
+    Rcpp::traits::input_parameter< std::string >::type perm(permSEXP);
+    Rcpp::traits::input_parameter< std::string >::type seed(seedSEXP);
+    Rcpp::traits::input_parameter< double >::type hits(hitsSEXP);
+    Rcpp::traits::input_parameter< double >::type bound(boundSEXP);
+    Rcpp::traits::input_parameter< double >::type threads(threadsSEXP);
+    Rcpp::traits::input_parameter< bool >::type quiet(quietSEXP);
+    rcpp_result_gen = Rcpp::wrap(syn_signif(x, names, labels, rec_path, rec_name, rank_path, rank_name, null_path, null_name, perm, seed, hits, bound, threads, quiet));
+    return rcpp_result_gen;
+END_RCPP
+}
+// syn_write_signif
+void syn_write_signif(std::vector<std::string> first, std::vector<std::string> second, std::vector<double> base, std::vector<double> fin, std::vector<int> flips, std::vector<double> p, std::vector<double> q, Rcpp::Nullable<Rcpp::NumericVector> p_search, std::vector<double> perms, std::vector<double> adm, std::vector<double> hits, std::string file);
+RcppExport SEXP _synergy_syn_write_signif(SEXP firstSEXP, SEXP secondSEXP, SEXP baseSEXP, SEXP finSEXP, SEXP flipsSEXP, SEXP pSEXP, SEXP qSEXP, SEXP p_searchSEXP, SEXP permsSEXP, SEXP admSEXP, SEXP hitsSEXP, SEXP fileSEXP) {
+BEGIN_RCPP
+    Rcpp::RNGScope rcpp_rngScope_gen;
+    Rcpp::traits::input_parameter< std::vector<std::string> >::type first(firstSEXP);
+    Rcpp::traits::input_parameter< std::vector<std::string> >::type second(secondSEXP);
+    Rcpp::traits::input_parameter< std::vector<double> >::type base(baseSEXP);
+    Rcpp::traits::input_parameter< std::vector<double> >::type fin(finSEXP);
+    Rcpp::traits::input_parameter< std::vector<int> >::type flips(flipsSEXP);
+    Rcpp::traits::input_parameter< std::vector<double> >::type p(pSEXP);
+    Rcpp::traits::input_parameter< std::vector<double> >::type q(qSEXP);
+    Rcpp::traits::input_parameter< Rcpp::Nullable<Rcpp::NumericVector> >::type p_search(p_searchSEXP);
+    Rcpp::traits::input_parameter< std::vector<double> >::type perms(permsSEXP);
+    Rcpp::traits::input_parameter< std::vector<double> >::type adm(admSEXP);
+    Rcpp::traits::input_parameter< std::vector<double> >::type hits(hitsSEXP);
+    Rcpp::traits::input_parameter< std::string >::type file(fileSEXP);
+    syn_write_signif(first, second, base, fin, flips, p, q, p_search, perms, adm, hits, file);
+    return R_NilValue;
+END_RCPP
+}
 
 static const R_CallMethodDef CallEntries[] = {
     {"_synergy_syn_rank", (DL_FUNC) &_synergy_syn_rank, 5},
@@ -94,6 +140,8 @@ static const R_CallMethodDef CallEntries[] = {
     {"_synergy_syn_write_ranked", (DL_FUNC) &_synergy_syn_write_ranked, 5},
     {"_synergy_syn_write_records", (DL_FUNC) &_synergy_syn_write_records, 7},
     {"_synergy_syn_read", (DL_FUNC) &_synergy_syn_read, 1},
+    {"_synergy_syn_signif", (DL_FUNC) &_synergy_syn_signif, 15},
+    {"_synergy_syn_write_signif", (DL_FUNC) &_synergy_syn_write_signif, 12},
     {NULL, NULL, 0}
 };
 

@@ -22,6 +22,7 @@
 #include "line_src.h"
 #include "rank.h"
 #include "search.h"
+#include "sig.h"
 #include "synergy.h"
 
 namespace {
@@ -58,6 +59,21 @@ std::function<void(long)> between_items(meter& show) {
 
 void load(const Rcpp::NumericMatrix& x, const std::vector<std::string>& names, const std::vector<int>& labels) {
   load_mem("x", names, labels, x.begin());
+}
+
+// A file's path in a message replaced by the name the R caller knows it by
+// (an R object written to a scratch file); shown as given when shown == path.
+std::string rename_in(std::string msg, const std::string& path, const std::string& shown) {
+  if (path.empty() || path == shown) return msg;
+  for (size_t at = msg.find(path); at != std::string::npos; at = msg.find(path, at + shown.size()))
+    msg.replace(at, path.size(), shown);
+  return msg;
+}
+
+std::string fmt(const char* f, double v) {
+  char b[64];
+  std::snprintf(b, sizeof b, f, v);
+  return b;
 }
 
 // Split a line at tabs.
@@ -274,6 +290,125 @@ Rcpp::List syn_read(std::string path) {
     }
     return Rcpp::List::create(Rcpp::Named("x") = x, Rcpp::Named("names") = probe,
                               Rcpp::Named("labels") = phe, Rcpp::Named("samples") = samples);
+  } catch (const syn_error& e) {
+    fail(e.what());
+  } catch (const std::bad_alloc&) {
+    fail("out of memory");
+  }
+}
+
+// The significance of pair_signif: the records (and the ranked list and the
+// search null, when given) read and checked from files by the program's own
+// readers; paths given by R for objects it wrote are named as rec_name etc.
+// in messages. Returns the table's columns in the table's order.
+// [[Rcpp::export]]
+Rcpp::List syn_signif(Rcpp::NumericMatrix x, std::vector<std::string> names, std::vector<int> labels,
+                      std::string rec_path, std::string rec_name, std::string rank_path, std::string rank_name,
+                      std::string null_path, std::string null_name, std::string perm, std::string seed, double hits,
+                      double bound, double threads, bool quiet) {
+  int nt = thread_count(threads);
+  state_guard g;
+  std::string path, shown;  // the file being read, for messages
+  try {
+    sig_opt o;
+    // the program's rules for --perm, --seed and --hits, named as arguments
+    try {
+      o.cap = arg_u64(perm.c_str(), "perm:");
+      o.seed = arg_u64(seed.c_str(), "seed:");
+    } catch (const usage_error& e) {
+      fail(e.what());
+    }
+    if (o.cap == 0) fail("perm: must be at least 1");
+    if (!(hits >= 1 && hits <= 1000000 && hits == std::floor(hits))) fail("hits: must be a whole number from 1 to 1000000");
+    o.hits = static_cast<int>(hits);
+    o.bound = bound;
+    o.n_thr = nt;
+    load(x, names, labels);
+    if (!rank_path.empty()) {
+      path = rank_path, shown = rank_name;
+      count_cand(rank_path.c_str(), bound);  // the list must come from this table
+    }
+    path = rec_path, shown = rec_name;
+    sig_in in = read_pairs(rec_path.c_str());
+    std::vector<double> null_final;
+    const bool with_null = !null_path.empty();
+    if (with_null) {
+      path = null_path, shown = null_name;
+      null_final = null_finals(null_path.c_str());
+    }
+    path.clear();
+    {
+      meter show("pair_signif", "pairs settled", static_cast<long>(in.pr.size()), !quiet);
+      // on the calling thread only, between rounds and as pairs settle there
+      sig_run(in.pr, o, between_items(show));
+    }
+    // the program's order: p ascending, base descending, record order
+    const auto& pr = in.pr;
+    const size_t m = pr.size();
+    std::vector<double> pv(m);
+    for (size_t i = 0; i < m; ++i) pv[i] = pr[i].p;
+    const std::vector<double> q = bh_q(pv);
+    std::vector<size_t> ord(m);
+    for (size_t i = 0; i < m; ++i) ord[i] = i;
+    std::stable_sort(ord.begin(), ord.end(), [&](size_t a, size_t b) {
+      if (pr[a].p != pr[b].p) return pr[a].p < pr[b].p;
+      return pr[a].base > pr[b].base;
+    });
+    const R_xlen_t n = static_cast<R_xlen_t>(m);
+    Rcpp::CharacterVector first(n), second(n);
+    Rcpp::NumericVector base(n), fin(n), p(n), qv(n), ps(with_null ? n : 0), perms(n), adm(n), hit(n);
+    Rcpp::IntegerVector flips(n);
+    for (R_xlen_t k = 0; k < n; ++k) {
+      const size_t i = ord[k];
+      first[k] = probe[pr[i].a];
+      second[k] = probe[pr[i].b];
+      base[k] = pr[i].base;
+      fin[k] = in.fin[i];
+      flips[k] = in.flips[i];
+      p[k] = pr[i].p;
+      qv[k] = q[i];
+      if (with_null) ps[k] = p_search(in.fin[i], null_final);
+      perms[k] = static_cast<double>(pr[i].perms);
+      adm[k] = static_cast<double>(pr[i].adm);
+      hit[k] = static_cast<double>(pr[i].hits);
+    }
+    Rcpp::List out = Rcpp::List::create(Rcpp::Named("first") = first, Rcpp::Named("second") = second,
+                                        Rcpp::Named("base") = base, Rcpp::Named("final") = fin,
+                                        Rcpp::Named("flips") = flips, Rcpp::Named("p") = p, Rcpp::Named("q") = qv);
+    if (with_null) out["p_search"] = ps;
+    out["perms"] = perms;
+    out["admissible"] = adm;
+    out["hits"] = hit;
+    return out;
+  } catch (const syn_error& e) {
+    fail(rename_in(e.what(), path, shown));
+  } catch (const std::bad_alloc&) {
+    fail("out of memory");
+  }
+}
+
+// The significance table written as pair_signif writes OUT: numbers in its
+// formats, the file replaced whole.
+// [[Rcpp::export]]
+void syn_write_signif(std::vector<std::string> first, std::vector<std::string> second, std::vector<double> base,
+                      std::vector<double> fin, std::vector<int> flips, std::vector<double> p, std::vector<double> q,
+                      Rcpp::Nullable<Rcpp::NumericVector> p_search, std::vector<double> perms,
+                      std::vector<double> adm, std::vector<double> hits, std::string file) {
+  try {
+    std::vector<double> ps;
+    if (p_search.isNotNull()) ps = Rcpp::as<std::vector<double>>(p_search.get());
+    const bool with_null = p_search.isNotNull();
+    std::string out = "first\tsecond\tbase\tfinal\tflips\tp\tq\t";
+    if (with_null) out += "p_search\t";
+    out += "perms\tadmissible\thits\n";
+    auto whole = [](double v) { return fmt("%.0f", v); };
+    for (size_t k = 0; k < first.size(); ++k) {
+      out += first[k] + '\t' + second[k] + '\t' + fmt("%g", base[k]) + '\t' + fmt("%g", fin[k]) + '\t' +
+             std::to_string(flips[k]) + '\t' + fmt("%.6g", p[k]) + '\t' + fmt("%.6g", q[k]) + '\t';
+      if (with_null) out += fmt("%.6g", ps[k]) + '\t';
+      out += whole(perms[k]) + '\t' + whole(adm[k]) + '\t' + whole(hits[k]) + '\n';
+    }
+    out_file(file).write(out);
   } catch (const syn_error& e) {
     fail(e.what());
   } catch (const std::bad_alloc&) {

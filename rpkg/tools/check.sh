@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Build, install, test and check the R package from the repository's sources:
-#   rpkg/tools/check.sh REPOSITORY WORK_DIR PROBE_RANK PAIR_SEARCH
+#   rpkg/tools/check.sh REPOSITORY WORK_DIR PROBE_RANK PAIR_SEARCH [PAIR_SIGNIF]
 # The package is copied into WORK_DIR and its sources taken there, so the
 # repository is left as it is. Exit 77 (skipped) when R or a package the
 # build and tests need is missing; 1 on a failure, an R CMD check WARNING or
@@ -10,6 +10,7 @@ repo=$(cd "$1" && pwd)
 work=$2
 probe_rank=$3
 pair_search=$4
+pair_signif=${5:-}
 
 if ! command -v R >/dev/null || ! command -v Rscript >/dev/null; then
   echo "R not installed (Debian: r-base-dev): skipped"
@@ -28,7 +29,7 @@ cp -R "$repo/rpkg" "$work/synergy"
 
 sh "$work/synergy/tools/sync.sh" "$repo"
 cd "$work"
-export SYN_PROBE_RANK=$probe_rank SYN_PAIR_SEARCH=$pair_search SYN_EXAMPLE=$repo/examples/all_bcr_abl_500.tsv
+export SYN_PROBE_RANK=$probe_rank SYN_PAIR_SEARCH=$pair_search SYN_PAIR_SIGNIF=$pair_signif SYN_EXAMPLE=$repo/examples/all_bcr_abl_500.tsv
 
 echo "== R CMD build"
 R CMD build --no-build-vignettes synergy

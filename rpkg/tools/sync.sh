@@ -18,7 +18,7 @@ for f in "$pkg"/src/*; do
     *) rm -f "$f" ;;
   esac
 done
-# program folders whose routine files the package calls (pair_signif once merged)
+# program folders whose routine files the package calls
 for dir in synergy_core cli probe_rank pair_search pair_signif; do
   [ -d "$repo/$dir" ] || continue
   for f in "$repo/$dir"/*.h "$repo/$dir"/*.cpp; do

@@ -1,7 +1,15 @@
 # An interrupt (Ctrl-C at the console: SIGINT) stops a long threaded search
-# between pairs, as an R interrupt, and the session can search again.
+# between pairs, and a long significance run between rounds of shufflings, as
+# an R interrupt, and the session can search again.
 
-test_that("SIGINT stops a threaded search between pairs", {
+long_calls <- list(
+  "a threaded search between pairs" = "pair_search(t$x, t$labels, r, threads = 2)",
+  # no pair ever stops: rounds of shufflings until the interrupt
+  "a threaded significance run between rounds" =
+    "pair_signif(t$x[1:40, ], t$labels, p40, perm = 1e15, hits = 1e6, threads = 2)"
+)
+
+for (what in names(long_calls)) test_that(paste("SIGINT stops", what), {
   skip_on_os("windows")
   d <- scratch_dir()
   script <- file.path(d, "long.R")
@@ -13,8 +21,9 @@ test_that("SIGINT stops a threaded search between pairs", {
     sprintf("source(%s)", deparse(test_path("helper-tables.R"))),
     "t <- gen_table(6, 600, 60)",
     "r <- probe_rank(t$x, t$labels)",
+    "p40 <- pair_search(t$x[1:40, ], t$labels)",
     sprintf("invisible(file.create(%s))", deparse(started)),
-    "res <- tryCatch({ pair_search(t$x, t$labels, r, threads = 2); 'finished' }, interrupt = function(e) 'interrupted')",
+    sprintf("res <- tryCatch({ %s; 'finished' }, interrupt = function(e) 'interrupted')", long_calls[[what]]),
     "again <- nrow(pair_search(t$x[1:20, ], t$labels))",
     sprintf("writeLines(paste(res, again > 0), %s)", deparse(done))), script)
   out <- file.path(d, "out.txt")
