@@ -155,6 +155,17 @@ void write_page(std::ostream& os, const page_in& in) {
        "synergy</em> and the <em>flipped samples</em> are those at its end. A sample flipped in many pairs is worth "
        "checking for a wrong label.</p>\n";
 
+  // the best final synergies of the shuffled-label searches, the real best marked
+  auto null_hist = [&]() {
+    hist_in h;
+    h.v = d.nul.best_fin;
+    h.x_lab = "best final synergy of a search (bits)";
+    h.y_lab = "searches";
+    h.label = "best final synergy of the shuffled-label searches";
+    if (n_dist > 0) h.marks.emplace_back(best, "real search: " + num(best));
+    return h;
+  };
+
   // ---- significance
   const std::vector<pair_rec>& top = rs.top;
   o += "<h2 id=\"signif\">Significance</h2>\n";
@@ -208,12 +219,7 @@ void write_page(std::ostream& os, const page_in& in) {
     o += "</figure>\n";
     if (d.has_null) {
       o += "<figure>";
-      hist_in h;
-      h.v = d.nul.best_fin;
-      h.x_lab = "best final synergy of a search (bits)";
-      h.y_lab = "searches";
-      h.label = "best final synergy of the shuffled-label searches";
-      if (n_dist > 0) h.marks.emplace_back(best, "real search: " + num(best));
+      const hist_in h = null_hist();
       o += svg_hist(h);
       long reach = std::count_if(h.v.begin(), h.v.end(), [&](double x) { return x >= best; });
       o += "<figcaption>Best final synergy of each of the " + i2s(d.nul.n) + " searches with shuffled labels" +
@@ -227,13 +233,7 @@ void write_page(std::ostream& os, const page_in& in) {
   }
   if (!sig && d.has_null) {
     o += "<div class=\"figs\"><figure>";
-    hist_in h;
-    h.v = d.nul.best_fin;
-    h.x_lab = "best final synergy of a search (bits)";
-    h.y_lab = "searches";
-    h.label = "best final synergy of the shuffled-label searches";
-    if (n_dist > 0) h.marks.emplace_back(best, "real search: " + num(best));
-    o += svg_hist(h);
+    o += svg_hist(null_hist());
     o += "<figcaption>Best final synergy of each of the " + i2s(d.nul.n) + " searches with shuffled labels.</figcaption></figure></div>\n";
   }
 

@@ -53,18 +53,25 @@ std::vector<double> null_finals(const char* path) {
   return fin;
 }
 
-std::string sig_table(const sig_in& in, const std::vector<double>* null_final) {
+void sig_rank(const sig_in& in, std::vector<size_t>& ord, std::vector<double>& q) {
   const auto& pr = in.pr;
   const size_t m = pr.size();
   std::vector<double> p(m);
   for (size_t i = 0; i < m; ++i) p[i] = pr[i].p;
-  const std::vector<double> q = bh_q(p);
-  std::vector<size_t> ord(m);
+  q = bh_q(p);
+  ord.resize(m);
   std::iota(ord.begin(), ord.end(), size_t{0});
   std::stable_sort(ord.begin(), ord.end(), [&](size_t x, size_t y) {
     if (pr[x].p != pr[y].p) return pr[x].p < pr[y].p;
     return pr[x].base > pr[y].base;
   });
+}
+
+std::string sig_table(const sig_in& in, const std::vector<double>* null_final) {
+  const auto& pr = in.pr;
+  std::vector<size_t> ord;
+  std::vector<double> q;
+  sig_rank(in, ord, q);
   std::string out = "first\tsecond\tbase\tfinal\tflips\tp\tq\t";
   if (null_final) out += "p_search\t";
   out += "perms\tadmissible\thits\n";

@@ -34,6 +34,10 @@ int count_cand(const char* path, double bound);
 // reader), NaN for "NA".
 std::vector<double> null_finals(const char* path);
 
+// The table's order (p ascending, base descending, record order) as indices
+// into in.pr, and the Benjamini-Hochberg q-value of each pair (by index).
+void sig_rank(const sig_in& in, std::vector<size_t>& ord, std::vector<double>& q);
+
 // The significance table: header and one line per pair, sorted by p
 // ascending, base descending, record order. null_final: with a p_search
 // column when not null.

@@ -342,18 +342,12 @@ Rcpp::List syn_signif(Rcpp::NumericMatrix x, std::vector<std::string> names, std
       // on the calling thread only, between rounds and as pairs settle there
       sig_run(in.pr, o, between_items(show));
     }
-    // the program's order: p ascending, base descending, record order
+    // the program's order (p ascending, base descending, record order) and q
     const auto& pr = in.pr;
     const size_t m = pr.size();
-    std::vector<double> pv(m);
-    for (size_t i = 0; i < m; ++i) pv[i] = pr[i].p;
-    const std::vector<double> q = bh_q(pv);
-    std::vector<size_t> ord(m);
-    for (size_t i = 0; i < m; ++i) ord[i] = i;
-    std::stable_sort(ord.begin(), ord.end(), [&](size_t a, size_t b) {
-      if (pr[a].p != pr[b].p) return pr[a].p < pr[b].p;
-      return pr[a].base > pr[b].base;
-    });
+    std::vector<size_t> ord;
+    std::vector<double> q;
+    sig_rank(in, ord, q);
     const R_xlen_t n = static_cast<R_xlen_t>(m);
     Rcpp::CharacterVector first(n), second(n);
     Rcpp::NumericVector base(n), fin(n), p(n), qv(n), ps(with_null ? n : 0), perms(n), adm(n), hit(n);
