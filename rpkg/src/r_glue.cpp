@@ -329,7 +329,7 @@ Rcpp::List syn_signif(Rcpp::NumericMatrix x, std::vector<std::string> names, std
       count_cand(rank_path.c_str(), bound);  // the list must come from this table
     }
     path = rec_path, shown = rec_name;
-    sig_in in = read_pairs(rec_path.c_str());
+    sig_in in = read_pairs(rec_path.c_str(), nt);
     std::vector<double> null_final;
     const bool with_null = !null_path.empty();
     if (with_null) {

@@ -144,6 +144,17 @@ no_leftovers three
 ls "$tmp/work/.snakemake/slurm_logs/"shard-*.log > /dev/null 2>&1 ||
   { show_log three; fail "three shards: the shards did not run as Slurm jobs"; }
 
+# The shuffled-label searches of the search null run as Slurm jobs too, and
+# their lines reach signif.tsv.
+wf_extra=(permutations=2)
+run_wf main nulls 2 1 --profile "$profile" || { show_log nulls; fail "search null: snakemake failed"; }
+wf_extra=()
+[ "$(wc -l < "$tmp/work/nulls/null.tsv")" -eq 3 ] || fail "search null: null.tsv does not hold 2 searches"
+grep -q p_search "$tmp/work/nulls/signif.tsv" || fail "search null: no p_search column"
+ls "$tmp/work/.snakemake/slurm_logs/"null_search-*.log > /dev/null 2>&1 ||
+  { show_log nulls; fail "search null: the shuffled searches did not run as Slurm jobs"; }
+no_leftovers nulls
+
 # A shard that fails as a Slurm job is seen as failed and leaves no output;
 # the rerun submits just that shard again.
 failed_rerun main failed 3 "4 3" --profile "$profile"
