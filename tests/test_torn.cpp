@@ -13,6 +13,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <fstream>
@@ -79,8 +80,8 @@ pid_t spawn(const std::vector<std::string>& args, const std::string& out) {
 
 int finish(pid_t pid) {
   int st = 0;
-  while (waitpid(pid, &st, 0) < 0) {
-  }
+  while (waitpid(pid, &st, 0) < 0)
+    if (errno != EINTR) return -1;  // not a child of ours (any more): never wait forever
   return st;
 }
 
@@ -116,14 +117,18 @@ setup prepare(const std::string& tag, int ns, int np, int rep) {
     pid_t pid = spawn({PAIR_SEARCH_BIN, s.expr, s.ranked, "0", std::to_string(np), rec}, prog);
     // the record file appears with the first record: before that a kill can only leave nothing
     double first = -1;
-    for (int st = 0; first < 0 && waitpid(pid, &st, WNOHANG) == 0;) {
-      struct stat sb;
-      if (stat(rec.c_str(), &sb) == 0)
+    int st = 0;
+    bool reaped = false;
+    while (first < 0 && !reaped) {
+      if (waitpid(pid, &st, WNOHANG) == pid) {
+        reaped = true;  // ended before the file was seen: its first record time is unknown
+      } else if (struct stat sb; stat(rec.c_str(), &sb) == 0) {
         first = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
-      else
+      } else {
         std::this_thread::sleep_for(std::chrono::microseconds(200));
+      }
     }
-    int st = finish(pid);
+    if (!reaped) st = finish(pid);
     double secs = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
     if (secs < s.secs) {
       s.secs = secs;
