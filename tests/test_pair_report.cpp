@@ -10,10 +10,15 @@
 
 #include "report.h"
 #include "run_prog.h"
+#include "report_fixture.h"
 #include "svg.h"
 #include "synergy.h"
 
 namespace {
+
+using fixture::table4;
+using fixture::records4;
+using fixture::ranked4;
 
 // Load a table into the core from text, starting from empty state.
 void load_text(const std::string& dir, const std::string& text) {
@@ -23,14 +28,6 @@ void load_text(const std::string& dir, const std::string& text) {
   read_exp(path.c_str());
   check_exp(path.c_str());
 }
-
-// Four samples labelled 1,1,0,0 and three probes.
-const char* const table4 =
-    "id\tA1\tA2\tB1\tB2\n"
-    "label\t1\t1\t0\t0\n"
-    "P\t0\t0\t1\t1\n"
-    "Q\t0\t1\t0\t1\n"
-    "R\t5\t5\t5\t6\n";
 
 std::string where = "rec.tsv";
 
@@ -348,14 +345,6 @@ TEST(ReportSvg, HistogramSplitsAtTheBound) {
 namespace {
 
 const std::string bin = PAIR_REPORT_BIN;
-
-const char* const records4 =
-    "P\tQ\t0.5\t0\t1\t1\t0\nP\tQ\t-9\t0\t0\t1\t1\n"
-    "Q\tP\t0.5\t0\t1\t1\t0\nQ\tP\t-9\t0\t0\t1\t1\n"
-    "Q\tR\t0.25\t1\t1\t0\t0\nQ\tR\t-9\t0\t1\t0\t1\n"
-    "P\tP\t0.125\t1\t1\t0\t1\nP\tP\t-9\t0\t0\t1\t1\n";
-
-const char* const ranked4 = "Q\t1\t0.99\t2\nR\t2\t0.98\t2\nP\t0\t0.5\t2\n";
 
 // What a folder holds, sorted bytewise: no temporary page may stay behind.
 std::vector<std::string> files(const std::string& d) {

@@ -16,9 +16,11 @@
 #include <memory>
 #include <new>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "cli.h"
+#include "inputs.h"
 #include "line_src.h"
 #include "rank.h"
 #include "search.h"
@@ -76,13 +78,17 @@ std::string fmt(const char* f, double v) {
   return b;
 }
 
-// Split a line at tabs.
-std::vector<std::string> fields(const std::string& line) {
-  std::vector<std::string> f(1);
-  for (char c : line)
-    if (c == '\t') f.emplace_back();
-    else f.back() += c;
-  return f;
+// An entry point's body with the core's errors turned into R errors carrying
+// the one-line message (fix: names a scratch file as the caller knows it).
+template <class F>
+auto guarded(F&& body, const std::function<std::string(const std::string&)>& fix = {}) -> decltype(body()) {
+  try {
+    return body();
+  } catch (const syn_error& e) {
+    fail(fix ? fix(e.what()) : std::string(e.what()));
+  } catch (const std::bad_alloc&) {
+    fail("out of memory");
+  }
 }
 
 }  // namespace
@@ -92,7 +98,7 @@ Rcpp::List syn_rank(Rcpp::NumericMatrix x, std::vector<std::string> names, std::
                     double threads, bool quiet) {
   int nt = thread_count(threads);
   state_guard g;
-  try {
+  return guarded([&] {
     load(x, names, labels);
     meter show("probe_rank", "probes scored", n_prob, !quiet);
     std::vector<rank_row> rows = rank_probes(nt, between_items(show));
@@ -108,11 +114,7 @@ Rcpp::List syn_rank(Rcpp::NumericMatrix x, std::vector<std::string> names, std::
     }
     return Rcpp::List::create(Rcpp::Named("name") = name, Rcpp::Named("probe") = num,
                               Rcpp::Named("score") = score, Rcpp::Named("clusters") = cl);
-  } catch (const syn_error& e) {
-    fail(e.what());
-  } catch (const std::bad_alloc&) {
-    fail("out of memory");
-  }
+  });
 }
 
 // The search of pair_search over candidate positions [start, end) (end NA:
@@ -125,7 +127,7 @@ Rcpp::List syn_search(Rcpp::NumericMatrix x, std::vector<std::string> names, std
                       int end, double threads, bool quiet, std::string rec_path) {
   int nt = thread_count(threads);
   state_guard g;
-  try {
+  return guarded([&] {
     rec_out rec(rec_path);
     load(x, names, labels);
     std::vector<int> cand;
@@ -199,11 +201,7 @@ Rcpp::List syn_search(Rcpp::NumericMatrix x, std::vector<std::string> names, std
                               Rcpp::Named("synergy") = syn, Rcpp::Named("flips") = flips,
                               Rcpp::Named("labels") = lab_m, Rcpp::Named("clusters") = cid_m,
                               Rcpp::Named("candidates") = count);
-  } catch (const syn_error& e) {
-    fail(e.what());
-  } catch (const std::bad_alloc&) {
-    fail("out of memory");
-  }
+  });
 }
 
 // The ranked list of these rows, written as probe_rank writes it.
@@ -211,7 +209,7 @@ Rcpp::List syn_search(Rcpp::NumericMatrix x, std::vector<std::string> names, std
 void syn_write_ranked(std::vector<std::string> name, std::vector<int> num, std::vector<double> score,
                       std::vector<int> clusters, std::string file) {
   state_guard g;
-  try {
+  return guarded([&] {
     // rank_text names row r by probe[r.p]: give each written probe number its name
     std::vector<rank_row> rows(name.size());
     int top = -1;
@@ -227,11 +225,7 @@ void syn_write_ranked(std::vector<std::string> name, std::vector<int> num, std::
     probe.assign(static_cast<size_t>(top + 1), std::string());
     for (size_t k = 0; k < name.size(); ++k) probe[num[k]] = name[k];
     out_file(file).write(rank_text(rows));
-  } catch (const syn_error& e) {
-    fail(e.what());
-  } catch (const std::bad_alloc&) {
-    fail("out of memory");
-  }
+  });
 }
 
 // Pair records as pair_search writes them: the whole file replaced at once, or
@@ -241,7 +235,7 @@ void syn_write_records(std::vector<std::string> first, std::vector<std::string> 
                        std::vector<double> synergy, Rcpp::IntegerMatrix labels, Rcpp::IntegerMatrix clusters,
                        std::string file, bool append) {
   state_guard g;
-  try {
+  return guarded([&] {
     // pair_record names the pair by probe[a] and probe[b] and writes n_samp fields
     n_samp = labels.ncol();
     probe.assign(2, std::string());
@@ -261,18 +255,14 @@ void syn_write_records(std::vector<std::string> first, std::vector<std::string> 
       else text += rec;
     }
     if (!append) out_file(file).write(text);
-  } catch (const syn_error& e) {
-    fail(e.what());
-  } catch (const std::bad_alloc&) {
-    fail("out of memory");
-  }
+  });
 }
 
 // A table file read and checked as the programs read it.
 // [[Rcpp::export]]
 Rcpp::List syn_read(std::string path) {
   state_guard g;
-  try {
+  return guarded([&] {
     load_exp(path.c_str());
     Rcpp::NumericMatrix x(n_prob, n_samp);
     for (int p = 0; p < n_prob; ++p)
@@ -284,17 +274,14 @@ Rcpp::List syn_read(std::string path) {
       std::string line;
       if (in.next(line)) {
         if (!line.empty() && line.back() == '\r') line.pop_back();
-        std::vector<std::string> f = fields(line);
+        std::vector<std::string_view> f;
+        split_tabs(line, f);
         if (static_cast<int>(f.size()) == n_samp + 1) samples = Rcpp::wrap(std::vector<std::string>(f.begin() + 1, f.end()));
       }
     }
     return Rcpp::List::create(Rcpp::Named("x") = x, Rcpp::Named("names") = probe,
                               Rcpp::Named("labels") = phe, Rcpp::Named("samples") = samples);
-  } catch (const syn_error& e) {
-    fail(e.what());
-  } catch (const std::bad_alloc&) {
-    fail("out of memory");
-  }
+  });
 }
 
 // The significance of pair_signif: the records (and the ranked list and the
@@ -309,7 +296,7 @@ Rcpp::List syn_signif(Rcpp::NumericMatrix x, std::vector<std::string> names, std
   int nt = thread_count(threads);
   state_guard g;
   std::string path, shown;  // the file being read, for messages
-  try {
+  return guarded([&] {
     sig_opt o;
     // the program's rules for --perm, --seed and --hits, named as arguments
     try {
@@ -374,11 +361,7 @@ Rcpp::List syn_signif(Rcpp::NumericMatrix x, std::vector<std::string> names, std
     out["admissible"] = adm;
     out["hits"] = hit;
     return out;
-  } catch (const syn_error& e) {
-    fail(rename_in(e.what(), path, shown));
-  } catch (const std::bad_alloc&) {
-    fail("out of memory");
-  }
+  }, [&](const std::string& m) { return rename_in(m, path, shown); });
 }
 
 // The significance table written as pair_signif writes OUT: numbers in its
@@ -388,7 +371,7 @@ void syn_write_signif(std::vector<std::string> first, std::vector<std::string> s
                       std::vector<double> fin, std::vector<int> flips, std::vector<double> p, std::vector<double> q,
                       Rcpp::Nullable<Rcpp::NumericVector> p_search, std::vector<double> perms,
                       std::vector<double> adm, std::vector<double> hits, std::string file) {
-  try {
+  return guarded([&] {
     std::vector<double> ps;
     if (p_search.isNotNull()) ps = Rcpp::as<std::vector<double>>(p_search.get());
     const bool with_null = p_search.isNotNull();
@@ -403,9 +386,5 @@ void syn_write_signif(std::vector<std::string> first, std::vector<std::string> s
       out += whole(perms[k]) + '\t' + whole(adm[k]) + '\t' + whole(hits[k]) + '\n';
     }
     out_file(file).write(out);
-  } catch (const syn_error& e) {
-    fail(e.what());
-  } catch (const std::bad_alloc&) {
-    fail("out of memory");
-  }
+  });
 }
