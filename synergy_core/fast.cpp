@@ -1,9 +1,12 @@
 // The fast path: partitions computed once, clustered group by group with row
 // minima instead of full rescans, and scored from per-cluster counts. Every
 // result equals the plain step order bit for bit.
+#include <sys/mman.h>
+
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <new>
 
 #include "fast.h"
 #include "synergy.h"
@@ -15,16 +18,39 @@ namespace {
 // above 2*cut*(1 + 1e-7) stay above 2*cut for any table that fits in memory.
 const double GRP_LIM = 2 * cut * (1 + 1e-7);
 
+// Groups of more than w.one_min samples keep one copy of each pair's
+// distance, in the row of the slot that merged last (age: merge time; among
+// slots never merged the lower one, whose pairs are in the upper triangle as
+// built). A merge then writes only the survivor's row: writing its column as
+// well touches a cache line in every row, which is what bounds the clustering
+// once the matrix outgrows the cache. Smaller groups keep both copies, where
+// reading every row in place is cheaper than the choice of row.
+template <bool One>
+struct mat_view {
+  const double* d;
+  const long long* age;
+  int m;
+  // the distance of slots i and j, read from row i
+  double operator()(int i, int j) const {
+    const size_t a = static_cast<size_t>(i) * m + j;
+    if (!One) return d[a];
+    // a select, not a branch: which row is newer follows no pattern
+    const size_t b = static_cast<size_t>(j) * m + i;
+    return d[age[i] > age[j] ? a : b];
+  }
+};
+
 // Row minimum of the cluster in slot k, at position t of the active list,
 // over the active slots to its right; the first column in scan order takes a
 // tie. No entry below BIG_DIS leaves BIG_DIS and -1.
+template <bool One>
 inline void row_min(work& w, int m, int count, int t, int k) {
   const int* act = w.act.data();
-  const double* dk = w.d.data() + static_cast<size_t>(k) * m;
+  const mat_view<One> dv{w.d.data(), w.age.data(), m};
   double best = BIG_DIS;
   int arg = -1;
   for (int u = t + 1; u < count; ++u) {
-    double v = dk[act[u]];
+    double v = dv(k, act[u]);
     if (v < best) {
       best = v;
       arg = act[u];
@@ -74,8 +100,12 @@ struct min_tree {
 // stale: its old minimum stays a lower bound of the row (its other entries are
 // unchanged), so it is rescanned only when that bound reaches the root.
 // Writes rep[sample] = the smallest member of its cluster.
+template <bool One>
 void clus_grp(const int* smp, int m, work& w) {
   double* d = w.d.data();
+  long long* age = w.age.data();
+  const mat_view<One> dv{d, age, m};
+  long long clock = m;
   int* act = w.act.data();
   double* rmin = w.rmin.data();
   int* ramin = w.ramin.data();
@@ -86,6 +116,7 @@ void clus_grp(const int* smp, int m, work& w) {
   if (w.tree.size() < 2 * static_cast<size_t>(leaves)) w.tree.resize(2 * static_cast<size_t>(leaves));
   min_tree mt{w.tree.data(), rmin, leaves};
   for (int i = 0; i < m; ++i) {
+    if (One) age[i] = m - i;
     act[i] = i;
     pos[i] = i;
     stale[i] = 0;
@@ -98,7 +129,7 @@ void clus_grp(const int* smp, int m, work& w) {
   while (count > 1) {
     int lo = mt.top();
     while (lo >= 0 && stale[lo]) {
-      row_min(w, m, count, pos[lo], lo);
+      row_min<One>(w, m, count, pos[lo], lo);
       stale[lo] = 0;
       mt.fix(lo);
       lo = mt.top();
@@ -106,8 +137,7 @@ void clus_grp(const int* smp, int m, work& w) {
     if (lo < 0 || ramin[lo] < 0) break;  // no distance below BIG_DIS; checked input never gets here
     const int hi = ramin[lo];
     double* dl = d + static_cast<size_t>(lo) * m;
-    const double* dh = d + static_cast<size_t>(hi) * m;
-    if (dl[hi] / 2 > cut) break;
+    if (dv(lo, hi) / 2 > cut) break;
     const int pl = pos[lo], ph = pos[hi];
     const double n_lo = w.sz[lo], n_hi = w.sz[hi], n_new = n_lo + n_hi;
     // rows above lo: the new distance to lo is an entry of their own row. It is
@@ -115,9 +145,9 @@ void clus_grp(const int* smp, int m, work& w) {
     // minimum only by rounding, and the tree rarely changes.
     for (int t = 0; t < pl; ++t) {
       const int k = act[t];
-      const double v = (n_lo * dl[k] + n_hi * dh[k]) / n_new;
+      const double v = (n_lo * dv(lo, k) + n_hi * dv(hi, k)) / n_new;
       dl[k] = v;
-      d[static_cast<size_t>(k) * m + lo] = v;
+      if (!One) d[static_cast<size_t>(k) * m + lo] = v;
       const double r = rmin[k];
       if (stale[k]) {
         // the bound stays a bound unless the new entry is below it
@@ -141,17 +171,19 @@ void clus_grp(const int* smp, int m, work& w) {
     // rows between lo and hi lose their entry of hi; rows below hi keep their minima
     for (int t = pl + 1; t < ph; ++t) {
       const int k = act[t];
-      const double v = (n_lo * dl[k] + n_hi * dh[k]) / n_new;
+      const double v = (n_lo * dv(lo, k) + n_hi * dv(hi, k)) / n_new;
       dl[k] = v;
-      d[static_cast<size_t>(k) * m + lo] = v;
+      if (!One) d[static_cast<size_t>(k) * m + lo] = v;
       if (ramin[k] == hi) stale[k] = 1;
     }
     for (int t = ph + 1; t < count; ++t) {
       const int k = act[t];
-      const double v = (n_lo * dl[k] + n_hi * dh[k]) / n_new;
+      const double v = (n_lo * dv(lo, k) + n_hi * dv(hi, k)) / n_new;
       dl[k] = v;
-      d[static_cast<size_t>(k) * m + lo] = v;
+      if (!One) d[static_cast<size_t>(k) * m + lo] = v;
     }
+    // lo's row now holds all its pairs
+    if (One) age[lo] = clock += m;
     w.sz[lo] = n_new;
     w.mnext[w.mtail[lo]] = hi;
     w.mtail[lo] = w.mtail[hi];
@@ -162,7 +194,7 @@ void clus_grp(const int* smp, int m, work& w) {
     }
     --count;
     mt.set(hi, -1);
-    row_min(w, m, count, pl, lo);
+    row_min<One>(w, m, count, pl, lo);
     stale[lo] = 0;
     mt.fix(lo);
   }
@@ -185,21 +217,18 @@ void clus_all(int n_grp, Dist dist, work& w, part& out) {
       continue;
     }
     size_t mm = static_cast<size_t>(m) * m;
-    if (w.d.size() < mm) {
-      // drop the old matrix first: a growing resize would hold both at once
-      std::vector<double>().swap(w.d);
-      w.d.resize(mm);
-    }
+    if (w.d.size() < mm) w.d.grow(mm);
     double* d = w.d.data();
-    // the matrix and its row minima to the right, first column on ties
+    const bool one = m > w.one_min;
+    // the matrix (the upper triangle alone for one copy) and its row minima
+    // to the right, first column on ties
     for (int i = 0; i < m; ++i) {
-      d[static_cast<size_t>(i) * m + i] = 0.0;
       double best = BIG_DIS;
       int arg = -1;
       for (int j = i + 1; j < m; ++j) {
         double v = dist(smp[i], smp[j]);
         d[static_cast<size_t>(i) * m + j] = v;
-        d[static_cast<size_t>(j) * m + i] = v;
+        if (!one) d[static_cast<size_t>(j) * m + i] = v;
         if (v < best) {
           best = v;
           arg = j;
@@ -208,7 +237,10 @@ void clus_all(int n_grp, Dist dist, work& w, part& out) {
       w.rmin[i] = best;
       w.ramin[i] = arg;
     }
-    clus_grp(smp, m, w);
+    if (one)
+      clus_grp<true>(smp, m, w);
+    else
+      clus_grp<false>(smp, m, w);
   }
   int k = 0;
   for (int s = 0; s < n; ++s) {
@@ -221,7 +253,28 @@ void clus_all(int n_grp, Dist dist, work& w, part& out) {
 
 }  // namespace
 
+void mat_buf::grow(size_t n) {
+  p_.reset();
+  n_ = 0;
+  const size_t huge = size_t(2) << 20;
+  size_t bytes = n * sizeof(double);
+  void* p = nullptr;
+  if (bytes >= huge) {
+    bytes = (bytes + huge - 1) / huge * huge;
+    p = std::aligned_alloc(huge, bytes);
+#ifdef MADV_HUGEPAGE
+    if (p) madvise(p, bytes, MADV_HUGEPAGE);  // advice only: small pages work too
+#endif
+  } else {
+    p = std::malloc(bytes);
+  }
+  if (!p) throw std::bad_alloc();
+  p_.reset(static_cast<double*>(p));
+  n_ = bytes / sizeof(double);
+}
+
 void work_init(work& w) {
+  w.age.resize(static_cast<size_t>(n_samp));
   const size_t n = static_cast<size_t>(n_samp);
   w.sz.resize(n);
   w.rmin.resize(n);

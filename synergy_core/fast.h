@@ -18,6 +18,8 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdlib>
+#include <memory>
 #include <vector>
 
 #include "synergy.h"
@@ -46,9 +48,33 @@ struct ent_sum {
   double tot = 0.0;
 };
 
+// The distance matrix of one group. From 512 samples on its rows are a page
+// or more apart, and walks down a column would miss the address cache on
+// every row: large matrices ask for large pages.
+class mat_buf {
+ public:
+  double* data() { return p_.get(); }
+  size_t size() const { return n_; }
+  // room for at least n doubles, contents undefined; the old block goes first
+  void grow(size_t n);
+
+ private:
+  struct frees {
+    void operator()(double* p) const { std::free(p); }
+  };
+  std::unique_ptr<double[], frees> p_;
+  size_t n_ = 0;
+};
+
+// Groups of more than this many samples keep one copy of each distance
+// (see clus_grp in fast.cpp): from here on the matrix outgrows the cache.
+constexpr int ONE_COPY_MIN = 600;
+
 // Per-thread scratch, sized once by work_init and reused by every call.
 struct work {
-  std::vector<double> d;                        // distances within one group, m x m
+  mat_buf d;                                    // distances within one group, m x m
+  std::vector<long long> age;                   // one-copy groups: which row holds a pair
+  int one_min = ONE_COPY_MIN;                   // tests lower it to hold both layouts to the oracle
   std::vector<double> sz, rmin;                 // cluster sizes; row minima to the right (by slot)
   std::vector<int> act, pos, ramin, redo;       // active slots and their positions; argmin slot; stale rows
   std::vector<int> mnext, mtail;                // member chains
