@@ -168,33 +168,43 @@ void clus_grp(const int* smp, int m, work& w) {
         if (v != r) mt.fix(k);
       }
     }
-    // rows between lo and hi lose their entry of hi; rows below hi keep their minima
+    // rows between lo and hi lose their entry of hi; rows below hi keep their
+    // minima. These loops write lo's new row to its right, so they also take
+    // its minimum (first column on ties) and drop hi from the list.
+    double best = BIG_DIS;
+    int arg = -1;
     for (int t = pl + 1; t < ph; ++t) {
       const int k = act[t];
       const double v = (n_lo * dv(lo, k) + n_hi * dv(hi, k)) / n_new;
       dl[k] = v;
       if (!One) d[static_cast<size_t>(k) * m + lo] = v;
       if (ramin[k] == hi) stale[k] = 1;
+      if (v < best) {
+        best = v;
+        arg = k;
+      }
     }
     for (int t = ph + 1; t < count; ++t) {
       const int k = act[t];
       const double v = (n_lo * dv(lo, k) + n_hi * dv(hi, k)) / n_new;
       dl[k] = v;
       if (!One) d[static_cast<size_t>(k) * m + lo] = v;
+      if (v < best) {
+        best = v;
+        arg = k;
+      }
+      act[t - 1] = k;
+      pos[k] = t - 1;
     }
     // lo's row now holds all its pairs
     if (One) age[lo] = clock += m;
     w.sz[lo] = n_new;
     w.mnext[w.mtail[lo]] = hi;
     w.mtail[lo] = w.mtail[hi];
-    // drop hi; positions before it keep their numbers
-    for (int t = ph + 1; t < count; ++t) {
-      act[t - 1] = act[t];
-      pos[act[t]] = t - 1;
-    }
     --count;
     mt.set(hi, -1);
-    row_min<One>(w, m, count, pl, lo);
+    rmin[lo] = best;
+    ramin[lo] = arg;
     stale[lo] = 0;
     mt.fix(lo);
   }
