@@ -4,6 +4,7 @@
 #include <zlib.h>
 
 #include <cerrno>
+#include <charconv>
 #include <climits>
 #include <cmath>
 #include <cstdlib>
@@ -126,6 +127,20 @@ std::string show_field(std::string_view f) {
 num_kind num_field(std::string_view f, bool last, double& v) {
   std::string_view t = trim(f, last);
   if (t.empty()) return num_kind::empty;
+  // A plain finite decimal read whole by from_chars is what strtod reads,
+  // both rounding correctly, at a fraction of the cost; anything else (a
+  // sign '+', hex, inf and nan, out of range, trailing text) goes to strtod.
+  {
+    const char c = t[0];
+    if ((c >= '0' && c <= '9') || c == '-' || c == '.') {
+      double x = 0.0;
+      auto [end, ec] = std::from_chars(t.data(), t.data() + t.size(), x);
+      if (ec == std::errc() && end == t.data() + t.size() && std::isfinite(x)) {
+        v = x;
+        return num_kind::ok;
+      }
+    }
+  }
   // strtod needs a terminated string; fields are short, so copy onto the stack
   char buf[128];
   std::string big;
