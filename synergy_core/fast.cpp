@@ -61,28 +61,34 @@ inline void row_min(work& w, int m, int count, int t, int k) {
 }
 
 // Tournament tree over the slots of a group: each node holds the slot with
-// the least (row minimum, slot) below it, -1 for none. Slot order is scan
-// order, so the root is the row of the first closest pair in scan order.
+// the least (row minimum, slot) below it; slot `none` (key +inf) stands for
+// no slot. Slot order is scan order, so the root is the row of the first
+// closest pair in scan order.
 struct min_tree {
   int* tr;
   const double* key;
-  int leaves;
+  int leaves, none;
   bool less(int a, int b) const {
-    if (a < 0) return false;
-    if (b < 0) return true;
-    return key[a] < key[b] || (key[a] == key[b] && a < b);
+    // no branches: which row wins follows no pattern
+    return (key[a] < key[b]) | ((key[a] == key[b]) & (a < b));
   }
   void pull(int i) {
     const int a = tr[2 * i], b = tr[2 * i + 1];
     tr[i] = less(b, a) ? b : a;
   }
   void build(int m) {
-    for (int s = 0; s < leaves; ++s) tr[leaves + s] = s < m ? s : -1;
+    for (int s = 0; s < leaves; ++s) tr[leaves + s] = s < m ? s : none;
     for (int i = leaves - 1; i >= 1; --i) pull(i);
   }
+  // leaf s now holds v (s itself, or none), or s's key changed
   void set(int s, int v) {
     tr[leaves + s] = v;
-    for (int i = (leaves + s) / 2; i >= 1; i /= 2) pull(i);
+    for (int i = (leaves + s) / 2; i >= 1; i /= 2) {
+      const int old = tr[i];
+      pull(i);
+      // the same winner, and not the slot that changed: nothing above changes
+      if (tr[i] == old && old != s) break;
+    }
   }
   void fix(int s) { set(s, s); }
   int top() const { return tr[1]; }
@@ -114,7 +120,8 @@ void clus_grp(const int* smp, int m, work& w) {
   int leaves = 1;
   while (leaves < m) leaves *= 2;
   if (w.tree.size() < 2 * static_cast<size_t>(leaves)) w.tree.resize(2 * static_cast<size_t>(leaves));
-  min_tree mt{w.tree.data(), rmin, leaves};
+  rmin[m] = std::numeric_limits<double>::infinity();
+  min_tree mt{w.tree.data(), rmin, leaves, m};
   for (int i = 0; i < m; ++i) {
     if (One) age[i] = m - i;
     act[i] = i;
@@ -128,13 +135,13 @@ void clus_grp(const int* smp, int m, work& w) {
   int count = m;
   while (count > 1) {
     int lo = mt.top();
-    while (lo >= 0 && stale[lo]) {
+    while (lo < m && stale[lo]) {
       row_min<One>(w, m, count, pos[lo], lo);
       stale[lo] = 0;
       mt.fix(lo);
       lo = mt.top();
     }
-    if (lo < 0 || ramin[lo] < 0) break;  // no distance below BIG_DIS; checked input never gets here
+    if (lo == m || ramin[lo] < 0) break;  // no distance below BIG_DIS; checked input never gets here
     const int hi = ramin[lo];
     double* dl = d + static_cast<size_t>(lo) * m;
     if (dv(lo, hi) / 2 > cut) break;
@@ -202,7 +209,7 @@ void clus_grp(const int* smp, int m, work& w) {
     w.mnext[w.mtail[lo]] = hi;
     w.mtail[lo] = w.mtail[hi];
     --count;
-    mt.set(hi, -1);
+    mt.set(hi, m);
     rmin[lo] = best;
     ramin[lo] = arg;
     stale[lo] = 0;
@@ -287,7 +294,7 @@ void work_init(work& w) {
   w.age.resize(static_cast<size_t>(n_samp));
   const size_t n = static_cast<size_t>(n_samp);
   w.sz.resize(n);
-  w.rmin.resize(n);
+  w.rmin.resize(n + 1);  // and the tree's key of no slot
   for (auto* v : {&w.ramin, &w.act, &w.redo, &w.pos, &w.mnext, &w.mtail, &w.ord, &w.stamp, &w.slot, &w.rep, &w.num})
     v->assign(n, 0);
   w.off.assign(n + 1, 0);
