@@ -299,7 +299,7 @@ void work_init(work& w) {
     v->assign(n, 0);
   w.off.assign(n + 1, 0);
   w.cnt.assign(n + 1, 0);
-  w.val.resize(n);
+  w.vs.resize(n);
   w.lab.resize(n);
   w.fsc.resize(n);
   w.fst.resize(n);
@@ -334,8 +334,11 @@ void sin_part(int p, work& w, part& out) {
   }
   // groups: runs of the sorted values with no gap above GRP_LIM
   int* ord = w.ord.data();
-  for (int s = 0; s < n; ++s) ord[s] = s;
-  std::sort(ord, ord + n, [x](int a, int b) { return x[a] < x[b] || (x[a] == x[b] && a < b); });
+  // sort (value, sample) pairs in place of samples by value: no indirection
+  std::pair<double, int>* vs = w.vs.data();
+  for (int s = 0; s < n; ++s) vs[s] = {x[s], s};
+  std::sort(vs, vs + n);
+  for (int s = 0; s < n; ++s) ord[s] = vs[s].second;
   int g = 0;
   out.grp[ord[0]] = 0;
   for (int k = 1; k < n; ++k) {

@@ -20,6 +20,7 @@
 #include <cstddef>
 #include <cstdlib>
 #include <memory>
+#include <utility>
 #include <vector>
 
 #include "synergy.h"
@@ -80,7 +81,7 @@ struct work {
   std::vector<int> mnext, mtail;                // member chains
   std::vector<int> tree;                        // tournament tree over the row minima
   std::vector<int> ord, off, cnt, stamp, slot, rep, num;
-  std::vector<double> val;
+  std::vector<std::pair<double, int>> vs;       // values and samples, to sort
   part jp;                                      // joint partition of the current pair
   std::vector<int> lab;                         // working label vector of the flip search
   std::vector<double> fsc;                      // score of each flip in a pass (fast or exact)
