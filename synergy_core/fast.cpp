@@ -63,11 +63,18 @@ inline void row_min(work& w, int m, int count, int t, int k) {
 // Tournament tree over the slots of a group: each node holds the slot with
 // the least (row minimum, slot) below it; slot `none` (key +inf) stands for
 // no slot. Slot order is scan order, so the root is the row of the first
-// closest pair in scan order.
+// closest pair in scan order. Groups of up to SCAN_MAX samples skip the tree
+// and scan the row minima of the active slots in order instead: for them a
+// scan costs less than the climbs.
+constexpr int SCAN_MAX = 128;
+
 struct min_tree {
   int* tr;
   const double* key;
   int leaves, none;
+  const int* act;    // the active slots, ascending
+  const int* count;  // how many
+  bool scan;
   bool less(int a, int b) const {
     // no branches: which row wins follows no pattern
     return (key[a] < key[b]) | ((key[a] == key[b]) & (a < b));
@@ -77,11 +84,13 @@ struct min_tree {
     tr[i] = less(b, a) ? b : a;
   }
   void build(int m) {
+    if (scan) return;
     for (int s = 0; s < leaves; ++s) tr[leaves + s] = s < m ? s : none;
     for (int i = leaves - 1; i >= 1; --i) pull(i);
   }
   // leaf s now holds v (s itself, or none), or s's key changed
   void set(int s, int v) {
+    if (scan) return;
     tr[leaves + s] = v;
     for (int i = (leaves + s) / 2; i >= 1; i /= 2) {
       const int old = tr[i];
@@ -91,7 +100,18 @@ struct min_tree {
     }
   }
   void fix(int s) { set(s, s); }
-  int top() const { return tr[1]; }
+  int top() const {
+    if (!scan) return tr[1];
+    // strictly less: the first slot in scan order takes a tie
+    double best = key[none];
+    int arg = none;
+    for (int t = 0, c = *count; t < c; ++t)
+      if (key[act[t]] < best) {
+        best = key[act[t]];
+        arg = act[t];
+      }
+    return arg;
+  }
 };
 
 // Average-linkage clustering of one group of m samples (smp, ascending) whose
@@ -119,9 +139,11 @@ void clus_grp(const int* smp, int m, work& w) {
   int* pos = w.pos.data();  // list position of each active slot
   int leaves = 1;
   while (leaves < m) leaves *= 2;
-  if (w.tree.size() < 2 * static_cast<size_t>(leaves)) w.tree.resize(2 * static_cast<size_t>(leaves));
+  const bool scan = m <= SCAN_MAX;
+  if (!scan && w.tree.size() < 2 * static_cast<size_t>(leaves)) w.tree.resize(2 * static_cast<size_t>(leaves));
   rmin[m] = std::numeric_limits<double>::infinity();
-  min_tree mt{w.tree.data(), rmin, leaves, m};
+  int count = m;
+  min_tree mt{w.tree.data(), rmin, leaves, m, act, &count, scan};
   for (int i = 0; i < m; ++i) {
     if (One) age[i] = m - i;
     act[i] = i;
@@ -132,7 +154,6 @@ void clus_grp(const int* smp, int m, work& w) {
     w.mtail[i] = i;
   }
   mt.build(m);
-  int count = m;
   while (count > 1) {
     int lo = mt.top();
     while (lo < m && stale[lo]) {
