@@ -129,7 +129,9 @@ num_kind num_field(std::string_view f, bool last, double& v) {
   if (t.empty()) return num_kind::empty;
   // A plain finite decimal read whole by from_chars is what strtod reads,
   // both rounding correctly, at a fraction of the cost; anything else (a
-  // sign '+', hex, inf and nan, out of range, trailing text) goes to strtod.
+  // sign '+', hex, inf and nan, out of range, trailing text) goes to strtod,
+  // as does everything where the library has no from_chars for doubles.
+#if defined(__cpp_lib_to_chars) && __cpp_lib_to_chars >= 201611L
   {
     const char c = t[0];
     if ((c >= '0' && c <= '9') || c == '-' || c == '.') {
@@ -141,6 +143,7 @@ num_kind num_field(std::string_view f, bool last, double& v) {
       }
     }
   }
+#endif
   // strtod needs a terminated string; fields are short, so copy onto the stack
   char buf[128];
   std::string big;
