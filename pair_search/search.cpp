@@ -313,7 +313,10 @@ void run_search(const std::vector<int>& cand, int start, int end, int n_thr, rec
     pair_res res;
     std::string rec;
   };
-  const long window = 8L * nt;
+  // Pairs in flight. A narrow window stalls the threads on each other (the
+  // writer thread also searches); up to count - 1 keeps every mirror, which
+  // comes at least count - 1 items after its pair, in the cache.
+  const long window = std::max(8L * nt, std::min(64L * nt, static_cast<long>(count) - 1));
   std::vector<slot> ring(static_cast<size_t>(window));
   const long n_pairs = static_cast<long>(end - start) * count;
   mirror_cache mc(mirror_bytes, start, end);
