@@ -67,18 +67,25 @@ void sig_rank(const sig_in& in, std::vector<size_t>& ord, std::vector<double>& q
   });
 }
 
+std::string sig_head(bool with_null) {
+  return std::string("first\tsecond\tbase\tfinal\tflips\tp\tq\t") + (with_null ? "p_search\t" : "") +
+         "perms\tadmissible\thits\n";
+}
+
+std::string sig_cols(double base, const std::string& fin, int flips, double p, double q) {
+  return num("%g", base) + '\t' + fin + '\t' + std::to_string(flips) + '\t' + num("%.6g", p) + '\t' +
+         num("%.6g", q) + '\t';
+}
+
 std::string sig_table(const sig_in& in, const std::vector<double>* null_final) {
   const auto& pr = in.pr;
   std::vector<size_t> ord;
   std::vector<double> q;
   sig_rank(in, ord, q);
-  std::string out = "first\tsecond\tbase\tfinal\tflips\tp\tq\t";
-  if (null_final) out += "p_search\t";
-  out += "perms\tadmissible\thits\n";
+  std::string out = sig_head(null_final != nullptr);
   for (size_t i : ord) {
     const sig_pair& r = pr[i];
-    out += probe[r.a] + '\t' + probe[r.b] + '\t' + num("%g", r.base) + '\t' + in.fin_txt[i] + '\t' +
-           std::to_string(in.flips[i]) + '\t' + num("%.6g", r.p) + '\t' + num("%.6g", q[i]) + '\t';
+    out += probe[r.a] + '\t' + probe[r.b] + '\t' + sig_cols(r.base, in.fin_txt[i], in.flips[i], r.p, q[i]);
     if (null_final) out += num("%.6g", p_search(in.fin[i], *null_final)) + '\t';
     out += std::to_string(r.perms) + '\t' + std::to_string(r.adm) + '\t' + std::to_string(r.hits) + '\n';
   }

@@ -38,6 +38,12 @@ std::vector<double> null_finals(const char* path);
 // into in.pr, and the Benjamini-Hochberg q-value of each pair (by index).
 void sig_rank(const sig_in& in, std::vector<size_t>& ord, std::vector<double>& q);
 
+// The table's header line, with the p_search column or without.
+std::string sig_head(bool with_null);
+// The columns base to q of a line, tab-terminated, in the table's number
+// formats; fin is the final synergy as the record file writes it.
+std::string sig_cols(double base, const std::string& fin, int flips, double p, double q);
+
 // The significance table: header and one line per pair, sorted by p
 // ascending, base descending, record order. null_final: with a p_search
 // column when not null.

@@ -28,7 +28,7 @@ const double GRP_LIM = 2 * cut * (1 + 1e-7);
 template <bool One>
 struct mat_view {
   const double* d;
-  const long long* age;
+  const int* age;
   int m;
   // the distance of slots i and j, read from row i
   double operator()(int i, int j) const {
@@ -129,9 +129,9 @@ struct min_tree {
 template <bool One>
 void clus_grp(const int* smp, int m, work& w) {
   double* d = w.d.data();
-  long long* age = w.age.data();
+  int* age = w.age.data();
   const mat_view<One> dv{d, age, m};
-  long long clock = m;
+  int clock = m;  // above every starting age
   int* act = w.act.data();
   double* rmin = w.rmin.data();
   int* ramin = w.ramin.data();
@@ -225,7 +225,7 @@ void clus_grp(const int* smp, int m, work& w) {
       pos[k] = t - 1;
     }
     // lo's row now holds all its pairs
-    if (One) age[lo] = clock += m;
+    if (One) age[lo] = ++clock;
     w.sz[lo] = n_new;
     w.mnext[w.mtail[lo]] = hi;
     w.mtail[lo] = w.mtail[hi];
@@ -312,8 +312,8 @@ void mat_buf::grow(size_t n) {
 }
 
 void work_init(work& w) {
-  w.age.resize(static_cast<size_t>(n_samp));
   const size_t n = static_cast<size_t>(n_samp);
+  w.age.resize(n);
   w.sz.resize(n);
   w.rmin.resize(n + 1);  // and the tree's key of no slot
   for (auto* v : {&w.ramin, &w.act, &w.redo, &w.pos, &w.mnext, &w.mtail, &w.ord, &w.stamp, &w.slot, &w.rep, &w.num})

@@ -68,13 +68,13 @@ class mat_buf {
 };
 
 // Groups of more than this many samples keep one copy of each distance
-// (see clus_grp in fast.cpp): from here on the matrix outgrows the cache.
+// (see mat_view in fast.cpp): from here on the matrix outgrows the cache.
 constexpr int ONE_COPY_MIN = 600;
 
 // Per-thread scratch, sized once by work_init and reused by every call.
 struct work {
   mat_buf d;                                    // distances within one group, m x m
-  std::vector<long long> age;                   // one-copy groups: which row holds a pair
+  std::vector<int> age;                         // one-copy groups: which row holds a pair
   int one_min = ONE_COPY_MIN;                   // tests lower it to hold both layouts to the oracle
   std::vector<double> sz, rmin;                 // cluster sizes; row minima to the right (by slot)
   std::vector<int> act, pos, ramin, redo;       // active slots and their positions; argmin slot; stale rows

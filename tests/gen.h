@@ -52,6 +52,16 @@ struct opts {
   bool exact_grid = false;          // also draw grids on power-of-two steps
 };
 
+// Options for a table of exactly n_samp samples and n_prob probes with
+// balanced labels.
+inline opts fixed(int n_samp, int n_prob) {
+  opts o;
+  o.min_samp = o.max_samp = n_samp;
+  o.min_prob = o.max_prob = n_prob;
+  o.labels = opts::lab_balanced;
+  return o;
+}
+
 struct table {
   std::string text;                     // the file content
   int n_samp = 0, n_prob = 0;           // as the reader will count them

@@ -491,11 +491,7 @@ TEST(PairSearch, MirrorResultsGiveTheSameBytes) {
   // writes the oracle's bytes; a flat probe has no partition with anyone
   const std::string d = run::fresh_dir("pair_mirror");
   std::mt19937_64 rng(4711);
-  gen::opts o;
-  o.min_samp = o.max_samp = 22;
-  o.min_prob = o.max_prob = 9;
-  o.labels = gen::opts::lab_balanced;
-  gen::table tab = gen::make(rng, o);
+  gen::table tab = gen::make(rng, gen::fixed(22, 9));
   std::string flat = "flat";
   for (int s = 0; s < tab.n_samp; ++s) flat += "\t1";
   const std::string in = d + "/t.tsv", ranked = d + "/l.tsv";
@@ -667,10 +663,7 @@ TEST(PairSearch, AKilledRunLeavesWholeRecords) {
 TEST(PairSearch, ShuffledLabelsEqualAPermutedTable) {
   const std::string d = run::fresh_dir("pair_shuffle");
   std::mt19937_64 rng(4242);
-  gen::opts o;
-  o.min_samp = o.max_samp = 20;
-  o.min_prob = o.max_prob = 8;
-  o.labels = gen::opts::lab_balanced;
+  gen::opts o = gen::fixed(20, 8);
   o.p_crlf = o.p_no_final_nl = 0;
   gen::table tab = gen::make(rng, o);
   const std::string in = d + "/t.tsv", perm = d + "/p.tsv";

@@ -231,18 +231,16 @@ pair_signif <- function(x, labels, records, ranked = NULL, perm = 1e7, seed = 1,
   bound <- syn_num(bound, "bound")
   scratch <- character()
   on.exit(unlink(scratch), add = TRUE)
-  rec <- syn_file(records, "records", write_records)
-  if (rec$path != rec$name) scratch <- c(scratch, rec$path)
-  rk <- list(path = "", name = "")
-  if (!is.null(ranked)) {
-    rk <- syn_file(ranked, "ranked", write_ranked)
-    if (rk$path != rk$name) scratch <- c(scratch, rk$path)
+  # a scratch file written here is removed on exit; optional NULL: no file
+  file_of <- function(v, what, writer, optional = TRUE) {
+    if (optional && is.null(v)) return(list(path = "", name = ""))
+    f <- syn_file(v, what, writer)
+    if (f$path != f$name) scratch <<- c(scratch, f$path)
+    f
   }
-  nl <- list(path = "", name = "")
-  if (!is.null(search_null)) {
-    nl <- syn_file(search_null, "search_null", syn_write_null)
-    if (nl$path != nl$name) scratch <- c(scratch, nl$path)
-  }
+  rec <- file_of(records, "records", write_records, optional = FALSE)
+  rk <- file_of(ranked, "ranked", write_ranked)
+  nl <- file_of(search_null, "search_null", syn_write_null)
   r <- syn_signif(inp$x, inp$names, inp$labels, rec$path, rec$name, rk$path, rk$name, nl$path, nl$name,
                   perm, seed, hits, bound, nt, syn_quiet())
   if (length(r$first) == 0) message(sprintf("pair_signif: %s holds no pair record: the table is empty", rec$name))

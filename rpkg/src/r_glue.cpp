@@ -375,13 +375,11 @@ void syn_write_signif(std::vector<std::string> first, std::vector<std::string> s
     std::vector<double> ps;
     if (p_search.isNotNull()) ps = Rcpp::as<std::vector<double>>(p_search.get());
     const bool with_null = p_search.isNotNull();
-    std::string out = "first\tsecond\tbase\tfinal\tflips\tp\tq\t";
-    if (with_null) out += "p_search\t";
-    out += "perms\tadmissible\thits\n";
+    std::string out = sig_head(with_null);
     auto whole = [](double v) { return fmt("%.0f", v); };
     for (size_t k = 0; k < first.size(); ++k) {
-      out += first[k] + '\t' + second[k] + '\t' + fmt("%g", base[k]) + '\t' + fmt("%g", fin[k]) + '\t' +
-             std::to_string(flips[k]) + '\t' + fmt("%.6g", p[k]) + '\t' + fmt("%.6g", q[k]) + '\t';
+      // the final synergy as the record file writes it
+      out += first[k] + '\t' + second[k] + '\t' + sig_cols(base[k], fmt("%g", fin[k]), flips[k], p[k], q[k]);
       if (with_null) out += fmt("%.6g", ps[k]) + '\t';
       out += whole(perms[k]) + '\t' + whole(adm[k]) + '\t' + whole(hits[k]) + '\n';
     }

@@ -48,3 +48,15 @@ scratch_dir <- function(env = parent.frame()) {
   do.call(on.exit, list(substitute(unlink(d, recursive = TRUE), list(d = d)), add = TRUE), envir = env)
   d
 }
+
+# Each case is list(quoted call, message): the call, evaluated in env, must
+# fail with exactly that message.
+expect_messages <- function(cases, env) {
+  for (cs in cases) {
+    err <- tryCatch({
+      eval(cs[[1]], env)
+      "no error"
+    }, error = conditionMessage)
+    expect_identical(err, cs[[2]], label = deparse(cs[[1]]))
+  }
+}

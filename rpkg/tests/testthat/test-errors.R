@@ -64,13 +64,7 @@ test_that("bad objects and arguments give one-line messages naming the place", {
          "/nonexistent/r.tsv: cannot write into folder '/nonexistent': No such file or directory"),
     list(quote(write_records(r, tempfile())), "records: no column 'first'")
   )
-  for (cs in cases) {
-    err <- tryCatch({
-      eval(cs[[1]])
-      "no error"
-    }, error = conditionMessage)
-    expect_identical(err, cs[[2]], label = deparse(cs[[1]]))
-  }
+  expect_messages(cases, environment())
   if (requireNamespace("Biobase", quietly = TRUE)) {
     pd <- Biobase::AnnotatedDataFrame(data.frame(group = c("case", "ctrl", NA, "ctrl", "case", "ctrl"),
                                                  row.names = colnames(x)))

@@ -104,11 +104,5 @@ test_that("bad records and options stop with the program's message", {
          "search_null: no column 'candidates'"),
     list(quote(write_signif(data.frame(first = "a"), tempfile())), "signif: no column 'second'")
   )
-  for (cs in cases) {
-    err <- tryCatch({
-      eval(cs[[1]])
-      "no error"
-    }, error = conditionMessage)
-    expect_identical(err, cs[[2]], label = deparse(cs[[1]]))
-  }
+  expect_messages(cases, environment())
 })
