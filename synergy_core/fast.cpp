@@ -18,39 +18,16 @@ namespace {
 // above 2*cut*(1 + 1e-7) stay above 2*cut for any table that fits in memory.
 const double GRP_LIM = 2 * cut * (1 + 1e-7);
 
-// Groups of more than w.one_min samples keep one copy of each pair's
-// distance, in the row of the slot that merged last (age: merge time; among
-// slots never merged the lower one, whose pairs are in the upper triangle as
-// built). A merge then writes only the survivor's row: writing its column as
-// well touches a cache line in every row, which is what bounds the clustering
-// once the matrix outgrows the cache. Smaller groups keep both copies, where
-// reading every row in place is cheaper than the choice of row.
-template <bool One>
-struct mat_view {
-  const double* d;
-  const int* age;
-  int m;
-  // the distance of slots i and j, read from row i
-  double operator()(int i, int j) const {
-    const size_t a = static_cast<size_t>(i) * m + j;
-    if (!One) return d[a];
-    // a select, not a branch: which row is newer follows no pattern
-    const size_t b = static_cast<size_t>(j) * m + i;
-    return d[age[i] > age[j] ? a : b];
-  }
-};
-
 // Row minimum of the cluster in slot k, at position t of the active list,
 // over the active slots to its right; the first column in scan order takes a
 // tie. No entry below BIG_DIS leaves BIG_DIS and -1.
-template <bool One>
 inline void row_min(work& w, int m, int count, int t, int k) {
   const int* act = w.act.data();
-  const mat_view<One> dv{w.d.data(), w.age.data(), m};
+  const double* dk = w.d.data() + static_cast<size_t>(k) * m;
   double best = BIG_DIS;
   int arg = -1;
   for (int u = t + 1; u < count; ++u) {
-    double v = dv(k, act[u]);
+    double v = dk[act[u]];
     if (v < best) {
       best = v;
       arg = act[u];
@@ -126,12 +103,8 @@ struct min_tree {
 // stale: its old minimum stays a lower bound of the row (its other entries are
 // unchanged), so it is rescanned only when that bound reaches the root.
 // Writes rep[sample] = the smallest member of its cluster.
-template <bool One>
 void clus_grp(const int* smp, int m, work& w) {
   double* d = w.d.data();
-  int* age = w.age.data();
-  const mat_view<One> dv{d, age, m};
-  int clock = m;  // above every starting age
   int* act = w.act.data();
   double* rmin = w.rmin.data();
   int* ramin = w.ramin.data();
@@ -145,7 +118,6 @@ void clus_grp(const int* smp, int m, work& w) {
   int count = m;
   min_tree mt{w.tree.data(), rmin, leaves, m, act, &count, scan};
   for (int i = 0; i < m; ++i) {
-    if (One) age[i] = m - i;
     act[i] = i;
     pos[i] = i;
     stale[i] = 0;
@@ -157,7 +129,7 @@ void clus_grp(const int* smp, int m, work& w) {
   while (count > 1) {
     int lo = mt.top();
     while (lo < m && stale[lo]) {
-      row_min<One>(w, m, count, pos[lo], lo);
+      row_min(w, m, count, pos[lo], lo);
       stale[lo] = 0;
       mt.fix(lo);
       lo = mt.top();
@@ -165,7 +137,8 @@ void clus_grp(const int* smp, int m, work& w) {
     if (lo == m || ramin[lo] < 0) break;  // no distance below BIG_DIS; checked input never gets here
     const int hi = ramin[lo];
     double* dl = d + static_cast<size_t>(lo) * m;
-    if (dv(lo, hi) / 2 > cut) break;
+    const double* dh = d + static_cast<size_t>(hi) * m;
+    if (dl[hi] / 2 > cut) break;
     const int pl = pos[lo], ph = pos[hi];
     const double n_lo = w.sz[lo], n_hi = w.sz[hi], n_new = n_lo + n_hi;
     // rows above lo: the new distance to lo is an entry of their own row. It is
@@ -173,9 +146,9 @@ void clus_grp(const int* smp, int m, work& w) {
     // minimum only by rounding, and the tree rarely changes.
     for (int t = 0; t < pl; ++t) {
       const int k = act[t];
-      const double v = (n_lo * dv(lo, k) + n_hi * dv(hi, k)) / n_new;
+      const double v = (n_lo * dl[k] + n_hi * dh[k]) / n_new;
       dl[k] = v;
-      if (!One) d[static_cast<size_t>(k) * m + lo] = v;
+      d[static_cast<size_t>(k) * m + lo] = v;
       const double r = rmin[k];
       if (stale[k]) {
         // the bound stays a bound unless the new entry is below it
@@ -203,9 +176,9 @@ void clus_grp(const int* smp, int m, work& w) {
     int arg = -1;
     for (int t = pl + 1; t < ph; ++t) {
       const int k = act[t];
-      const double v = (n_lo * dv(lo, k) + n_hi * dv(hi, k)) / n_new;
+      const double v = (n_lo * dl[k] + n_hi * dh[k]) / n_new;
       dl[k] = v;
-      if (!One) d[static_cast<size_t>(k) * m + lo] = v;
+      d[static_cast<size_t>(k) * m + lo] = v;
       if (ramin[k] == hi) stale[k] = 1;
       if (v < best) {
         best = v;
@@ -214,9 +187,9 @@ void clus_grp(const int* smp, int m, work& w) {
     }
     for (int t = ph + 1; t < count; ++t) {
       const int k = act[t];
-      const double v = (n_lo * dv(lo, k) + n_hi * dv(hi, k)) / n_new;
+      const double v = (n_lo * dl[k] + n_hi * dh[k]) / n_new;
       dl[k] = v;
-      if (!One) d[static_cast<size_t>(k) * m + lo] = v;
+      d[static_cast<size_t>(k) * m + lo] = v;
       if (v < best) {
         best = v;
         arg = k;
@@ -224,8 +197,6 @@ void clus_grp(const int* smp, int m, work& w) {
       act[t - 1] = k;
       pos[k] = t - 1;
     }
-    // lo's row now holds all its pairs
-    if (One) age[lo] = ++clock;
     w.sz[lo] = n_new;
     w.mnext[w.mtail[lo]] = hi;
     w.mtail[lo] = w.mtail[hi];
@@ -257,16 +228,19 @@ void clus_all(int n_grp, Dist dist, work& w, part& out) {
     size_t mm = static_cast<size_t>(m) * m;
     if (w.d.size() < mm) w.d.grow(mm);
     double* d = w.d.data();
-    const bool one = m > w.one_min;
-    // the matrix (the upper triangle alone for one copy) and its row minima
-    // to the right, first column on ties
+    // the matrix row by row, the left half read back from the rows above
+    // (reads down a column cost less than writes across every row), and the
+    // row minima to the right, first column on ties
     for (int i = 0; i < m; ++i) {
+      double* di = d + static_cast<size_t>(i) * m;
+      const int si = smp[i];
+      for (int j = 0; j < i; ++j) di[j] = d[static_cast<size_t>(j) * m + i];
+      di[i] = 0.0;
       double best = BIG_DIS;
       int arg = -1;
       for (int j = i + 1; j < m; ++j) {
-        double v = dist(smp[i], smp[j]);
-        d[static_cast<size_t>(i) * m + j] = v;
-        if (!one) d[static_cast<size_t>(j) * m + i] = v;
+        double v = dist(si, smp[j]);
+        di[j] = v;
         if (v < best) {
           best = v;
           arg = j;
@@ -275,10 +249,7 @@ void clus_all(int n_grp, Dist dist, work& w, part& out) {
       w.rmin[i] = best;
       w.ramin[i] = arg;
     }
-    if (one)
-      clus_grp<true>(smp, m, w);
-    else
-      clus_grp<false>(smp, m, w);
+    clus_grp(smp, m, w);
   }
   int k = 0;
   for (int s = 0; s < n; ++s) {
@@ -313,7 +284,6 @@ void mat_buf::grow(size_t n) {
 
 void work_init(work& w) {
   const size_t n = static_cast<size_t>(n_samp);
-  w.age.resize(n);
   w.sz.resize(n);
   w.rmin.resize(n + 1);  // and the tree's key of no slot
   for (auto* v : {&w.ramin, &w.act, &w.redo, &w.pos, &w.mnext, &w.mtail, &w.ord, &w.stamp, &w.slot, &w.rep, &w.num})

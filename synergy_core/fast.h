@@ -3,7 +3,7 @@
 //
 // | fast routine  | literal counterpart                                   | test holding them equal (tests/) |
 // |---------------|-------------------------------------------------------|----------------------------------|
-// | sin_part      | comp_sin_dis + cluster (the partition of call_sin_syn) | test_diff.cpp DiffFast.PartitionsAndEntropiesMatchOracle; test_diff_real.cpp DiffReal.DenseTablesMatchOracle (both matrix layouts, via work::one_min) |
+// | sin_part      | comp_sin_dis + cluster (the partition of call_sin_syn) | test_diff.cpp DiffFast.PartitionsAndEntropiesMatchOracle; test_diff_real.cpp DiffReal.DenseTablesMatchOracle |
 // | two_part      | comp_ch_dis / comp_eu_dis + cluster                    | test_diff.cpp DiffFast.PartitionsAndEntropiesMatchOracle, DiffFast.RoundingAtTheCutCanJoinSamplesFartherApart; test_diff_real.cpp DiffReal.DenseTablesMatchOracle |
 // | part_ent      | synergic (and call_sin_syn's score)                    | test_diff.cpp DiffFast.PartitionsAndEntropiesMatchOracle |
 // | tab_init      | mi(S/M)*M and phe_synergic, computed per call          | through part_ent and flip_search in the tests above |
@@ -67,15 +67,9 @@ class mat_buf {
   size_t n_ = 0;
 };
 
-// Groups of more than this many samples keep one copy of each distance
-// (see mat_view in fast.cpp): from here on the matrix outgrows the cache.
-constexpr int ONE_COPY_MIN = 600;
-
 // Per-thread scratch, sized once by work_init and reused by every call.
 struct work {
   mat_buf d;                                    // distances within one group, m x m
-  std::vector<int> age;                         // one-copy groups: which row holds a pair
-  int one_min = ONE_COPY_MIN;                   // tests lower it to hold both layouts to the oracle
   std::vector<double> sz, rmin;                 // cluster sizes; row minima to the right (by slot)
   std::vector<int> act, pos, ramin, redo;       // active slots and their positions; argmin slot; stale rows
   std::vector<int> mnext, mtail;                // member chains

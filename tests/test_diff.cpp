@@ -240,7 +240,6 @@ TEST(DiffFast, PartitionsAndEntropiesMatchOracle) {
     gen::write_file(path, tab.text);
     oracle::load(path);
     fast_load(path, f);
-    f.w.one_min = t % 2 ? 0 : ONE_COPY_MIN;  // both matrix layouts
     ++by_n[n_samp];
     std::vector<int> lab2 = phe;
     for (int& l : lab2)
@@ -273,7 +272,6 @@ TEST(DiffFast, FlipSearchMatchesOracle) {
     gen::write_file(path, tab.text);
     oracle::load(path);
     fast_load(path, f);
-    f.w.one_min = t % 2 ? 0 : ONE_COPY_MIN;
     if (n_prob == 0) continue;
     for (int p = 0; p < n_prob; ++p) sin_part(p, f.w, f.single[p]);
     // one probe with itself, one ordered pair, each with a selector drawn at random
