@@ -91,6 +91,15 @@ struct min_tree {
   }
 };
 
+// A merge writes the survivor's column, a cache line in every row. Once the
+// matrix outgrows the core's own cache (PF_MIN samples), asking for the line
+// of the row PF places ahead in the list keeps several of those misses in
+// flight.
+constexpr int PF = 32, PF_MIN = 700;
+inline void pf_col(double* d, int m, int row, int col) {
+  __builtin_prefetch(d + static_cast<size_t>(row) * m + col, 1);
+}
+
 // Average-linkage clustering of one group of m samples (smp, ascending) whose
 // distances are in w.d (m x m, slot = position in the group), with the row
 // minima to the right of the fresh matrix in w.rmin, w.ramin. The active
@@ -112,7 +121,7 @@ void clus_grp(const int* smp, int m, work& w) {
   int* pos = w.pos.data();  // list position of each active slot
   int leaves = 1;
   while (leaves < m) leaves *= 2;
-  const bool scan = m <= SCAN_MAX;
+  const bool scan = m <= SCAN_MAX, far = m > PF_MIN;
   if (!scan && w.tree.size() < 2 * static_cast<size_t>(leaves)) w.tree.resize(2 * static_cast<size_t>(leaves));
   rmin[m] = std::numeric_limits<double>::infinity();
   int count = m;
@@ -146,6 +155,7 @@ void clus_grp(const int* smp, int m, work& w) {
     // minimum only by rounding, and the tree rarely changes.
     for (int t = 0; t < pl; ++t) {
       const int k = act[t];
+      if (far) pf_col(d, m, t + PF < count ? act[t + PF] : k, lo);
       const double v = (n_lo * dl[k] + n_hi * dh[k]) / n_new;
       dl[k] = v;
       d[static_cast<size_t>(k) * m + lo] = v;
@@ -176,6 +186,7 @@ void clus_grp(const int* smp, int m, work& w) {
     int arg = -1;
     for (int t = pl + 1; t < ph; ++t) {
       const int k = act[t];
+      if (far) pf_col(d, m, t + PF < count ? act[t + PF] : k, lo);
       const double v = (n_lo * dl[k] + n_hi * dh[k]) / n_new;
       dl[k] = v;
       d[static_cast<size_t>(k) * m + lo] = v;
@@ -187,6 +198,7 @@ void clus_grp(const int* smp, int m, work& w) {
     }
     for (int t = ph + 1; t < count; ++t) {
       const int k = act[t];
+      if (far) pf_col(d, m, t + PF < count ? act[t + PF] : k, lo);
       const double v = (n_lo * dl[k] + n_hi * dh[k]) / n_new;
       dl[k] = v;
       d[static_cast<size_t>(k) * m + lo] = v;
@@ -228,26 +240,37 @@ void clus_all(int n_grp, Dist dist, work& w, part& out) {
     size_t mm = static_cast<size_t>(m) * m;
     if (w.d.size() < mm) w.d.grow(mm);
     double* d = w.d.data();
-    // the matrix row by row, the left half read back from the rows above
-    // (reads down a column cost less than writes across every row), and the
-    // row minima to the right, first column on ties
-    for (int i = 0; i < m; ++i) {
-      double* di = d + static_cast<size_t>(i) * m;
-      const int si = smp[i];
-      for (int j = 0; j < i; ++j) di[j] = d[static_cast<size_t>(j) * m + i];
-      di[i] = 0.0;
-      double best = BIG_DIS;
-      int arg = -1;
-      for (int j = i + 1; j < m; ++j) {
-        double v = dist(si, smp[j]);
-        di[j] = v;
-        if (v < best) {
-          best = v;
-          arg = j;
+    // the matrix by blocks of rows: the right half of each row with its
+    // minimum (first column on ties), then the left half copied tile by tile
+    // from the rows above, so that reads down a column stay within a tile
+    // that fits the cache
+    constexpr int B = 32;
+    for (int i0 = 0; i0 < m; i0 += B) {
+      const int i1 = std::min(m, i0 + B);
+      for (int i = i0; i < i1; ++i) {
+        double* di = d + static_cast<size_t>(i) * m;
+        const int si = smp[i];
+        di[i] = 0.0;
+        double best = BIG_DIS;
+        int arg = -1;
+        for (int j = i + 1; j < m; ++j) {
+          double v = dist(si, smp[j]);
+          di[j] = v;
+          if (v < best) {
+            best = v;
+            arg = j;
+          }
+        }
+        w.rmin[i] = best;
+        w.ramin[i] = arg;
+      }
+      for (int j0 = 0; j0 < i1; j0 += B) {
+        const int j1 = std::min(i1, j0 + B);
+        for (int i = i0; i < i1; ++i) {
+          double* di = d + static_cast<size_t>(i) * m;
+          for (int j = j0, je = std::min(j1, i); j < je; ++j) di[j] = d[static_cast<size_t>(j) * m + i];
         }
       }
-      w.rmin[i] = best;
-      w.ramin[i] = arg;
     }
     clus_grp(smp, m, w);
   }
