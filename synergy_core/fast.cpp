@@ -91,18 +91,21 @@ struct min_tree {
   }
 };
 
-// A merge writes the survivor's column, a cache line in every row. Once the
-// matrix outgrows the core's own cache (PF_MIN samples), asking for the line
-// of the row PF places ahead in the list keeps several of those misses in
-// flight.
+// A merge reads and writes the survivor's column in the rows above it, and
+// reads the merged cluster's column in the rows above that one: a cache line
+// in every such row. Once the matrix outgrows the core's own cache (PF_MIN
+// samples), asking for the line of the row PF places ahead in the list keeps
+// several of those misses in flight.
 constexpr int PF = 32, PF_MIN = 700;
 inline void pf_col(double* d, int m, int row, int col) {
   __builtin_prefetch(d + static_cast<size_t>(row) * m + col, 1);
 }
 
 // Average-linkage clustering of one group of m samples (smp, ascending) whose
-// distances are in w.d (m x m, slot = position in the group), with the row
-// minima to the right of the fresh matrix in w.rmin, w.ramin. The active
+// distances are in the upper triangle of w.d (m x m, slot = position in the
+// group; slots i < j in row i, one copy of each pair, so a merge rewrites
+// lo's row to its right and lo's column above it), with the row minima to
+// the right of the fresh matrix in w.rmin, w.ramin. The active
 // clusters are listed by slot in w.act, ascending; the survivor of a merge
 // keeps the lower slot, so slots stay in the order of smallest members and
 // scan order over slots is the scan order over cluster numbers of the plain
@@ -156,9 +159,9 @@ void clus_grp(const int* smp, int m, work& w) {
     for (int t = 0; t < pl; ++t) {
       const int k = act[t];
       if (far) pf_col(d, m, t + PF < count ? act[t + PF] : k, lo);
-      const double v = (n_lo * dl[k] + n_hi * dh[k]) / n_new;
-      dl[k] = v;
-      d[static_cast<size_t>(k) * m + lo] = v;
+      double* dk = d + static_cast<size_t>(k) * m;
+      const double v = (n_lo * dk[lo] + n_hi * dk[hi]) / n_new;
+      dk[lo] = v;
       const double r = rmin[k];
       if (stale[k]) {
         // the bound stays a bound unless the new entry is below it
@@ -186,10 +189,9 @@ void clus_grp(const int* smp, int m, work& w) {
     int arg = -1;
     for (int t = pl + 1; t < ph; ++t) {
       const int k = act[t];
-      if (far) pf_col(d, m, t + PF < count ? act[t + PF] : k, lo);
-      const double v = (n_lo * dl[k] + n_hi * dh[k]) / n_new;
+      if (far) pf_col(d, m, t + PF < count ? act[t + PF] : k, hi);
+      const double v = (n_lo * dl[k] + n_hi * d[static_cast<size_t>(k) * m + hi]) / n_new;
       dl[k] = v;
-      d[static_cast<size_t>(k) * m + lo] = v;
       if (ramin[k] == hi) stale[k] = 1;
       if (v < best) {
         best = v;
@@ -198,10 +200,8 @@ void clus_grp(const int* smp, int m, work& w) {
     }
     for (int t = ph + 1; t < count; ++t) {
       const int k = act[t];
-      if (far) pf_col(d, m, t + PF < count ? act[t + PF] : k, lo);
       const double v = (n_lo * dl[k] + n_hi * dh[k]) / n_new;
       dl[k] = v;
-      d[static_cast<size_t>(k) * m + lo] = v;
       if (v < best) {
         best = v;
         arg = k;
@@ -240,37 +240,23 @@ void clus_all(int n_grp, Dist dist, work& w, part& out) {
     size_t mm = static_cast<size_t>(m) * m;
     if (w.d.size() < mm) w.d.grow(mm);
     double* d = w.d.data();
-    // the matrix by blocks of rows: the right half of each row with its
-    // minimum (first column on ties), then the left half copied tile by tile
-    // from the rows above, so that reads down a column stay within a tile
-    // that fits the cache
-    constexpr int B = 32;
-    for (int i0 = 0; i0 < m; i0 += B) {
-      const int i1 = std::min(m, i0 + B);
-      for (int i = i0; i < i1; ++i) {
-        double* di = d + static_cast<size_t>(i) * m;
-        const int si = smp[i];
-        di[i] = 0.0;
-        double best = BIG_DIS;
-        int arg = -1;
-        for (int j = i + 1; j < m; ++j) {
-          double v = dist(si, smp[j]);
-          di[j] = v;
-          if (v < best) {
-            best = v;
-            arg = j;
-          }
-        }
-        w.rmin[i] = best;
-        w.ramin[i] = arg;
-      }
-      for (int j0 = 0; j0 < i1; j0 += B) {
-        const int j1 = std::min(i1, j0 + B);
-        for (int i = i0; i < i1; ++i) {
-          double* di = d + static_cast<size_t>(i) * m;
-          for (int j = j0, je = std::min(j1, i); j < je; ++j) di[j] = d[static_cast<size_t>(j) * m + i];
+    // the upper triangle (the pair of slots i < j in row i) with each row's
+    // minimum, first column on ties
+    for (int i = 0; i < m; ++i) {
+      double* di = d + static_cast<size_t>(i) * m;
+      const int si = smp[i];
+      double best = BIG_DIS;
+      int arg = -1;
+      for (int j = i + 1; j < m; ++j) {
+        double v = dist(si, smp[j]);
+        di[j] = v;
+        if (v < best) {
+          best = v;
+          arg = j;
         }
       }
+      w.rmin[i] = best;
+      w.ramin[i] = arg;
     }
     clus_grp(smp, m, w);
   }
