@@ -159,6 +159,7 @@ void clus_grp(const int* smp, int m, work& w) {
     for (int t = 0; t < pl; ++t) {
       const int k = act[t];
       if (far) pf_col(d, m, t + PF < count ? act[t + PF] : k, lo);
+      if (far) pf_col(d, m, t + PF < count ? act[t + PF] : k, hi);
       double* dk = d + static_cast<size_t>(k) * m;
       const double v = (n_lo * dk[lo] + n_hi * dk[hi]) / n_new;
       dk[lo] = v;
