@@ -158,8 +158,11 @@ void clus_grp(const int* smp, int m, work& w) {
     // minimum only by rounding, and the tree rarely changes.
     for (int t = 0; t < pl; ++t) {
       const int k = act[t];
-      if (far) pf_col(d, m, t + PF < count ? act[t + PF] : k, lo);
-      if (far) pf_col(d, m, t + PF < count ? act[t + PF] : k, hi);
+      if (far) {
+        const int ahead = t + PF < count ? act[t + PF] : k;
+        pf_col(d, m, ahead, lo);
+        pf_col(d, m, ahead, hi);
+      }
       double* dk = d + static_cast<size_t>(k) * m;
       const double v = (n_lo * dk[lo] + n_hi * dk[hi]) / n_new;
       dk[lo] = v;

@@ -69,7 +69,7 @@ class mat_buf {
 
 // Per-thread scratch, sized once by work_init and reused by every call.
 struct work {
-  mat_buf d;                                    // distances within one group, m x m
+  mat_buf d;                                    // distances within one group: m x m, upper triangle used
   std::vector<double> sz, rmin;                 // cluster sizes; row minima to the right (by slot)
   std::vector<int> act, pos, ramin, redo;       // active slots and their positions; argmin slot; stale rows
   std::vector<int> mnext, mtail;                // member chains
