@@ -227,43 +227,42 @@ void clus_grp(const int* smp, int m, work& w) {
     for (int k = act[t]; k >= 0; k = w.mnext[k]) w.rep[smp[k]] = smp[act[t]];
 }
 
-// Cluster every group alone and number the clusters by smallest member.
-// w.ord lists the samples group by group, each group ascending, group g at
-// [w.off[g], w.off[g+1]). dist(i, j) is the distance of samples i < j.
+// Cluster one group of m samples (smp, ascending) from its distance matrix.
+// dist(i, j) is the distance of samples i < j.
 template <class Dist>
-void clus_all(int n_grp, Dist dist, work& w, part& out) {
+void mat_grp(const int* smp, int m, Dist dist, work& w) {
+  if (m == 1) {
+    w.rep[smp[0]] = smp[0];
+    return;
+  }
+  size_t mm = static_cast<size_t>(m) * m;
+  if (w.d.size() < mm) w.d.grow(mm);
+  double* d = w.d.data();
+  // the upper triangle (the pair of slots i < j in row i) with each row's
+  // minimum, first column on ties
+  for (int i = 0; i < m; ++i) {
+    double* di = d + static_cast<size_t>(i) * m;
+    const int si = smp[i];
+    double best = BIG_DIS;
+    int arg = -1;
+    for (int j = i + 1; j < m; ++j) {
+      double v = dist(si, smp[j]);
+      di[j] = v;
+      if (v < best) {
+        best = v;
+        arg = j;
+      }
+    }
+    w.rmin[i] = best;
+    w.ramin[i] = arg;
+  }
+  clus_grp(smp, m, w);
+}
+
+// Number the clusters by smallest member from w.rep.
+void number(part& out, work& w) {
   const int n = n_samp;
   out.cid.resize(n);
-  for (int g = 0; g < n_grp; ++g) {
-    const int* smp = w.ord.data() + w.off[g];
-    int m = w.off[g + 1] - w.off[g];
-    if (m == 1) {
-      w.rep[smp[0]] = smp[0];
-      continue;
-    }
-    size_t mm = static_cast<size_t>(m) * m;
-    if (w.d.size() < mm) w.d.grow(mm);
-    double* d = w.d.data();
-    // the upper triangle (the pair of slots i < j in row i) with each row's
-    // minimum, first column on ties
-    for (int i = 0; i < m; ++i) {
-      double* di = d + static_cast<size_t>(i) * m;
-      const int si = smp[i];
-      double best = BIG_DIS;
-      int arg = -1;
-      for (int j = i + 1; j < m; ++j) {
-        double v = dist(si, smp[j]);
-        di[j] = v;
-        if (v < best) {
-          best = v;
-          arg = j;
-        }
-      }
-      w.rmin[i] = best;
-      w.ramin[i] = arg;
-    }
-    clus_grp(smp, m, w);
-  }
   int k = 0;
   for (int s = 0; s < n; ++s) {
     if (w.rep[s] == s) w.num[s] = k++;
@@ -271,6 +270,80 @@ void clus_all(int n_grp, Dist dist, work& w, part& out) {
   }
   // a single cluster, or fewer than two samples, is no partition
   out.n_cl = k >= 2 ? k : 0;
+}
+
+// One probe's group of m samples, sorted by value (v, ties by sample). In one
+// dimension the average distance of two runs of the sorted values, one wholly
+// below the other, is the distance of their means, and a pair of runs that
+// are not neighbours spans two gaps, so it is further apart than the closest
+// pair. The clustering is then a walk over neighbouring runs, the closest
+// first, which gives the partition of the plain clustering as long as every
+// decision is clear of rounding: each merge's gap below every other gap, and
+// every gap off the cut, by more than the error of both (the plain update's
+// relative error after up to m updates, the error of the means here).
+// Returns false, having written nothing, when some decision is not that clear;
+// the group is then clustered from its matrix (compared with the plain
+// clustering in tests/test_diff_real.cpp, where both ways are taken).
+bool run_grp(const std::pair<double, int>* v, int m, work& w) {
+  constexpr double u = 0x1p-53, inf = std::numeric_limits<double>::infinity();
+  const double c = v[(m - 1) / 2].first;  // means of values less c: smaller errors
+  double* mean = w.sz.data();
+  double* sum = w.rsum.data();
+  double* key = w.rmin.data();  // gap from the run starting here to the next one; key[m] = none
+  int* nxt = w.mnext.data();
+  int* prv = w.mtail.data();
+  int* cnt = w.pos.data();
+  int* low = w.ramin.data();  // smallest sample of the run
+  for (int i = 0; i < m; ++i) {
+    sum[i] = mean[i] = v[i].first - c;
+    cnt[i] = 1;
+    low[i] = v[i].second;
+    nxt[i] = i + 1;
+    prv[i] = i - 1;
+  }
+  const double y = std::max(std::fabs(mean[0]), std::fabs(mean[m - 1]));
+  // |gap - exact gap| <= a0 + 2u gap; a plain average of distances is within
+  // rel of the exact one: 3 roundings an update, at most m updates in its history
+  const double a0 = 2.5 * (m + 3) * u * y, rel = 4.0 * (m + 2) * u;
+  auto upper = [&](double h) { return (h + a0 + 2 * u * std::fabs(h)) * (1 + rel) * (1 + 8 * u); };
+  auto lower = [&](double h) { return (h - a0 - 2 * u * std::fabs(h)) * (1 - rel) * (1 - 8 * u); };
+  for (int i = 0; i + 1 < m; ++i) key[i] = mean[i + 1] - mean[i];
+  key[m - 1] = key[m] = inf;
+  int leaves = 1;
+  while (leaves < m) leaves *= 2;
+  if (w.tree.size() < 2 * static_cast<size_t>(leaves)) w.tree.resize(2 * static_cast<size_t>(leaves));
+  min_tree mt{w.tree.data(), key, leaves, m, nullptr, nullptr, false};
+  mt.build(m);
+  const double lim = 2 * cut;  // a merge happens at an average distance of 2 cut or less
+  for (;;) {
+    const int p = mt.top();
+    const double h = key[p];
+    if (h == inf) break;  // one run: the group is one cluster
+    if (lower(h) > lim) break;
+    if (!(upper(h) < lim)) return false;
+    // the next closest pair: the best of the winner's siblings on its way up
+    double h2 = inf;
+    for (int i = leaves + p; i > 1; i /= 2) h2 = std::min(h2, key[mt.tr[i ^ 1]]);
+    if (h2 < inf && !(lower(h2) > upper(h))) return false;
+    const int q = nxt[p], r = nxt[q];
+    cnt[p] += cnt[q];
+    sum[p] += sum[q];
+    mean[p] = sum[p] / cnt[p];
+    low[p] = std::min(low[p], low[q]);
+    nxt[p] = r;
+    if (r < m) prv[r] = p;
+    key[q] = inf;
+    mt.set(q, m);
+    key[p] = r < m ? mean[r] - mean[p] : inf;
+    mt.fix(p);
+    if (prv[p] >= 0) {
+      key[prv[p]] = mean[p] - mean[prv[p]];
+      mt.fix(prv[p]);
+    }
+  }
+  for (int p = 0; p < m; p = nxt[p])
+    for (int i = p; i < nxt[p]; ++i) w.rep[v[i].second] = low[p];
+  return true;
 }
 
 }  // namespace
@@ -298,6 +371,7 @@ void mat_buf::grow(size_t n) {
 void work_init(work& w) {
   const size_t n = static_cast<size_t>(n_samp);
   w.sz.resize(n);
+  w.rsum.resize(n);
   w.rmin.resize(n + 1);  // and the tree's key of no slot
   for (auto* v : {&w.ramin, &w.act, &w.redo, &w.pos, &w.mnext, &w.mtail, &w.ord, &w.stamp, &w.slot, &w.rep, &w.num})
     v->assign(n, 0);
@@ -336,27 +410,34 @@ void sin_part(int p, work& w, part& out) {
     out.n_cl = 0;
     return;
   }
-  // groups: runs of the sorted values with no gap above GRP_LIM
-  int* ord = w.ord.data();
   // sort (value, sample) pairs in place of samples by value: no indirection
   std::pair<double, int>* vs = w.vs.data();
   for (int s = 0; s < n; ++s) vs[s] = {x[s], s};
   std::sort(vs, vs + n);
-  for (int s = 0; s < n; ++s) ord[s] = vs[s].second;
+  // groups: runs of the sorted values with no gap above GRP_LIM, each
+  // clustered as runs of its values where that is clear of rounding, else
+  // from its matrix, listed by sample
+  int* ord = w.ord.data();
+  auto dist = [x](int i, int j) { return std::fabs(x[i] - x[j]); };
   int g = 0;
-  out.grp[ord[0]] = 0;
-  for (int k = 1; k < n; ++k) {
-    if (std::fabs(x[ord[k]] - x[ord[k - 1]]) > GRP_LIM) ++g;
-    out.grp[ord[k]] = g;
+  for (int a = 0, b; a < n; a = b, ++g) {
+    for (b = a + 1; b < n && std::fabs(vs[b].first - vs[b - 1].first) <= GRP_LIM; ++b) {
+    }
+    for (int k = a; k < b; ++k) out.grp[vs[k].second] = g;
+    const int m = b - a;
+    if (m == 1) {
+      w.rep[vs[a].second] = vs[a].second;
+    } else if (run_grp(vs + a, m, w)) {
+      ++w.n_run;
+    } else {
+      ++w.n_mat;
+      for (int k = 0; k < m; ++k) ord[k] = vs[a + k].second;
+      std::sort(ord, ord + m);
+      mat_grp(ord, m, dist, w);
+    }
   }
-  out.n_grp = g + 1;
-  // list the samples group by group, ascending within each group
-  std::fill(w.off.begin(), w.off.begin() + out.n_grp + 1, 0);
-  for (int s = 0; s < n; ++s) ++w.off[out.grp[s] + 1];
-  for (int k = 0; k < out.n_grp; ++k) w.off[k + 1] += w.off[k];
-  for (int k = 0; k < out.n_grp; ++k) w.cnt[k] = w.off[k];
-  for (int s = 0; s < n; ++s) ord[w.cnt[out.grp[s]]++] = s;
-  clus_all(out.n_grp, [x](int i, int j) { return std::fabs(x[i] - x[j]); }, w, out);
+  out.n_grp = g;
+  number(out, w);
 }
 
 void two_part(int a, int b, int sel, const part& pa, const part& pb, work& w, part& out) {
@@ -400,16 +481,21 @@ void two_part(int a, int b, int sel, const part& pa, const part& pb, work& w, pa
   for (int s = 0; s < n; ++s) w.ord[cnt[cell[s]]++] = s;
   const double* x = expr[a].data();
   const double* y = expr[b].data();
-  if (sel == 0)
-    clus_all(n_cell, [x, y](int i, int j) {
-      double u = std::fabs(x[i] - x[j]), v = std::fabs(y[i] - y[j]);
-      return u > v ? u : v;
-    }, w, out);
-  else
-    clus_all(n_cell, [x, y](int i, int j) {
-      double u = x[i] - x[j], v = y[i] - y[j];
-      return std::sqrt(u * u + v * v);
-    }, w, out);
+  for (int g = 0; g < n_cell; ++g) {
+    const int* smp = w.ord.data() + w.off[g];
+    const int m = w.off[g + 1] - w.off[g];
+    if (sel == 0)
+      mat_grp(smp, m, [x, y](int i, int j) {
+        double u = std::fabs(x[i] - x[j]), v = std::fabs(y[i] - y[j]);
+        return u > v ? u : v;
+      }, w);
+    else
+      mat_grp(smp, m, [x, y](int i, int j) {
+        double u = x[i] - x[j], v = y[i] - y[j];
+        return std::sqrt(u * u + v * v);
+      }, w);
+  }
+  number(out, w);
 }
 
 namespace {

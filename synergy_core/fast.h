@@ -3,7 +3,7 @@
 //
 // | fast routine  | literal counterpart                                   | test holding them equal (tests/) |
 // |---------------|-------------------------------------------------------|----------------------------------|
-// | sin_part      | comp_sin_dis + cluster (the partition of call_sin_syn) | test_diff.cpp DiffFast.PartitionsAndEntropiesMatchOracle; test_diff_real.cpp DiffReal.DenseTablesMatchOracle |
+// | sin_part      | comp_sin_dis + cluster (the partition of call_sin_syn) | test_diff.cpp DiffFast.PartitionsAndEntropiesMatchOracle; test_diff_real.cpp DiffReal.DenseTablesMatchOracle, DiffReal.RunsOfValuesGiveThePlainPartition |
 // | two_part      | comp_ch_dis / comp_eu_dis + cluster                    | test_diff.cpp DiffFast.PartitionsAndEntropiesMatchOracle, DiffFast.RoundingAtTheCutCanJoinSamplesFartherApart; test_diff_real.cpp DiffReal.DenseTablesMatchOracle |
 // | part_ent      | synergic (and call_sin_syn's score)                    | test_diff.cpp DiffFast.PartitionsAndEntropiesMatchOracle |
 // | tab_init      | mi(S/M)*M and phe_synergic, computed per call          | through part_ent and flip_search in the tests above |
@@ -70,7 +70,7 @@ class mat_buf {
 // Per-thread scratch, sized once by work_init and reused by every call.
 struct work {
   mat_buf d;                                    // distances within one group: m x m, upper triangle used
-  std::vector<double> sz, rmin;                 // cluster sizes; row minima to the right (by slot)
+  std::vector<double> sz, rmin, rsum;           // cluster sizes; row minima to the right (by slot); run sums
   std::vector<int> act, pos, ramin, redo;       // active slots and their positions; argmin slot; stale rows
   std::vector<int> mnext, mtail;                // member chains
   std::vector<int> tree;                        // tournament tree over the row minima
@@ -81,6 +81,7 @@ struct work {
   std::vector<double> fsc;                      // score of each flip in a pass (fast or exact)
   std::vector<int> fst;                         // whether each flip improves, and how it was scored
   ent_sum es[3];                                // first probe, second probe, joint
+  long n_run = 0, n_mat = 0;                    // single-probe groups clustered as runs, and from their matrix
 };
 void work_init(work& w);
 

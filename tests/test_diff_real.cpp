@@ -94,6 +94,9 @@ bool same(const part& pt, const std::string& d, work& w, const std::string& what
   return ok;
 }
 
+// single-probe groups clustered as runs of their values, and from their matrix
+long runs = 0, mats = 0;
+
 // Every probe's partition, the given ordered pairs' joint partitions with
 // both selectors, and the flip search of the first flip_pairs of them.
 void check_table(uint64_t seed, int n, int n_prob, const std::vector<std::pair<int, int>>& pairs, int flip_pairs) {
@@ -110,6 +113,8 @@ void check_table(uint64_t seed, int n, int n_prob, const std::vector<std::pair<i
     sin_part(p, w, sp[p]);
     if (!same(sp[p], oracle::sin_part(p), w, at + " probe " + std::to_string(p))) return;
   }
+  runs += w.n_run;
+  mats += w.n_mat;
   part pj;
   for (int sel = 0; sel < 2; ++sel)
     for (auto [a, b] : pairs) {
@@ -134,6 +139,57 @@ void check_table(uint64_t seed, int n, int n_prob, const std::vector<std::pair<i
   std::remove(path.c_str());
 }
 
+// One probe's values in the families where gaps of runs come close to each
+// other or to the cut: equal steps, steps one rounding apart, distances of
+// exactly 2 cut and one rounding off it, duplicates, values far from 0 where
+// differences are coarse, and plain noise.
+std::vector<double> hard_probe(int fam, int n, rng& g) {
+  std::vector<double> v(n);
+  const double base = fam == 4 ? 1e6 : 5 + 3 * unif(g);
+  for (int s = 0; s < n; ++s) {
+    switch (fam) {
+      case 0: v[s] = std::floor(base) + 0x1p-5 * static_cast<double>(g.below(8)); break;
+      case 1: v[s] = s == 0 ? base : std::nextafter(v[s - 1] + 0.05, g.below(2) ? 0.0 : 100.0); break;
+      case 2: v[s] = base + (g.below(2) ? 0.12 : 0.0) + (g.below(3) == 0 ? 1e-15 * g.below(3) : 0.0); break;
+      case 3: v[s] = s > 0 && g.below(3) == 0 ? v[g.below(static_cast<uint32_t>(s))] : base + 0.02 * normal(g); break;
+      case 4: v[s] = base + 0x1p-33 * static_cast<double>(g.below(1u << 28)); break;
+      default: v[s] = base + 0.05 * normal(g); break;
+    }
+  }
+  // a shuffle, so that sample order is not value order
+  for (int s = n - 1; s > 0; --s) std::swap(v[s], v[g.below(static_cast<uint32_t>(s + 1))]);
+  return v;
+}
+
+TEST(DiffReal, RunsOfValuesGiveThePlainPartition) {
+  const int n = 36, per = 200, fams = 6, np = per * fams;
+  rng g(99);
+  std::vector<std::string> names;
+  std::vector<double> x(static_cast<size_t>(np) * n);
+  for (int p = 0; p < np; ++p) {
+    names.push_back("g" + std::to_string(p));
+    std::vector<double> v = hard_probe(p / per, n, g);
+    for (int s = 0; s < n; ++s) x[p + static_cast<size_t>(s) * np] = v[s];
+  }
+  load_mem("hard", names, std::vector<int>(n, 0), x.data());
+  work w;
+  work_init(w);
+  part pt;
+  for (int p = 0; p < np; ++p) {
+    sin_part(p, w, pt);
+    comp_sin_dis(p);
+    cluster();
+    int k = 0;
+    std::vector<int> c = gen::cid_of(dndr, n, k);
+    EXPECT_EQ(pt.n_cl, k) << "family " << p / per << " probe " << p;
+    if (k > 0) {
+      EXPECT_EQ(pt.cid, c) << "family " << p / per << " probe " << p;
+    }
+  }
+  EXPECT_GT(w.n_run, np / 4) << w.n_mat;
+  EXPECT_GT(w.n_mat, 0);
+}
+
 bool full() {
   const char* e = std::getenv("SYN_FULL_TESTS");
   return e && *e && std::string(e) != "0";
@@ -141,6 +197,7 @@ bool full() {
 
 TEST(DiffReal, DenseTablesMatchOracle) {
   oracle::counters() = oracle::stats();
+  runs = mats = 0;
   // sizes of real cohorts, a few probes each; pairs include a probe with itself
   check_table(71, 100, 4, {{0, 1}, {2, 2}, {3, 0}, {1, 3}}, 2);
   check_table(72, 160, 3, {{0, 1}, {1, 2}, {2, 0}}, 0);
@@ -148,6 +205,10 @@ TEST(DiffReal, DenseTablesMatchOracle) {
   // the tables reach the hard cases: a merge exactly at the cut, tied minima
   EXPECT_GT(oracle::counters().cut_equal, 0);
   EXPECT_GT(oracle::counters().ties, 0);
+  // and single-probe groups take both ways: as runs, and from the matrix
+  // where ties or the cut leave the runs in doubt
+  EXPECT_GT(runs, 0);
+  EXPECT_GT(mats, 0);
 }
 
 TEST(DiffReal, DenseTablesMatchOracleFull) {
