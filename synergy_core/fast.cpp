@@ -276,71 +276,176 @@ void number(part& out, work& w) {
 // dimension the average distance of two runs of the sorted values, one wholly
 // below the other, is the distance of their means, and a pair of runs that
 // are not neighbours spans two gaps, so it is further apart than the closest
-// pair. The clustering is then a walk over neighbouring runs, the closest
-// first, which gives the partition of the plain clustering as long as every
-// decision is clear of rounding: each merge's gap below every other gap, and
-// every gap off the cut, by more than the error of both (the plain update's
-// relative error after up to m updates, the error of the means here).
-// Returns false, having written nothing, when some decision is not that clear;
-// the group is then clustered from its matrix (compared with the plain
-// clustering in tests/test_diff_real.cpp, where both ways are taken).
+// pair. The clustering is then a walk over the gaps of neighbouring runs, the
+// smallest first. Equal values merge first, at distance 0, in any order. A
+// gap of two single samples is their plain distance, bit for bit; any other
+// gap is known to within the plain update's relative error (3 roundings an
+// update, one update for each merge inside the two runs) and the error of the
+// means here. Each step takes the gaps that may be the least (the doubt set)
+// and merges:
+//   - its one gap;
+//   - or, when all are plain distances and equal, the first pair in scan order;
+//   - or, when no two share a run, all of them: whatever the order, they merge
+//     before any other pair and leave the same clusters;
+// and each of those below the cut for sure. That is the partition of the plain
+// clustering. Any other case returns false, having written no partition; the
+// group is then clustered from its matrix (the two ways are compared with the
+// plain clustering in tests/test_diff_real.cpp).
 bool run_grp(const std::pair<double, int>* v, int m, work& w) {
   constexpr double u = 0x1p-53, inf = std::numeric_limits<double>::infinity();
-  const double c = v[(m - 1) / 2].first;  // means of values less c: smaller errors
-  double* mean = w.sz.data();
-  double* sum = w.rsum.data();
+  // a run starting at p keeps the sum of its values less its first, v[p], a
+  // bound on that sum's error, and the sum over the run's size
+  run_sum* rs = w.rs.data();
   double* key = w.rmin.data();  // gap from the run starting here to the next one; key[m] = none
   int* nxt = w.mnext.data();
   int* prv = w.mtail.data();
   int* cnt = w.pos.data();
   int* low = w.ramin.data();  // smallest sample of the run
+  int* in_b = w.redo.data();  // member of the doubt set
+  std::vector<int>& pop = w.cand;
+  std::fill(in_b, in_b + m + 1, 0);
+  int last = -1;
   for (int i = 0; i < m; ++i) {
-    sum[i] = mean[i] = v[i].first - c;
+    if (last >= 0 && v[i].first == v[last].first) {
+      ++cnt[last];
+      low[last] = std::min(low[last], v[i].second);
+      continue;
+    }
+    if (last >= 0) nxt[last] = i;
+    prv[i] = last;
+    last = i;
+    rs[i] = run_sum{};
     cnt[i] = 1;
     low[i] = v[i].second;
-    nxt[i] = i + 1;
-    prv[i] = i - 1;
   }
-  const double y = std::max(std::fabs(mean[0]), std::fabs(mean[m - 1]));
-  // |gap - exact gap| <= a0 + 2u gap; a plain average of distances is within
-  // rel of the exact one: 3 roundings an update, at most m updates in its history
-  const double a0 = 2.5 * (m + 3) * u * y, rel = 4.0 * (m + 2) * u;
-  auto upper = [&](double h) { return (h + a0 + 2 * u * std::fabs(h)) * (1 + rel) * (1 + 8 * u); };
-  auto lower = [&](double h) { return (h - a0 - 2 * u * std::fabs(h)) * (1 - rel) * (1 - 8 * u); };
-  for (int i = 0; i + 1 < m; ++i) key[i] = mean[i + 1] - mean[i];
-  key[m - 1] = key[m] = inf;
+  nxt[last] = m;
+  const double rho_max = 1.05 * (3.0 * m + 1) * u;  // of any average of the plain clustering
+  auto plain = [&](int p) { return cnt[p] == 1 && cnt[nxt[p]] == 1; };
+  auto set_gap = [&](int p) {
+    // a single sample's mean (less itself) is 0: two of them give d itself
+    const int q = nxt[p];
+    key[p] = ((v[q].first - v[p].first) + rs[q].mean) - rs[p].mean;
+  };
+  // the error bound of gap p, from the operations of set_gap
+  auto alf = [&](int p) {
+    if (plain(p)) return 0.0;
+    const int q = nxt[p];
+    const double d = std::fabs(v[q].first - v[p].first), a = rs[q].mean, b = rs[p].mean;
+    return 1.01 * (rs[q].e / cnt[q] + rs[p].e / cnt[p] + 3.1 * u * (std::fabs(a) + std::fabs(b) + d + std::fabs(key[p])));
+  };
+  // and of every gap: each value less its run's first is at most the span
+  // of the group, and so is each term of those bounds
+  const double span = (v[m - 1].first - v[0].first) * (1 + 4 * u);
+  const double alf_max = 20 * u * span * (m + 1);
+  // bounds of the plain clustering's distance for gap p, and (lo2) of every
+  // distance whose exact value is at least the exact gap
+  auto rho = [&](int p) { return 1.05 * (3.0 * (cnt[p] + cnt[nxt[p]]) + 1) * u; };
+  auto up = [&](int p) { return plain(p) ? key[p] : (key[p] + alf(p)) * (1 + rho(p)) * (1 + 4 * u); };
+  auto lo2 = [&](int p) {
+    return (plain(p) ? key[p] * (1 - u) : key[p] - alf(p)) * (1 - rho_max) * (1 - 4 * u);
+  };
+  // lo2 of any gap of at least h
+  auto lo2_min = [&](double h) { return (h - alf_max) * (1 - rho_max) * (1 - 4 * u) * (1 - 4 * u); };
+  for (int i = 0; i <= m; ++i) key[i] = inf;
+  for (int p = 0; nxt[p] < m; p = nxt[p]) set_gap(p);
   int leaves = 1;
   while (leaves < m) leaves *= 2;
   if (w.tree.size() < 2 * static_cast<size_t>(leaves)) w.tree.resize(2 * static_cast<size_t>(leaves));
   min_tree mt{w.tree.data(), key, leaves, m, nullptr, nullptr, false};
   mt.build(m);
   const double lim = 2 * cut;  // a merge happens at an average distance of 2 cut or less
-  for (;;) {
-    const int p = mt.top();
-    const double h = key[p];
-    if (h == inf) break;  // one run: the group is one cluster
-    if (lower(h) > lim) break;
-    if (!(upper(h) < lim)) return false;
-    // the next closest pair: the best of the winner's siblings on its way up
-    double h2 = inf;
-    for (int i = leaves + p; i > 1; i /= 2) h2 = std::min(h2, key[mt.tr[i ^ 1]]);
-    if (h2 < inf && !(lower(h2) > upper(h))) return false;
+  auto merge = [&](int p) __attribute__((always_inline)) {
     const int q = nxt[p], r = nxt[q];
+    run_sum& a = rs[p];
+    const run_sum& b = rs[q];
+    const double d = v[q].first - v[p].first, t = cnt[q] * d;
+    a.e = a.e + b.e + 4 * u * (std::fabs(a.s) + std::fabs(b.s) + std::fabs(t));
+    a.s = (a.s + b.s) + t;
     cnt[p] += cnt[q];
-    sum[p] += sum[q];
-    mean[p] = sum[p] / cnt[p];
+    a.mean = a.s / cnt[p];
     low[p] = std::min(low[p], low[q]);
     nxt[p] = r;
     if (r < m) prv[r] = p;
     key[q] = inf;
     mt.set(q, m);
-    key[p] = r < m ? mean[r] - mean[p] : inf;
+    if (r < m) set_gap(p);
+    else key[p] = inf;
     mt.fix(p);
     if (prv[p] >= 0) {
-      key[prv[p]] = mean[p] - mean[prv[p]];
+      set_gap(prv[p]);
       mt.fix(prv[p]);
     }
+  };
+  bool ok = true;
+  for (;;) {
+    const int p1 = mt.top();
+    if (key[p1] == inf) break;          // one run: the group is one cluster
+    if (lo2_min(key[p1]) > lim) break;  // every pair is above the cut: the clustering stops
+    // mostly the next gap is clear of the least by more than any error: the
+    // best of the least's siblings on its way up the tree
+    double h2 = inf;
+    for (int i = leaves + p1; i > 1; i /= 2) h2 = std::min(h2, key[mt.tr[i ^ 1]]);
+    const double up1 = (key[p1] + alf_max) * (1 + rho_max) * (1 + 4 * u);
+    if (up1 <= lim && (h2 == inf || lo2_min(h2) > up1)) {
+      merge(p1);
+      continue;
+    }
+    // else the doubt set: the gaps whose lo2 reaches the highest upper bound
+    // among them; taken off the tree in order of their gaps until no later
+    // gap can reach it
+    double top = up(p1);
+    pop.clear();
+    for (;;) {
+      for (bool grew = true; grew;) {
+        grew = false;
+        for (int k : pop)
+          if (lo2(k) <= top && up(k) > top) {
+            top = up(k);
+            grew = true;
+          }
+      }
+      const int j = mt.top();
+      if (key[j] == inf || lo2_min(key[j]) > top) break;
+      pop.push_back(j);
+      mt.set(j, m);
+    }
+    int n_b = 0, pick = -1;
+    bool all_plain = true, overlap = false;
+    auto scan = [&](int p) {
+      const int a = low[p], b = low[nxt[p]];
+      return std::make_pair(std::min(a, b), std::max(a, b));
+    };
+    for (int j : pop)
+      if (lo2(j) <= top) {
+        in_b[j] = 1;
+        ++n_b;
+        all_plain = all_plain && plain(j) && key[j] == key[p1];
+        if (pick < 0 || scan(j) < scan(pick)) pick = j;
+      }
+    for (int j : pop)
+      if (in_b[j] && (in_b[nxt[j]] || (prv[j] >= 0 && in_b[prv[j]]))) overlap = true;
+    for (int j : pop) {
+      in_b[j] = 0;
+      mt.fix(j);
+    }
+    if (n_b == 1 || all_plain) {
+      if (!(up(pick) <= lim)) {
+        ok = false;
+        break;
+      }
+      merge(pick);
+    } else if (!overlap && top <= lim) {
+      size_t k = 0;
+      for (int j : pop)
+        if (lo2(j) <= top) pop[k++] = j;
+      pop.resize(k);
+      for (int j : pop) merge(j);
+    } else {
+      ok = false;
+      break;
+    }
   }
+  if (!ok) return false;
   for (int p = 0; p < m; p = nxt[p])
     for (int i = p; i < nxt[p]; ++i) w.rep[v[i].second] = low[p];
   return true;
@@ -371,9 +476,11 @@ void mat_buf::grow(size_t n) {
 void work_init(work& w) {
   const size_t n = static_cast<size_t>(n_samp);
   w.sz.resize(n);
-  w.rsum.resize(n);
+  w.rs.resize(n);
+  w.ralf.resize(n + 1);
   w.rmin.resize(n + 1);  // and the tree's key of no slot
-  for (auto* v : {&w.ramin, &w.act, &w.redo, &w.pos, &w.mnext, &w.mtail, &w.ord, &w.stamp, &w.slot, &w.rep, &w.num})
+  w.redo.assign(n + 1, 0);  // and the doubt mark of no run
+  for (auto* v : {&w.ramin, &w.act, &w.pos, &w.mnext, &w.mtail, &w.ord, &w.stamp, &w.slot, &w.rep, &w.num})
     v->assign(n, 0);
   w.off.assign(n + 1, 0);
   w.cnt.assign(n + 1, 0);

@@ -67,13 +67,22 @@ class mat_buf {
   size_t n_ = 0;
 };
 
+// A run of one probe's sorted values: the sum of its values less its first,
+// a bound on that sum's error, and the sum over the run's size.
+struct run_sum {
+  double s = 0.0, e = 0.0, mean = 0.0;
+};
+
 // Per-thread scratch, sized once by work_init and reused by every call.
 struct work {
   mat_buf d;                                    // distances within one group: m x m, upper triangle used
-  std::vector<double> sz, rmin, rsum;           // cluster sizes; row minima to the right (by slot); run sums
+  std::vector<double> sz, rmin;                 // cluster sizes; row minima to the right (by slot)
+  std::vector<run_sum> rs;                      // runs of one probe's sorted values
+  std::vector<double> ralf;                     // and error bounds of their gaps
   std::vector<int> act, pos, ramin, redo;       // active slots and their positions; argmin slot; stale rows
   std::vector<int> mnext, mtail;                // member chains
   std::vector<int> tree;                        // tournament tree over the row minima
+  std::vector<int> cand;                        // gaps in doubt, for the runs of one probe
   std::vector<int> ord, off, cnt, stamp, slot, rep, num;
   std::vector<std::pair<double, int>> vs;       // values and samples, to sort
   part jp;                                      // joint partition of the current pair
