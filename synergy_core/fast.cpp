@@ -523,27 +523,45 @@ void sin_part(int p, work& w, part& out) {
   std::sort(vs, vs + n);
   // groups: runs of the sorted values with no gap above GRP_LIM, each
   // clustered as runs of its values where that is clear of rounding, else
-  // from its matrix, listed by sample
-  int* ord = w.ord.data();
-  auto dist = [x](int i, int j) { return std::fabs(x[i] - x[j]); };
-  int g = 0;
+  // from its matrix. Many equal values make equal gaps that only the matrix
+  // can order, so groups of fewer distinct values than half their size go
+  // there at once.
+  int g = 0, n_left = 0;
   for (int a = 0, b; a < n; a = b, ++g) {
-    for (b = a + 1; b < n && std::fabs(vs[b].first - vs[b - 1].first) <= GRP_LIM; ++b) {
-    }
+    int distinct = 1;
+    for (b = a + 1; b < n && std::fabs(vs[b].first - vs[b - 1].first) <= GRP_LIM; ++b)
+      distinct += vs[b].first != vs[b - 1].first;
     for (int k = a; k < b; ++k) out.grp[vs[k].second] = g;
     const int m = b - a;
+    w.cnt[g] = 0;
     if (m == 1) {
       w.rep[vs[a].second] = vs[a].second;
-    } else if (run_grp(vs + a, m, w)) {
+    } else if (2 * distinct >= m && run_grp(vs + a, m, w)) {
       ++w.n_run;
     } else {
       ++w.n_mat;
-      for (int k = 0; k < m; ++k) ord[k] = vs[a + k].second;
-      std::sort(ord, ord + m);
-      mat_grp(ord, m, dist, w);
+      w.cnt[g] = m;  // left for its matrix
+      n_left += m;
     }
   }
   out.n_grp = g;
+  if (n_left > 0) {
+    // the groups left, listed by sample, ascending within each
+    int* off = w.off.data();
+    int* ord = w.ord.data();
+    for (int k = 0, at = 0; k < g; ++k) {
+      off[k] = at;
+      at += w.cnt[k];
+    }
+    for (int s = 0; s < n; ++s)
+      if (w.cnt[out.grp[s]] > 0) ord[off[out.grp[s]]++] = s;
+    auto dist = [x](int i, int j) { return std::fabs(x[i] - x[j]); };
+    for (int k = 0, at = 0; k < g; ++k) {
+      if (w.cnt[k] == 0) continue;
+      mat_grp(ord + at, w.cnt[k], dist, w);
+      at += w.cnt[k];
+    }
+  }
   number(out, w);
 }
 
