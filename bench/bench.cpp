@@ -312,7 +312,9 @@ void grown_rows(const grow::table& src, const std::vector<int>& sizes, const opt
   for (int k = 0; k < 40; ++k) pairs.push_back({static_cast<int>(pick.below(c)), static_cast<int>(pick.below(c))});
   std::printf("\ngrown tables: %d candidates of the source drawn per label class with noise sd 0.05, "
               "%zu fixed pairs, best of %d\n", c, pairs.size(), std::max(1, o.reps / 2));
-  std::printf("  %8s %12s %12s %14s\n", "samples", "us/probe", "us/pair", "exponent/pair");
+  // runs: the share of single-probe groups of 2 or more samples clustered as
+  // runs of their values, not from their matrix
+  std::printf("  %8s %12s %12s %14s %8s\n", "samples", "us/probe", "us/pair", "exponent/pair", "runs");
   double last_n = 0, last_t = 0;
   std::string last_path, last_rank;
   for (int n : sizes) {
@@ -336,7 +338,8 @@ void grown_rows(const grow::table& src, const std::vector<int>& sizes, const opt
     double per = tq / pairs.size();
     char ex[16] = "";
     if (last_n > 0) std::snprintf(ex, sizeof ex, "%.2f", std::log(per / last_t) / std::log(n / last_n));
-    std::printf("  %8d %12.1f %12.1f %14s\n", n, tp / c * 1e6, per * 1e6, ex);
+    const double runs = 100.0 * static_cast<double>(w.n_run) / static_cast<double>(std::max(1L, w.n_run + w.n_mat));
+    std::printf("  %8d %12.1f %12.1f %14s %7.0f%%\n", n, tp / c * 1e6, per * 1e6, ex, runs);
     std::fflush(stdout);
     last_n = n;
     last_t = per;

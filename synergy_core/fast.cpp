@@ -272,25 +272,36 @@ void number(part& out, work& w) {
   out.n_cl = k >= 2 ? k : 0;
 }
 
+// The plain clustering's distance of clusters a and b of a probe's group
+// (nodes of w.node; leaves are sorted positions, v their values): replayed
+// through the merges that formed them, the later-formed split first, with the
+// plain update, so it is the plain value bit for bit.
+double replay(const std::pair<double, int>* v, int m, const run_node* nd, int a, int b) {
+  if (a < m && b < m) return std::fabs(v[a].first - v[b].first);
+  if (nd[a].t < nd[b].t) std::swap(a, b);
+  const run_node& x = nd[a];
+  const double n_lo = nd[x.lo].n, n_hi = nd[x.hi].n;
+  return (n_lo * replay(v, m, nd, x.lo, b) + n_hi * replay(v, m, nd, x.hi, b)) / (n_lo + n_hi);
+}
+
 // One probe's group of m samples, sorted by value (v, ties by sample). In one
 // dimension the average distance of two runs of the sorted values, one wholly
 // below the other, is the distance of their means, and a pair of runs that
 // are not neighbours spans two gaps, so it is further apart than the closest
 // pair. The clustering is then a walk over the gaps of neighbouring runs, the
-// smallest first. Equal values merge first, at distance 0, in any order. A
-// gap of two single samples is their plain distance, bit for bit; any other
-// gap is known to within the plain update's relative error (3 roundings an
-// update, one update for each merge inside the two runs) and the error of the
-// means here. Each step takes the gaps that may be the least (the doubt set)
-// and merges:
-//   - its one gap;
-//   - or, when all are plain distances and equal, the first pair in scan order;
-//   - or, when no two share a run, all of them: whatever the order, they merge
-//     before any other pair and leave the same clusters;
-// and each of those below the cut for sure. That is the partition of the plain
-// clustering. Any other case returns false, having written no partition; the
-// group is then clustered from its matrix (the two ways are compared with the
-// plain clustering in tests/test_diff_real.cpp).
+// smallest first. Equal values merge first, at distance 0: each set of them
+// one by one into its smallest sample, the sets in the order of their
+// smallest samples. Each gap is known to within the plain update's relative
+// error (3 roundings an update, one update for each merge inside the two
+// runs) and the error of the means here; a gap of a single sample and a
+// single sample or a run of equal values is the plain distance itself. When
+// the least gap is not clear of all others by those errors, the gaps in doubt
+// get the plain clustering's distances, replayed through the merges of their
+// runs, and the least of those, the first in scan order on ties, merges, if
+// it is not above the cut. That is the partition of the plain clustering.
+// Returns false, having written no partition, when the replays would cost
+// more than the matrix; the group is then clustered from its matrix (the two
+// ways are compared with the plain clustering in tests/test_diff_real.cpp).
 bool run_grp(const std::pair<double, int>* v, int m, work& w) {
   constexpr double u = 0x1p-53, inf = std::numeric_limits<double>::infinity();
   // a run starting at p keeps the sum of its values less its first, v[p], a
@@ -301,14 +312,21 @@ bool run_grp(const std::pair<double, int>* v, int m, work& w) {
   int* prv = w.mtail.data();
   int* cnt = w.pos.data();
   int* low = w.ramin.data();  // smallest sample of the run
-  int* in_b = w.redo.data();  // member of the doubt set
+  int* cur = w.redo.data();   // the run's node in the merge history
+  if (w.node.size() < 2 * static_cast<size_t>(m)) w.node.resize(2 * static_cast<size_t>(m));
+  run_node* nd = w.node.data();
   std::vector<int>& pop = w.cand;
-  std::fill(in_b, in_b + m + 1, 0);
+  int n_node = m;
+  long long step = 0;
+  const long long zero_t = std::numeric_limits<long long>::min() / 2;  // equal values merge before all
   int last = -1;
   for (int i = 0; i < m; ++i) {
+    nd[i] = run_node{-1, -1, 1.0, std::numeric_limits<long long>::min()};
     if (last >= 0 && v[i].first == v[last].first) {
+      // ties sort by sample: each joins the run holding its set's smallest
+      nd[n_node] = run_node{cur[last], i, cnt[last] + 1.0, zero_t + static_cast<long long>(v[last].second) * m + cnt[last]};
+      cur[last] = n_node++;
       ++cnt[last];
-      low[last] = std::min(low[last], v[i].second);
       continue;
     }
     if (last >= 0) nxt[last] = i;
@@ -317,10 +335,16 @@ bool run_grp(const std::pair<double, int>* v, int m, work& w) {
     rs[i] = run_sum{};
     cnt[i] = 1;
     low[i] = v[i].second;
+    cur[i] = i;
   }
   nxt[last] = m;
   const double rho_max = 1.05 * (3.0 * m + 1) * u;  // of any average of the plain clustering
-  auto plain = [&](int p) { return cnt[p] == 1 && cnt[nxt[p]] == 1; };
+  // gaps whose plain distance is known bit for bit: of two single samples,
+  // or of a single sample and a run of equal values (sum 0 and more than one)
+  auto plain = [&](int p) {
+    const int q = nxt[p];
+    return (cnt[p] == 1 || cnt[q] == 1) && rs[p].s == 0.0 && rs[q].s == 0.0;
+  };
   auto set_gap = [&](int p) {
     // a single sample's mean (less itself) is 0: two of them give d itself
     const int q = nxt[p];
@@ -342,12 +366,15 @@ bool run_grp(const std::pair<double, int>* v, int m, work& w) {
   auto rho = [&](int p) { return 1.05 * (3.0 * (cnt[p] + cnt[nxt[p]]) + 1) * u; };
   auto up = [&](int p) { return plain(p) ? key[p] : (key[p] + alf(p)) * (1 + rho(p)) * (1 + 4 * u); };
   auto lo2 = [&](int p) {
-    return (plain(p) ? key[p] * (1 - u) : key[p] - alf(p)) * (1 - rho_max) * (1 - 4 * u);
+    return (plain(p) ? key[p] * (1 - rho(p)) : key[p] - alf(p)) * (1 - rho_max) * (1 - 4 * u);
   };
   // lo2 of any gap of at least h
   auto lo2_min = [&](double h) { return (h - alf_max) * (1 - rho_max) * (1 - 4 * u) * (1 - 4 * u); };
   for (int i = 0; i <= m; ++i) key[i] = inf;
-  for (int p = 0; nxt[p] < m; p = nxt[p]) set_gap(p);
+  for (int p = 0; nxt[p] < m; p = nxt[p]) {
+    set_gap(p);
+    if (plain(p) && cnt[p] + cnt[nxt[p]] > 2) key[p] = replay(v, m, nd, cur[p], cur[nxt[p]]);
+  }
   int leaves = 1;
   while (leaves < m) leaves *= 2;
   if (w.tree.size() < 2 * static_cast<size_t>(leaves)) w.tree.resize(2 * static_cast<size_t>(leaves));
@@ -363,6 +390,10 @@ bool run_grp(const std::pair<double, int>* v, int m, work& w) {
     a.s = (a.s + b.s) + t;
     cnt[p] += cnt[q];
     a.mean = a.s / cnt[p];
+    // the survivor of the plain merge is the cluster with the smaller sample
+    const bool p_lo = low[p] < low[q];
+    nd[n_node] = run_node{p_lo ? cur[p] : cur[q], p_lo ? cur[q] : cur[p], static_cast<double>(cnt[p]), step++};
+    cur[p] = n_node++;
     low[p] = std::min(low[p], low[q]);
     nxt[p] = r;
     if (r < m) prv[r] = p;
@@ -376,7 +407,9 @@ bool run_grp(const std::pair<double, int>* v, int m, work& w) {
       mt.fix(prv[p]);
     }
   };
-  bool ok = true;
+  // replays cost a distance per pair of samples they join: at most about
+  // what the matrix would
+  double budget = 2.0 * m * m + 4096.0;
   for (;;) {
     const int p1 = mt.top();
     if (key[p1] == inf) break;          // one run: the group is one cluster
@@ -409,43 +442,31 @@ bool run_grp(const std::pair<double, int>* v, int m, work& w) {
       pop.push_back(j);
       mt.set(j, m);
     }
-    int n_b = 0, pick = -1;
-    bool all_plain = true, overlap = false;
-    auto scan = [&](int p) {
-      const int a = low[p], b = low[nxt[p]];
-      return std::make_pair(std::min(a, b), std::max(a, b));
-    };
-    for (int j : pop)
-      if (lo2(j) <= top) {
-        in_b[j] = 1;
-        ++n_b;
-        all_plain = all_plain && plain(j) && key[j] == key[p1];
-        if (pick < 0 || scan(j) < scan(pick)) pick = j;
-      }
-    for (int j : pop)
-      if (in_b[j] && (in_b[nxt[j]] || (prv[j] >= 0 && in_b[prv[j]]))) overlap = true;
+    for (int j : pop) mt.fix(j);
+    // the plain distances of the gaps in doubt, the least merging (the first
+    // pair in scan order on ties); every other pair is further
+    double best = inf;
+    int pick = -1;
+    std::pair<int, int> at{0, 0};
     for (int j : pop) {
-      in_b[j] = 0;
-      mt.fix(j);
-    }
-    if (n_b == 1 || all_plain) {
-      if (!(up(pick) <= lim)) {
-        ok = false;
-        break;
+      if (!(lo2(j) <= top)) continue;
+      const int q = nxt[j];
+      double dj = key[j];
+      if (!plain(j)) {
+        budget -= static_cast<double>(cnt[j]) * cnt[q];
+        if (budget < 0 || cnt[j] + cnt[q] > 4096) return false;  // also bounds the replay's depth
+        dj = replay(v, m, nd, cur[j], cur[q]);
       }
-      merge(pick);
-    } else if (!overlap && top <= lim) {
-      size_t k = 0;
-      for (int j : pop)
-        if (lo2(j) <= top) pop[k++] = j;
-      pop.resize(k);
-      for (int j : pop) merge(j);
-    } else {
-      ok = false;
-      break;
+      const std::pair<int, int> sj{std::min(low[j], low[q]), std::max(low[j], low[q])};
+      if (dj < best || (dj == best && sj < at)) {
+        best = dj;
+        pick = j;
+        at = sj;
+      }
     }
+    if (best > lim) break;
+    merge(pick);
   }
-  if (!ok) return false;
   for (int p = 0; p < m; p = nxt[p])
     for (int i = p; i < nxt[p]; ++i) w.rep[v[i].second] = low[p];
   return true;
@@ -479,7 +500,7 @@ void work_init(work& w) {
   w.rs.resize(n);
   w.ralf.resize(n + 1);
   w.rmin.resize(n + 1);  // and the tree's key of no slot
-  w.redo.assign(n + 1, 0);  // and the doubt mark of no run
+  w.redo.assign(n + 1, 0);
   for (auto* v : {&w.ramin, &w.act, &w.pos, &w.mnext, &w.mtail, &w.ord, &w.stamp, &w.slot, &w.rep, &w.num})
     v->assign(n, 0);
   w.off.assign(n + 1, 0);
@@ -523,20 +544,24 @@ void sin_part(int p, work& w, part& out) {
   std::sort(vs, vs + n);
   // groups: runs of the sorted values with no gap above GRP_LIM, each
   // clustered as runs of its values where that is clear of rounding, else
-  // from its matrix. Many equal values make equal gaps that only the matrix
-  // can order, so groups of fewer distinct values than half their size go
-  // there at once.
+  // from its matrix. Many sets of equal values (values on a grid) make many
+  // equal gaps, cheaper to order in the matrix than by replays: groups where
+  // more than half the samples repeat a value, not counting the largest set
+  // of equal values (zeros, say), go there at once.
   int g = 0, n_left = 0;
   for (int a = 0, b; a < n; a = b, ++g) {
-    int distinct = 1;
-    for (b = a + 1; b < n && std::fabs(vs[b].first - vs[b - 1].first) <= GRP_LIM; ++b)
-      distinct += vs[b].first != vs[b - 1].first;
+    int rep = 0, run = 0, big = 0;  // repeats; the current and the largest set of equal values, less one
+    for (b = a + 1; b < n && std::fabs(vs[b].first - vs[b - 1].first) <= GRP_LIM; ++b) {
+      run = vs[b].first == vs[b - 1].first ? run + 1 : 0;
+      rep += run > 0;
+      big = std::max(big, run);
+    }
     for (int k = a; k < b; ++k) out.grp[vs[k].second] = g;
     const int m = b - a;
     w.cnt[g] = 0;
     if (m == 1) {
       w.rep[vs[a].second] = vs[a].second;
-    } else if (2 * distinct >= m && run_grp(vs + a, m, w)) {
+    } else if (2 * (rep - big) <= m && run_grp(vs + a, m, w)) {
       ++w.n_run;
     } else {
       ++w.n_mat;

@@ -73,6 +73,14 @@ struct run_sum {
   double s = 0.0, e = 0.0, mean = 0.0;
 };
 
+// A merge in the history of one probe's runs: its two parts (the one with
+// the smaller sample first), its size and when it happened.
+struct run_node {
+  int lo, hi;
+  double n;
+  long long t;
+};
+
 // Per-thread scratch, sized once by work_init and reused by every call.
 struct work {
   mat_buf d;                                    // distances within one group: m x m, upper triangle used
@@ -83,6 +91,7 @@ struct work {
   std::vector<int> mnext, mtail;                // member chains
   std::vector<int> tree;                        // tournament tree over the row minima
   std::vector<int> cand;                        // gaps in doubt, for the runs of one probe
+  std::vector<run_node> node;                   // and the history of their merges
   std::vector<int> ord, off, cnt, stamp, slot, rep, num;
   std::vector<std::pair<double, int>> vs;       // values and samples, to sort
   part jp;                                      // joint partition of the current pair

@@ -142,7 +142,8 @@ void check_table(uint64_t seed, int n, int n_prob, const std::vector<std::pair<i
 // One probe's values in the families where gaps of runs come close to each
 // other or to the cut: equal steps, steps one rounding apart, distances of
 // exactly 2 cut and one rounding off it, duplicates, values far from 0 where
-// differences are coarse, noise rounded to 4 decimals, and plain noise.
+// differences are coarse, noise rounded to 4 decimals, half zeros, and
+// plain noise.
 std::vector<double> hard_probe(int fam, int n, rng& g) {
   std::vector<double> v(n);
   const double base = fam == 4 ? 1e6 : 5 + 3 * unif(g);
@@ -154,6 +155,7 @@ std::vector<double> hard_probe(int fam, int n, rng& g) {
       case 3: v[s] = s > 0 && g.below(3) == 0 ? v[g.below(static_cast<uint32_t>(s))] : base + 0.02 * normal(g); break;
       case 4: v[s] = base + 0x1p-33 * static_cast<double>(g.below(1u << 28)); break;
       case 5: v[s] = std::round((base + 0.02 * normal(g)) * 1e4) / 1e4; break;
+      case 6: v[s] = g.below(2) ? 0.0 : std::fabs(0.05 * normal(g)); break;
       default: v[s] = base + 0.05 * normal(g); break;
     }
   }
@@ -163,7 +165,7 @@ std::vector<double> hard_probe(int fam, int n, rng& g) {
 }
 
 TEST(DiffReal, RunsOfValuesGiveThePlainPartition) {
-  const int n = 36, per = 200, fams = 7, np = per * fams;
+  const int n = 36, per = 200, fams = 8, np = per * fams;
   rng g(99);
   std::vector<std::string> names;
   std::vector<double> x(static_cast<size_t>(np) * n);
