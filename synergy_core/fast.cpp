@@ -498,7 +498,6 @@ void work_init(work& w) {
   const size_t n = static_cast<size_t>(n_samp);
   w.sz.resize(n);
   w.rs.resize(n);
-  w.ralf.resize(n + 1);
   w.rmin.resize(n + 1);  // and the tree's key of no slot
   w.redo.assign(n + 1, 0);
   for (auto* v : {&w.ramin, &w.act, &w.pos, &w.mnext, &w.mtail, &w.ord, &w.stamp, &w.slot, &w.rep, &w.num})

@@ -86,7 +86,6 @@ struct work {
   mat_buf d;                                    // distances within one group: m x m, upper triangle used
   std::vector<double> sz, rmin;                 // cluster sizes; row minima to the right (by slot)
   std::vector<run_sum> rs;                      // runs of one probe's sorted values
-  std::vector<double> ralf;                     // and error bounds of their gaps
   std::vector<int> act, pos, ramin, redo;       // active slots and their positions; argmin slot; stale rows
   std::vector<int> mnext, mtail;                // member chains
   std::vector<int> tree;                        // tournament tree over the row minima
