@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <limits>
 #include <new>
 
@@ -225,6 +226,75 @@ void clus_grp(const int* smp, int m, work& w) {
   }
   for (int t = 0; t < count; ++t)
     for (int k = act[t]; k >= 0; k = w.mnext[k]) w.rep[smp[k]] = smp[act[t]];
+}
+
+// Chebyshev distances of the point (xi, yi) to the len points of xs, ys,
+// into out, and their least value (BIG_DIS when none is below it): four at a
+// time, each with the very operations of the plain distance (an absolute
+// value clears the sign bit), so each is the same bit for bit. One copy per
+// instruction set, chosen at load time where the system supports that.
+#if defined(__x86_64__) && defined(__ELF__) && defined(__GNUC__) && !defined(__APPLE__)
+#define ROW_CLONES __attribute__((target_clones("avx2", "default")))
+#else
+#define ROW_CLONES
+#endif
+// Below ROW_MIN samples the gathering and the call per row cost more than
+// the whole rows save.
+constexpr int ROW_MIN = 100;
+typedef double v4d __attribute__((vector_size(32)));
+typedef long long v4l __attribute__((vector_size(32)));
+ROW_CLONES double cheb_row(const double* xs, const double* ys, double xi, double yi, double* out, int len) {
+  const v4l mag = {~(1LL << 63), ~(1LL << 63), ~(1LL << 63), ~(1LL << 63)};
+  const v4d vx = {xi, xi, xi, xi}, vy = {yi, yi, yi, yi};
+  v4d lo = {BIG_DIS, BIG_DIS, BIG_DIS, BIG_DIS};
+  int j = 0;
+  for (; j + 4 <= len; j += 4) {
+    v4d x, y;
+    std::memcpy(&x, xs + j, sizeof x);
+    std::memcpy(&y, ys + j, sizeof y);
+    const v4d a = reinterpret_cast<v4d>(reinterpret_cast<v4l>(vx - x) & mag);
+    const v4d b = reinterpret_cast<v4d>(reinterpret_cast<v4l>(vy - y) & mag);
+    const v4d v = a > b ? a : b;
+    std::memcpy(out + j, &v, sizeof v);
+    lo = v < lo ? v : lo;
+  }
+  double best = BIG_DIS;
+  for (int k = 0; k < 4; ++k) best = lo[k] < best ? lo[k] : best;
+  for (; j < len; ++j) {
+    const double a = std::fabs(xi - xs[j]), b = std::fabs(yi - ys[j]);
+    out[j] = a > b ? a : b;
+    best = out[j] < best ? out[j] : best;
+  }
+  return best;
+}
+
+// Cluster one group of m samples (smp, ascending) from its distance matrix,
+// built by rows: row(i, di) writes di[j] for i < j < m and returns their least.
+template <class Row>
+void mat_rows(const int* smp, int m, Row row, work& w) {
+  if (m == 1) {
+    w.rep[smp[0]] = smp[0];
+    return;
+  }
+  size_t mm = static_cast<size_t>(m) * m;
+  if (w.d.size() < mm) w.d.grow(mm);
+  double* d = w.d.data();
+  // the upper triangle (the pair of slots i < j in row i) with each row's
+  // minimum, first column on ties
+  for (int i = 0; i < m; ++i) {
+    double* di = d + static_cast<size_t>(i) * m;
+    const double best = row(i, di);
+    int arg = -1;
+    if (best < BIG_DIS)
+      for (int j = i + 1;; ++j)
+        if (di[j] == best) {
+          arg = j;
+          break;
+        }
+    w.rmin[i] = best;
+    w.ramin[i] = arg;
+  }
+  clus_grp(smp, m, w);
 }
 
 // Cluster one group of m samples (smp, ascending) from its distance matrix.
@@ -498,6 +568,8 @@ void work_init(work& w) {
   const size_t n = static_cast<size_t>(n_samp);
   w.sz.resize(n);
   w.rs.resize(n);
+  w.gx.resize(n);
+  w.gy.resize(n);
   w.rmin.resize(n + 1);  // and the tree's key of no slot
   w.redo.assign(n + 1, 0);
   for (auto* v : {&w.ramin, &w.act, &w.pos, &w.mnext, &w.mtail, &w.ord, &w.stamp, &w.slot, &w.rep, &w.num})
@@ -633,7 +705,18 @@ void two_part(int a, int b, int sel, const part& pa, const part& pb, work& w, pa
   for (int g = 0; g < n_cell; ++g) {
     const int* smp = w.ord.data() + w.off[g];
     const int m = w.off[g + 1] - w.off[g];
-    if (sel == 0)
+    if (sel == 0 && m >= ROW_MIN) {
+      // the coordinates of the group in slot order, for whole rows at once
+      double* gx = w.gx.data();
+      double* gy = w.gy.data();
+      for (int k = 0; k < m; ++k) {
+        gx[k] = x[smp[k]];
+        gy[k] = y[smp[k]];
+      }
+      mat_rows(smp, m, [gx, gy, m](int i, double* di) {
+        return cheb_row(gx + i + 1, gy + i + 1, gx[i], gy[i], di + i + 1, m - i - 1);
+      }, w);
+    } else if (sel == 0)
       mat_grp(smp, m, [x, y](int i, int j) {
         double u = std::fabs(x[i] - x[j]), v = std::fabs(y[i] - y[j]);
         return u > v ? u : v;

@@ -85,6 +85,7 @@ struct run_node {
 struct work {
   mat_buf d;                                    // distances within one group: m x m, upper triangle used
   std::vector<double> sz, rmin;                 // cluster sizes; row minima to the right (by slot)
+  std::vector<double> gx, gy;                   // coordinates of one group's samples, by slot
   std::vector<run_sum> rs;                      // runs of one probe's sorted values
   std::vector<int> act, pos, ramin, redo;       // active slots and their positions; argmin slot; stale rows
   std::vector<int> mnext, mtail;                // member chains
