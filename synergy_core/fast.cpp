@@ -443,7 +443,14 @@ bool run_grp(const std::pair<double, int>* v, int m, work& w) {
   for (int i = 0; i <= m; ++i) key[i] = inf;
   for (int p = 0; nxt[p] < m; p = nxt[p]) {
     set_gap(p);
-    if (plain(p) && cnt[p] + cnt[nxt[p]] > 2) key[p] = replay(v, m, nd, cur[p], cur[nxt[p]]);
+    // a single sample and k equal values: the replay of the equal values'
+    // merges, one by one, without recursion (k may be large: zeros)
+    const int k = plain(p) ? std::max(cnt[p], cnt[nxt[p]]) : 1;
+    const double d = key[p];
+    for (int j = 2; j <= k; ++j) {
+      const double n_lo = j - 1, n_hi = 1.0;
+      key[p] = (n_lo * key[p] + n_hi * d) / (n_lo + n_hi);
+    }
   }
   int leaves = 1;
   while (leaves < m) leaves *= 2;
