@@ -165,13 +165,25 @@ std::vector<double> hard_probe(int fam, int n, rng& g) {
 }
 
 TEST(DiffReal, RunsOfValuesGiveThePlainPartition) {
-  const int n = 36, per = 200, fams = 8, np = per * fams;
+  const int n = 36, per = 200, fams = 8, np = per * fams + 1;
   rng g(99);
   std::vector<std::string> names;
   std::vector<double> x(static_cast<size_t>(np) * n);
   for (int p = 0; p < np; ++p) {
     names.push_back("g" + std::to_string(p));
-    std::vector<double> v = hard_probe(p / per, n, g);
+    std::vector<double> v(n);
+    if (p < np - 1) {
+      v = hard_probe(p / per, n, g);
+    } else {
+      // the last probe: sample 3 is as far from sample 4 as from three equal
+      // values (samples 0 to 2), but its plain distance to those three is one
+      // rounding above that, so 3 joins 4 first, not the first pair in scan
+      // order; the rest lie apart
+      v = {0.20110827080658045, 0.20110827080658045, 0.20110827080658045, 0.10056685833378695,
+           2.54458609934608e-05};
+      for (int s = 5; s < n; ++s) v.push_back(1.0 + 0.5 * s);
+      v.resize(n);
+    }
     for (int s = 0; s < n; ++s) x[p + static_cast<size_t>(s) * np] = v[s];
   }
   load_mem("hard", names, std::vector<int>(n, 0), x.data());
