@@ -269,7 +269,8 @@ ROW_CLONES double cheb_row(const double* xs, const double* ys, double xi, double
 }
 
 // Cluster one group of m samples (smp, ascending) from its distance matrix,
-// built by rows: row(i, di) writes di[j] for i < j < m and returns their least.
+// built by rows: row(i, di, arg) writes di[j] for i < j < m and returns their
+// least below BIG_DIS (else BIG_DIS), with its first column in arg (else -1).
 template <class Row>
 void mat_rows(const int* smp, int m, Row row, work& w) {
   if (m == 1) {
@@ -282,39 +283,19 @@ void mat_rows(const int* smp, int m, Row row, work& w) {
   // the upper triangle (the pair of slots i < j in row i) with each row's
   // minimum, first column on ties
   for (int i = 0; i < m; ++i) {
-    double* di = d + static_cast<size_t>(i) * m;
-    const double best = row(i, di);
     int arg = -1;
-    if (best < BIG_DIS)
-      for (int j = i + 1;; ++j)
-        if (di[j] == best) {
-          arg = j;
-          break;
-        }
-    w.rmin[i] = best;
+    w.rmin[i] = row(i, d + static_cast<size_t>(i) * m, arg);
     w.ramin[i] = arg;
   }
   clus_grp(smp, m, w);
 }
 
-// Cluster one group of m samples (smp, ascending) from its distance matrix.
-// dist(i, j) is the distance of samples i < j.
+// The same with the distance dist(i, j) of samples i < j, one at a time.
 template <class Dist>
 void mat_grp(const int* smp, int m, Dist dist, work& w) {
-  if (m == 1) {
-    w.rep[smp[0]] = smp[0];
-    return;
-  }
-  size_t mm = static_cast<size_t>(m) * m;
-  if (w.d.size() < mm) w.d.grow(mm);
-  double* d = w.d.data();
-  // the upper triangle (the pair of slots i < j in row i) with each row's
-  // minimum, first column on ties
-  for (int i = 0; i < m; ++i) {
-    double* di = d + static_cast<size_t>(i) * m;
+  mat_rows(smp, m, [smp, m, dist](int i, double* di, int& arg) {
     const int si = smp[i];
     double best = BIG_DIS;
-    int arg = -1;
     for (int j = i + 1; j < m; ++j) {
       double v = dist(si, smp[j]);
       di[j] = v;
@@ -323,10 +304,8 @@ void mat_grp(const int* smp, int m, Dist dist, work& w) {
         arg = j;
       }
     }
-    w.rmin[i] = best;
-    w.ramin[i] = arg;
-  }
-  clus_grp(smp, m, w);
+    return best;
+  }, w);
 }
 
 // Number the clusters by smallest member from w.rep.
@@ -720,8 +699,15 @@ void two_part(int a, int b, int sel, const part& pa, const part& pb, work& w, pa
         gx[k] = x[smp[k]];
         gy[k] = y[smp[k]];
       }
-      mat_rows(smp, m, [gx, gy, m](int i, double* di) {
-        return cheb_row(gx + i + 1, gy + i + 1, gx[i], gy[i], di + i + 1, m - i - 1);
+      mat_rows(smp, m, [gx, gy, m](int i, double* di, int& arg) {
+        const double best = cheb_row(gx + i + 1, gy + i + 1, gx[i], gy[i], di + i + 1, m - i - 1);
+        if (best < BIG_DIS)
+          for (int j = i + 1;; ++j)
+            if (di[j] == best) {
+              arg = j;
+              break;
+            }
+        return best;
       }, w);
     } else if (sel == 0)
       mat_grp(smp, m, [x, y](int i, int j) {
