@@ -231,19 +231,13 @@ void clus_grp(const int* smp, int m, work& w) {
 // Chebyshev distances of the point (xi, yi) to the len points of xs, ys,
 // into out, and their least value (BIG_DIS when none is below it): four at a
 // time, each with the very operations of the plain distance (an absolute
-// value clears the sign bit), so each is the same bit for bit. One copy per
-// instruction set, chosen at load time where the system supports that.
-#if defined(__x86_64__) && defined(__ELF__) && defined(__GNUC__) && !defined(__APPLE__)
-#define ROW_CLONES __attribute__((target_clones("avx2", "default")))
-#else
-#define ROW_CLONES
-#endif
+// value clears the sign bit), so each is the same bit for bit.
 // Below ROW_MIN samples the gathering and the call per row cost more than
 // the whole rows save.
 constexpr int ROW_MIN = 100;
 typedef double v4d __attribute__((vector_size(32)));
 typedef long long v4l __attribute__((vector_size(32)));
-ROW_CLONES double cheb_row(const double* xs, const double* ys, double xi, double yi, double* out, int len) {
+SYN_CLONES("avx2") double cheb_row(const double* xs, const double* ys, double xi, double yi, double* out, int len) {
   const v4l mag = {~(1LL << 63), ~(1LL << 63), ~(1LL << 63), ~(1LL << 63)};
   const v4d vx = {xi, xi, xi, xi}, vy = {yi, yi, yi, yi};
   v4d lo = {BIG_DIS, BIG_DIS, BIG_DIS, BIG_DIS};
@@ -557,8 +551,7 @@ void work_init(work& w) {
   w.gx.resize(n);
   w.gy.resize(n);
   w.rmin.resize(n + 1);  // and the tree's key of no slot
-  w.redo.assign(n + 1, 0);
-  for (auto* v : {&w.ramin, &w.act, &w.pos, &w.mnext, &w.mtail, &w.ord, &w.stamp, &w.slot, &w.rep, &w.num})
+  for (auto* v : {&w.ramin, &w.act, &w.redo, &w.pos, &w.mnext, &w.mtail, &w.ord, &w.stamp, &w.slot, &w.rep, &w.num})
     v->assign(n, 0);
   w.off.assign(n + 1, 0);
   w.cnt.assign(n + 1, 0);

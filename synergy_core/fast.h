@@ -25,6 +25,16 @@
 
 #include "synergy.h"
 
+// SYN_CLONES("isa"): one copy of a function for that instruction set and one
+// portable copy, chosen at load time where the system supports that (x86-64
+// ELF); the portable copy alone elsewhere. Only for code whose results do not
+// depend on the instructions chosen.
+#if defined(__x86_64__) && defined(__ELF__) && defined(__GNUC__) && !defined(__APPLE__)
+#define SYN_CLONES(isa) __attribute__((target_clones(isa, "default")))
+#else
+#define SYN_CLONES(isa)
+#endif
+
 // Partitions depend only on values, never on labels, so they are computed once
 // and scored for any labelling from per-cluster counts. Samples split into
 // groups that lie more than 2*cut apart (with a safety margin for rounding); a

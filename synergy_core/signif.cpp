@@ -16,13 +16,8 @@
 #include "rng.h"
 
 // Counts are integers, so the popcount instruction, where the machine has it,
-// changes no bit; one copy per instruction set is chosen at load time where
-// the system supports that (x86-64 ELF), the portable one elsewhere.
-#if defined(__x86_64__) && defined(__ELF__) && defined(__GNUC__) && !defined(__APPLE__)
-#define SIG_CLONES __attribute__((target_clones("popcnt", "default")))
-#else
-#define SIG_CLONES
-#endif
+// changes no bit.
+#define SIG_CLONES SYN_CLONES("popcnt")
 
 namespace {
 
