@@ -178,13 +178,14 @@ void clus_grp(const int* smp, int m, work& w) {
         }
         continue;
       }
+      // every other entry is at least r, and those before column a above it
       const int a = ramin[k];
-      if (a == hi || (a == lo && v > r)) {
-        stale[k] = 1;
-      } else if (a == lo || v < r || (v == r && lo < a)) {
+      if (v < r || (v == r && lo <= a)) {
         rmin[k] = v;
         ramin[k] = lo;
         if (v != r) mt.fix(k);
+      } else if (a == hi || a == lo) {
+        stale[k] = 1;
       }
     }
     // rows between lo and hi lose their entry of hi; rows below hi keep their

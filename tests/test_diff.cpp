@@ -323,6 +323,31 @@ TEST(DiffFast, RoundingAtTheCutCanJoinSamplesFartherApart) {
   std::remove(path.c_str());
 }
 
+TEST(DiffFast, AMergedDistanceOneRoundingBelowTheRowMinimumIsTaken) {
+  // samples -r, 0, r + 1 ulp and six at r on a line. Once r + 1 ulp joins the
+  // six, the mean distance of 0 to them rounds one ulp below r, the least of
+  // its row before, so 0 joins them; taking the pair (-r, 0) at r instead, the
+  // first in scan order at that value, ends in another partition
+  for (double r : {0.097372121234915052, 0.092167323093725259, 0.10031152242781065, 0.081291852240869253}) {
+    std::vector<double> xs = {-r, 0.0, std::nextafter(r, 1.0), r, r, r, r, r, r};
+    const int n = static_cast<int>(xs.size());
+    std::vector<double> x(2 * n, 1.0);
+    for (int s = 0; s < n; ++s) x[2 * s] = xs[s];
+    load_mem("line", {"a", "b"}, std::vector<int>(n, 0), x.data());
+    work w;
+    work_init(w);
+    part pa, pb, pj;
+    sin_part(0, w, pa);
+    sin_part(1, w, pb);
+    two_part(0, 1, 0, pa, pb, w, pj);
+    comp_ch_dis(0, 1);
+    cluster();
+    int k = 0;
+    EXPECT_EQ(gen::cid_of(dndr, n, k), pj.cid) << r;
+    EXPECT_EQ(k, 2) << r;
+  }
+}
+
 }  // namespace
 
 TEST(DiffFast, ClustersBeyondTheEntropyTableScoreAsTheLiteralSum) {
