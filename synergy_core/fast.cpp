@@ -685,7 +685,7 @@ void two_part(int a, int b, int sel, const part& pa, const part& pb, work& w, pa
   for (int g = 0; g < n_cell; ++g) {
     const int* smp = w.ord.data() + w.off[g];
     const int m = w.off[g + 1] - w.off[g];
-    if (sel == 0 && m >= ROW_MIN) {
+    if (sel == 0 && (m >= ROW_MIN || m >= w.bnd_min)) {
       // the coordinates of the group in slot order, for whole rows at once
       double* gx = w.gx.data();
       double* gy = w.gy.data();
@@ -693,6 +693,7 @@ void two_part(int a, int b, int sel, const part& pa, const part& pb, work& w, pa
         gx[k] = x[smp[k]];
         gy[k] = y[smp[k]];
       }
+      if (m >= w.bnd_min && bnd_grp(smp, m, w)) continue;
       mat_rows(smp, m, [gx, gy, m](int i, double* di, int& arg) {
         const double best = cheb_row(gx + i + 1, gy + i + 1, gx[i], gy[i], di + i + 1, m - i - 1);
         if (best < BIG_DIS)

@@ -91,6 +91,30 @@ struct run_node {
   long long t;
 };
 
+// A pair of clusters whose plain distance is known to lie in [lo, hi]: the
+// cluster in slot col, as formed at merge node `node`.
+struct bnd_ent {
+  int col, node;
+  double lo, hi;
+};
+
+// Scratch of the clustering of large Chebyshev groups without their matrix
+// (bnd_grp in bound.cpp), by slot unless said.
+struct bnd_buf {
+  std::vector<double> px, py, pm;              // centroids by list position, and 1 unless a single sample
+  std::vector<double> sx, sy, n;               // coordinate sums and sizes (0 once merged away)
+  std::vector<double> key2, kup, lb, scr;      // second key and candidate's upper bound per row; scratch
+  std::vector<int> cur, nlo, nhi;              // each slot's merge node; the nodes' parts (survivor first)
+  std::vector<double> nn;                      // and sizes
+  std::vector<std::vector<double>> su, sv;     // sorted x + y and x - y of each cluster's members
+  std::vector<std::vector<bnd_ent>> kn;        // intervals known, in the row of the lower slot
+  struct doubt_ent {
+    int s, c;
+    double lo, hi;
+  };
+  std::vector<doubt_ent> doubt;                // pairs in doubt at one merge
+};
+
 // Per-thread scratch, sized once by work_init and reused by every call.
 struct work {
   mat_buf d;                                    // distances within one group: m x m, upper triangle used
@@ -110,8 +134,17 @@ struct work {
   std::vector<int> fst;                         // whether each flip improves, and how it was scored
   ent_sum es[3];                                // first probe, second probe, joint
   long n_run = 0, n_mat = 0;                    // single-probe groups clustered as runs, and from their matrix
+  bnd_buf bb;
+  int bnd_min = 640;                            // Chebyshev groups from this size on are clustered by bnd_grp
 };
 void work_init(work& w);
+
+// Threshold-cut Chebyshev clustering of one group of m samples (smp,
+// ascending; coordinates in slot order in w.gx, w.gy) without a distance
+// matrix: writes w.rep for its samples, the plain partition. False, having
+// written nothing, when the pairs left in doubt would cost more than the
+// matrix; the group is then clustered from it.
+bool bnd_grp(const int* smp, int m, work& w);
 
 // Entropy tables for the run: mi(S/M)*M for 0 <= S <= M <= min(n_samp,
 // ENT_ROWS), and the label entropy by count of ones. Call once after

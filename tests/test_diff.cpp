@@ -187,9 +187,13 @@ bool same_partitions(fast_ctx& f, const std::vector<int>& lab2, uint64_t seed, s
     }
   }
   part pj;
-  for (int sel = 0; sel < 2; ++sel)
-    for (int a = 0; a < n_prob; ++a)
+  // the Chebyshev selector twice: large groups only, and every group of two
+  // or more samples, clustered without a matrix
+  const int bnd_min = work().bnd_min;
+  for (int mode = 0; mode < 3; ++mode)
+    for (int a = 0, sel = mode == 2; a < n_prob; ++a)
       for (int b = 0; b < n_prob; ++b) {
+        f.w.bnd_min = mode == 1 ? 2 : bnd_min;
         two_part(a, b, sel, f.single[a], f.single[b], f.w, pj);
         int k = 0;
         std::vector<int> c = gen::cid_of(oracle::two_part(a, b, sel), n_samp, k);
@@ -198,11 +202,12 @@ bool same_partitions(fast_ctx& f, const std::vector<int>& lab2, uint64_t seed, s
           ok = part_ent(pj, phe.data(), f.w) == oracle::synergic(phe) &&
                part_ent(pj, lab2.data(), f.w) == oracle::synergic(lab2);
         if (!ok) {
-          ADD_FAILURE() << "seed " << seed << " pair " << a << "," << b << " sel " << sel << ": oracle ["
+          ADD_FAILURE() << "seed " << seed << " pair " << a << "," << b << " mode " << mode << ": oracle ["
                         << oracle::two_part(a, b, sel) << "] fast n_cl " << pj.n_cl;
           return false;
         }
       }
+  f.w.bnd_min = bnd_min;
   return true;
 }
 
@@ -334,17 +339,21 @@ TEST(DiffFast, AMergedDistanceOneRoundingBelowTheRowMinimumIsTaken) {
     std::vector<double> x(2 * n, 1.0);
     for (int s = 0; s < n; ++s) x[2 * s] = xs[s];
     load_mem("line", {"a", "b"}, std::vector<int>(n, 0), x.data());
-    work w;
-    work_init(w);
-    part pa, pb, pj;
-    sin_part(0, w, pa);
-    sin_part(1, w, pb);
-    two_part(0, 1, 0, pa, pb, w, pj);
     comp_ch_dis(0, 1);
     cluster();
     int k = 0;
-    EXPECT_EQ(gen::cid_of(dndr, n, k), pj.cid) << r;
+    const std::vector<int> c = gen::cid_of(dndr, n, k);
     EXPECT_EQ(k, 2) << r;
+    for (int bnd_min : {work().bnd_min, 2}) {  // with the matrix, and without
+      work w;
+      work_init(w);
+      w.bnd_min = bnd_min;
+      part pa, pb, pj;
+      sin_part(0, w, pa);
+      sin_part(1, w, pb);
+      two_part(0, 1, 0, pa, pb, w, pj);
+      EXPECT_EQ(c, pj.cid) << r << " " << bnd_min;
+    }
   }
 }
 

@@ -116,12 +116,18 @@ void check_table(uint64_t seed, int n, int n_prob, const std::vector<std::pair<i
   runs += w.n_run;
   mats += w.n_mat;
   part pj;
-  for (int sel = 0; sel < 2; ++sel)
+  // Chebyshev with large groups only and with every group clustered without
+  // a matrix, then Euclidean
+  const int bnd_min = w.bnd_min;
+  for (int mode = 0; mode < 3; ++mode)
     for (auto [a, b] : pairs) {
+      const int sel = mode == 2;
+      w.bnd_min = mode == 1 ? 2 : bnd_min;
       two_part(a, b, sel, sp[a], sp[b], w, pj);
-      const std::string what = at + " pair " + std::to_string(a) + "," + std::to_string(b) + " sel " + std::to_string(sel);
+      const std::string what = at + " pair " + std::to_string(a) + "," + std::to_string(b) + " mode " + std::to_string(mode);
       if (!same(pj, oracle::two_part(a, b, sel), w, what)) return;
     }
+  w.bnd_min = bnd_min;
   for (int k = 0; k < flip_pairs && k < static_cast<int>(pairs.size()); ++k) {
     auto [a, b] = pairs[k];
     const int sel = k % 2;

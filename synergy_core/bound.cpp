@@ -1,0 +1,544 @@
+// Chebyshev clustering of a large group without its distance matrix. The plain
+// clustering updates the distance of a merged cluster to every other cluster,
+// a cache line per cluster and merge once the matrix outgrows the cache. Here
+// each pair of clusters has only what it needs: a lower bound from the
+// centroids, computed afresh whenever asked; when that bound is the least of
+// all, an interval around the plain distance from the mean distance itself;
+// and only when intervals cannot decide, the plain distance, replayed through
+// the merges. The merges are the plain clustering's, in the same order
+// (compared with it in tests/test_diff.cpp and tests/test_diff_real.cpp).
+//
+// Why the bounds hold: Chebyshev distance in the plane is L1 distance in the
+// turned coordinates u = x + y, v = x - y, halved: max(|a|, |b|) =
+// (|a + b| + |a - b|) / 2. So the mean distance of two clusters (what the
+// plain average-linkage update computes, up to its rounding) is half the sum
+// of the mean absolute differences of their u and of their v values, and
+// each of those is at least the difference of the means: the centroids'
+// Chebyshev distance. The mean absolute difference of two sorted lists is a
+// sum over the gaps of the merged list, each gap times the pairs it
+// separates: all terms at least 0, so its rounding is small and bounded.
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <limits>
+
+#include "fast.h"
+#include "synergy.h"
+
+namespace {
+
+constexpr double U = 0x1p-53, INF = std::numeric_limits<double>::infinity();
+
+typedef double v4d __attribute__((vector_size(32)));
+typedef long long v4l __attribute__((vector_size(32)));
+
+// absolute values: the sign bit cleared, as fabs does
+#define VABS(a) reinterpret_cast<v4d>(reinterpret_cast<v4l>(a) & mag)
+
+// Least Chebyshev distance from point s to the points after it, the first
+// on ties, with the very operations of the plain distance.
+SYN_CLONES("avx2") void row_least(const double* px, const double* py, int s, int m, double& best, int& at) {
+  const double xs = px[s], ys = py[s];
+  const v4l mag = {~(1LL << 63), ~(1LL << 63), ~(1LL << 63), ~(1LL << 63)};
+  const v4d vx = {xs, xs, xs, xs}, vy = {ys, ys, ys, ys};
+  v4d b0 = {INF, INF, INF, INF}, b1 = b0;
+  v4l i0 = {-1, -1, -1, -1}, i1 = i0;
+  int t = s + 1;
+  v4l ix = {t, t + 1, t + 2, t + 3};
+  const v4l four = {4, 4, 4, 4}, eight = {8, 8, 8, 8};
+  // two sets of lanes, so that one compare need not wait for the other
+  for (; t + 8 <= m; t += 8) {
+    v4d x0, y0, x1, y1;
+    std::memcpy(&x0, px + t, sizeof x0);
+    std::memcpy(&y0, py + t, sizeof y0);
+    std::memcpy(&x1, px + t + 4, sizeof x1);
+    std::memcpy(&y1, py + t + 4, sizeof y1);
+    const v4d a0 = VABS(vx - x0), c0 = VABS(vy - y0), a1 = VABS(vx - x1), c1 = VABS(vy - y1);
+    const v4d v0 = a0 > c0 ? a0 : c0, v1 = a1 > c1 ? a1 : c1;
+    const v4l l0 = v0 < b0, l1 = v1 < b1;
+    b0 = l0 ? v0 : b0;
+    b1 = l1 ? v1 : b1;
+    i0 = l0 ? ix : i0;
+    i1 = l1 ? ix + four : i1;
+    ix += eight;
+  }
+  double b = INF;
+  long long a = -1;
+  for (int k = 0; k < 4; ++k) {
+    if (b0[k] < b || (b0[k] == b && i0[k] < a)) b = b0[k], a = i0[k];
+    if (b1[k] < b || (b1[k] == b && i1[k] < a)) b = b1[k], a = i1[k];
+  }
+  for (; t < m; ++t) {
+    const double p = std::fabs(xs - px[t]), q = std::fabs(ys - py[t]);
+    const double v = p > q ? p : q;
+    if (v < b) b = v, a = t;
+  }
+  best = b;
+  at = static_cast<int>(a);
+}
+
+// Lower bounds of the plain distances of the clusters at list positions
+// [t0, t1) to the one at ts, from their centroids (px, py): less ea, times
+// fr, unless both are single samples (pm 0), where the centroids' distance is
+// the plain distance itself.
+SYN_CLONES("avx2") void lower_bounds(const double* px, const double* py, const double* pm, int ts, int t0, int t1,
+                                     double ea, double fr, double* out) {
+  const double xs = px[ts], ys = py[ts], ms = pm[ts];
+  const v4l mag = {~(1LL << 63), ~(1LL << 63), ~(1LL << 63), ~(1LL << 63)};
+  const v4d vx = {xs, xs, xs, xs}, vy = {ys, ys, ys, ys}, vm = {ms, ms, ms, ms};
+  const v4d vea = {ea, ea, ea, ea}, vfr = {fr, fr, fr, fr}, zero = {0, 0, 0, 0};
+  int t = t0;
+  for (; t + 4 <= t1; t += 4) {
+    v4d x, y, g;
+    std::memcpy(&x, px + t, sizeof x);
+    std::memcpy(&y, py + t, sizeof y);
+    std::memcpy(&g, pm + t, sizeof g);
+    const v4d a = VABS(vx - x), b = VABS(vy - y);
+    const v4d v = a > b ? a : b;
+    const v4d o = (vm + g) > zero ? (v - vea) * vfr : v;
+    std::memcpy(out + t, &o, sizeof o);
+  }
+  for (; t < t1; ++t) {
+    const double a = std::fabs(xs - px[t]), b = std::fabs(ys - py[t]);
+    const double v = a > b ? a : b;
+    out[t] = ms + pm[t] > 0 ? (v - ea) * fr : v;
+  }
+}
+
+// The least of v[t0, t1) (the first on ties), at at, and the second least.
+SYN_CLONES("avx2") void least_two(const double* v, int t0, int t1, double& best, double& sec, int& at) {
+  double b = INF, s2 = INF;
+  long long a = -1;
+  int t = t0;
+  if (t1 - t0 >= 16) {
+    v4d b0 = {INF, INF, INF, INF}, s0 = b0, b1 = b0, s1 = b0;
+    v4l i0 = {-1, -1, -1, -1}, i1 = i0, ix = {t0, t0 + 1, t0 + 2, t0 + 3};
+    const v4l four = {4, 4, 4, 4}, eight = {8, 8, 8, 8};
+    for (; t + 8 <= t1; t += 8) {
+      v4d x0, x1;
+      std::memcpy(&x0, v + t, sizeof x0);
+      std::memcpy(&x1, v + t + 4, sizeof x1);
+      const v4l l0 = x0 < b0, l1 = x1 < b1;
+      const v4d m0 = x0 < s0 ? x0 : s0, m1 = x1 < s1 ? x1 : s1;
+      s0 = l0 ? b0 : m0;
+      s1 = l1 ? b1 : m1;
+      i0 = l0 ? ix : i0;
+      i1 = l1 ? ix + four : i1;
+      b0 = l0 ? x0 : b0;
+      b1 = l1 ? x1 : b1;
+      ix += eight;
+    }
+    // the least lane (first index on ties); the second least is the least of
+    // every lane's second and of the other lanes' least
+    double lb[8], ls[8];
+    long long li[8];
+    for (int k = 0; k < 4; ++k) {
+      lb[k] = b0[k], ls[k] = s0[k], li[k] = i0[k];
+      lb[k + 4] = b1[k], ls[k + 4] = s1[k], li[k + 4] = i1[k];
+    }
+    int l = -1;
+    for (int k = 0; k < 8; ++k)
+      if (lb[k] < b || (lb[k] == b && li[k] < a)) b = lb[k], a = li[k], l = k;
+    for (int k = 0; k < 8; ++k) {
+      s2 = ls[k] < s2 ? ls[k] : s2;
+      if (k != l) s2 = lb[k] < s2 ? lb[k] : s2;
+    }
+  }
+  for (; t < t1; ++t) {
+    const double x = v[t];
+    if (x < b) {
+      s2 = b;
+      b = x;
+      a = t;
+    } else if (x < s2) {
+      s2 = x;
+    }
+  }
+  best = b;
+  sec = s2;
+  at = static_cast<int>(a);
+}
+
+// Sum over the pairs across two sorted lists of their absolute difference:
+// each gap of the merged list times the pairs on its two sides.
+double gap_sum(const double* a, int na, const double* b, int nb) {
+  int i = 0, j = 0;
+  double prev = a[0] <= b[0] ? a[i++] : b[j++];
+  double s = 0;
+  while (i < na || j < nb) {
+    const double wt = static_cast<double>(i) * (nb - j) + static_cast<double>(j) * (na - i);
+    const double w = (j >= nb || (i < na && a[i] <= b[j])) ? a[i++] : b[j++];
+    s += (w - prev) * wt;
+    prev = w;
+  }
+  return s;
+}
+
+struct bnd_run {
+  work& w;
+  bnd_buf& z;
+  const int m;
+  int count, leaves, n_node;
+  double ea, fr, rho, mxy, budget;
+  const double lim = 2 * cut;  // a merge happens at a distance of 2 cut or less
+
+  bool single(int s) const { return z.n[s] == 1.0; }
+  bool alive(int s) const { return z.n[s] > 0; }
+  int pos(int s) const {
+    const int* act = w.act.data();
+    return static_cast<int>(std::lower_bound(act, act + count, s) - act);
+  }
+
+  // tournament tree over the slots' keys, as in clus_grp
+  bool less(int a, int b) const { return (w.rmin[a] < w.rmin[b]) | ((w.rmin[a] == w.rmin[b]) & (a < b)); }
+  void pull(int i) {
+    const int a = w.tree[2 * i], b = w.tree[2 * i + 1];
+    w.tree[i] = less(b, a) ? b : a;
+  }
+  void set(int s, int v) {
+    w.tree[leaves + s] = v;
+    for (int i = (leaves + s) / 2; i >= 1; i /= 2) {
+      const int old = w.tree[i];
+      pull(i);
+      if (w.tree[i] == old && old != s) break;
+    }
+  }
+  void fix(int s) { set(s, s); }
+  // the least key of all other slots
+  double runner_up(int s) const {
+    double r = INF;
+    for (int i = leaves + s; i > 1; i /= 2) r = std::min(r, w.rmin[w.tree[i ^ 1]]);
+    return r;
+  }
+
+  // the plain distance of nodes p and q: the later-formed split first
+  double replay(int p, int q) const {
+    if (p < m && q < m) {
+      const double a = std::fabs(w.gx[p] - w.gx[q]), b = std::fabs(w.gy[p] - w.gy[q]);
+      return a > b ? a : b;
+    }
+    if (p < q) std::swap(p, q);
+    const int a = z.nlo[p], b = z.nhi[p];
+    const double na = z.nn[a], nb = z.nn[b];
+    return (na * replay(a, q) + nb * replay(b, q)) / (na + nb);
+  }
+  bool exact(int s, int c, double& v) {
+    budget -= z.n[s] * z.n[c];
+    if (budget < 0 || z.n[s] + z.n[c] > 4096) return false;  // also bounds the replay's depth
+    v = replay(z.cur[s], z.cur[c]);
+    return true;
+  }
+  // an interval around the plain distance of the clusters in slots s and c:
+  // the mean distance from the sorted lists, widened by its rounding (the
+  // gap sums, the turned coordinates), the plain leaf distances' rounding and
+  // the plain updates' (rho)
+  bnd_ent interval(int s, int c) const {
+    const double na = z.n[s], nb = z.n[c], ab = na * nb;
+    const double su = gap_sum(z.su[s].data(), static_cast<int>(na), z.su[c].data(), static_cast<int>(nb));
+    const double sv = gap_sum(z.sv[s].data(), static_cast<int>(na), z.sv[c].data(), static_cast<int>(nb));
+    const double d = (su / ab + sv / ab) * 0.5;
+    const double r1 = 1.02 * (na + nb + 6) * U, a1 = 4.1 * U * mxy;
+    const double lo = (d * (1 - r1) - a1) * (1 - U) * (1 - rho) * (1 - 4 * U);
+    const double hi = (d * (1 + r1) + a1) * (1 + U) * (1 + rho) * (1 + 4 * U);
+    return bnd_ent{c, z.cur[c], lo, hi};
+  }
+  // row s's entry for c, replacing an older one; entries of clusters since
+  // merged are dropped
+  void put(int s, const bnd_ent& k) {
+    std::vector<bnd_ent>& l = z.kn[s];
+    size_t o = 0;
+    for (const bnd_ent& e : l)
+      if (e.col != k.col && alive(e.col) && e.node == z.cur[e.col]) l[o++] = e;
+    l.resize(o);
+    l.push_back(k);
+  }
+  const bnd_ent* known(int s, int c) const {
+    for (const bnd_ent& e : z.kn[s])
+      if (e.col == c && e.node == z.cur[c]) return &e;
+    return nullptr;
+  }
+  // the lower bounds of row s's entries into z.lb by list position, raised to
+  // what is known; returns s's position
+  int row_bounds(int s) {
+    const int t0 = pos(s);
+    lower_bounds(z.px.data(), z.py.data(), z.pm.data(), t0, t0 + 1, count, ea, fr, z.lb.data());
+    for (const bnd_ent& e : z.kn[s])
+      if (e.col > s && alive(e.col) && e.node == z.cur[e.col]) {
+        const int t = pos(e.col);
+        z.lb[t] = std::max(z.lb[t], e.lo);
+      }
+    return t0;
+  }
+  // row s's key (its least bound), second key, candidate column and the
+  // candidate's upper bound (+inf when only its lower bound is known)
+  void rescan(int s) {
+    const int t0 = row_bounds(s);
+    double best, sec;
+    int at;
+    least_two(z.lb.data(), t0 + 1, count, best, sec, at);
+    w.rmin[s] = best;
+    z.key2[s] = sec;
+    w.redo[s] = 0;
+    if (at < 0) {
+      w.ramin[s] = -1;
+      z.kup[s] = INF;
+    } else {
+      const int c = w.act[at];
+      w.ramin[s] = c;
+      const bnd_ent* e = known(s, c);
+      z.kup[s] = e ? e->hi : single(s) && single(c) ? best : INF;
+    }
+    fix(s);
+  }
+
+  void merge(int lo, int hi) {
+    const int pl = pos(lo), ph = pos(hi);
+    const int nd = n_node++;
+    z.nlo[nd] = z.cur[lo];
+    z.nhi[nd] = z.cur[hi];
+    z.nn[nd] = z.n[lo] + z.n[hi];
+    z.cur[lo] = nd;
+    z.n[lo] = z.nn[nd];
+    z.sx[lo] += z.sx[hi];
+    z.sy[lo] += z.sy[hi];
+    for (auto* l : {&z.su, &z.sv}) {
+      std::vector<double>& a = (*l)[lo];
+      std::vector<double>& b = (*l)[hi];
+      z.scr.resize(a.size() + b.size());
+      std::merge(a.begin(), a.end(), b.begin(), b.end(), z.scr.begin());
+      a.assign(z.scr.begin(), z.scr.end());
+      b.clear();
+    }
+    z.kn[lo].clear();
+    z.kn[hi].clear();
+    w.mnext[w.mtail[lo]] = hi;
+    w.mtail[lo] = w.mtail[hi];
+    z.px[pl] = z.sx[lo] / z.n[lo];
+    z.py[pl] = z.sy[lo] / z.n[lo];
+    z.pm[pl] = 1;
+    // rows above lo get an entry for the merged cluster and lose lo's and hi's
+    lower_bounds(z.px.data(), z.py.data(), z.pm.data(), pl, 0, pl, ea, fr, z.lb.data());
+    for (int t = 0; t < pl; ++t) {
+      const int k = w.act[t];
+      const double b = z.lb[t];
+      const int a = w.ramin[k];
+      if (__builtin_expect(!((b <= w.rmin[k]) | (a == lo) | (a == hi)), 1)) {
+        // the least stays; a stale row's second key is not used
+        if (b < z.key2[k]) z.key2[k] = b;
+      } else if (w.redo[k]) {
+        // a stale row's key stays a bound unless the new entry is below it
+        if (b < w.rmin[k]) {
+          w.rmin[k] = b;
+          fix(k);
+        }
+      } else if (a == lo || a == hi) {
+        // the candidate merged: every other entry is at least the second key
+        const double nk = std::min(z.key2[k], b);
+        w.redo[k] = 1;
+        if (nk != w.rmin[k]) {
+          w.rmin[k] = nk;
+          fix(k);
+        }
+      } else if (b < w.rmin[k] || lo < a) {
+        z.key2[k] = w.rmin[k];
+        w.rmin[k] = b;
+        w.ramin[k] = lo;
+        z.kup[k] = INF;
+        fix(k);
+      } else if (b < z.key2[k]) {
+        z.key2[k] = b;
+      }
+    }
+    // rows between lo and hi lose hi
+    for (int t = pl + 1; t < ph; ++t) {
+      const int k = w.act[t];
+      if (w.ramin[k] == hi && !w.redo[k]) {
+        w.redo[k] = 1;
+        if (z.key2[k] != w.rmin[k]) {
+          w.rmin[k] = z.key2[k];
+          fix(k);
+        }
+      }
+    }
+    const size_t tail = static_cast<size_t>(count - ph - 1);
+    std::memmove(w.act.data() + ph, w.act.data() + ph + 1, tail * sizeof(int));
+    for (auto* v : {&z.px, &z.py, &z.pm}) std::memmove(v->data() + ph, v->data() + ph + 1, tail * sizeof(double));
+    z.n[hi] = 0;
+    --count;
+    w.rmin[hi] = INF;
+    set(hi, m);
+    rescan(lo);
+  }
+
+  // Every pair whose lower bound is at most h, decided: the least plain
+  // distance (the first pair in scan order on ties) into (ws, wc, wv), or wv
+  // -1 or +inf when a single pair is clear of the rest and of the cut.
+  // False when replays would cost more than the matrix.
+  bool doubt(double h, int& ws, int& wc, double& wv) {
+    typedef bnd_buf::doubt_ent ent;
+    std::vector<ent>& es = z.doubt;
+    es.clear();
+    for (int t = 0; t < count; ++t) {
+      const int s = w.act[t];
+      if (!(w.rmin[s] <= h)) continue;
+      row_bounds(s);
+      for (int u = t + 1; u < count; ++u) {
+        if (!(z.lb[u] <= h)) continue;
+        const int c = w.act[u];
+        const bnd_ent* e = known(s, c);
+        if (e) {
+          es.push_back({s, c, e->lo, e->hi});
+        } else if (single(s) && single(c)) {
+          es.push_back({s, c, z.lb[u], z.lb[u]});
+        } else {
+          const bnd_ent k = interval(s, c);
+          put(s, k);
+          es.push_back({s, c, k.lo, k.hi});
+        }
+      }
+      w.redo[s] = 1;  // its known entries changed
+    }
+    double h2 = INF;
+    for (const ent& e : es) h2 = std::min(h2, e.hi);
+    int n_in = 0;
+    for (const ent& e : es) n_in += e.lo <= h2;
+    wv = INF;
+    ws = wc = -1;
+    // pairs from the first row on, columns ascending: the first strict least
+    // is the first in scan order
+    for (const ent& e : es) {
+      if (!(e.lo <= h2)) continue;
+      double v = e.lo;
+      if (e.lo != e.hi) {
+        if (n_in == 1 && (e.hi <= lim || e.lo > lim)) {
+          ws = e.s;
+          wc = e.c;
+          wv = e.hi <= lim ? -1.0 : INF;
+          return true;
+        }
+        if (!exact(e.s, e.c, v)) return false;
+        put(e.s, bnd_ent{e.c, z.cur[e.c], v, v});
+      }
+      if (v < wv) {
+        wv = v;
+        ws = e.s;
+        wc = e.c;
+      }
+    }
+    return true;
+  }
+
+  bool run() {
+    while (count > 1) {
+      const int s = w.tree[1];
+      if (s == m || w.rmin[s] > lim) break;  // every pair is above the cut
+      if (w.redo[s]) {
+        rescan(s);
+        continue;
+      }
+      const int c = w.ramin[s];
+      if (z.kup[s] == INF) {
+        // only a bound: its interval, which stays the row's least below the second key
+        const bnd_ent e = interval(s, c);
+        put(s, e);
+        const double nk = std::max(w.rmin[s], e.lo);
+        if (nk < z.key2[s]) {
+          w.rmin[s] = nk;
+          z.kup[s] = e.hi;
+          fix(s);
+        } else {
+          w.redo[s] = 1;
+        }
+        continue;
+      }
+      // an exact least at the root merges: rows before it are further, and
+      // later rows and columns lose ties
+      if (z.kup[s] == w.rmin[s]) {
+        merge(s, c);
+        continue;
+      }
+      // an interval clear of every other bound
+      if (z.kup[s] < std::min(z.key2[s], runner_up(s))) {
+        if (z.kup[s] <= lim) {
+          merge(s, c);
+          continue;
+        }
+        double v;
+        if (!exact(s, c, v)) return false;
+        if (v > lim) break;
+        merge(s, c);
+        continue;
+      }
+      int ws, wc;
+      double wv;
+      if (!doubt(z.kup[s], ws, wc, wv)) return false;
+      if (wv > lim) break;
+      merge(ws, wc);
+    }
+    return true;
+  }
+};
+
+}  // namespace
+
+bool bnd_grp(const int* smp, int m, work& w) {
+  bnd_buf& z = w.bb;
+  const double* gx = w.gx.data();
+  const double* gy = w.gy.data();
+  double mxy = 0;
+  for (int i = 0; i < m; ++i) mxy = std::max(mxy, std::max(std::fabs(gx[i]), std::fabs(gy[i])));
+  if (!(mxy < 1e300)) return false;
+  z.px.assign(gx, gx + m);
+  z.py.assign(gy, gy + m);
+  z.sx = z.px;
+  z.sy = z.py;
+  z.pm.assign(m, 0.0);
+  z.n.assign(m, 1.0);
+  z.key2.resize(m);
+  z.kup.resize(m);
+  z.lb.resize(m);
+  z.cur.resize(m);
+  z.nlo.resize(2 * static_cast<size_t>(m));
+  z.nhi.resize(2 * static_cast<size_t>(m));
+  z.nn.assign(2 * static_cast<size_t>(m), 1.0);
+  if (z.su.size() < static_cast<size_t>(m)) {
+    z.su.resize(m);
+    z.sv.resize(m);
+    z.kn.resize(m);
+  }
+  for (int i = 0; i < m; ++i) {
+    z.cur[i] = i;
+    w.act[i] = i;
+    w.redo[i] = 0;
+    w.mnext[i] = -1;
+    w.mtail[i] = i;
+    z.su[i].assign(1, gx[i] + gy[i]);
+    z.sv[i].assign(1, gx[i] - gy[i]);
+    z.kn[i].clear();
+  }
+  int leaves = 1;
+  while (leaves < m) leaves *= 2;
+  if (w.tree.size() < 2 * static_cast<size_t>(leaves)) w.tree.resize(2 * static_cast<size_t>(leaves));
+  bnd_run r{w, z, m, m, leaves, m, 0, 0, 0, mxy, 2.0 * m * m + 4096.0};
+  // relative rounding of any plain average (3 an update, an update per merge),
+  // and the centroids' absolute rounding
+  r.rho = 1.05 * (3.0 * m + 1) * U;
+  r.ea = 2.03 * (m + 1) * U * mxy;
+  r.fr = (1 - 2 * U) * (1 - r.rho - U) * (1 - 4 * U);
+  w.rmin[m] = INF;
+  for (int s = 0; s < m; ++s) {
+    // single samples: the least is the plain distance; the second key is not
+    // known yet, and the least is a bound of it
+    int at;
+    row_least(gx, gy, s, m, w.rmin[s], at);
+    w.ramin[s] = at;
+    z.key2[s] = w.rmin[s];
+    z.kup[s] = w.rmin[s];
+  }
+  for (int s = 0; s < leaves; ++s) w.tree[leaves + s] = s < m ? s : m;
+  for (int i = leaves - 1; i >= 1; --i) r.pull(i);
+  if (!r.run()) return false;
+  for (int t = 0; t < r.count; ++t)
+    for (int k = w.act[t]; k >= 0; k = w.mnext[k]) w.rep[smp[k]] = smp[w.act[t]];
+  return true;
+}
