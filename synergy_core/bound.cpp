@@ -34,6 +34,18 @@ typedef long long v4l __attribute__((vector_size(32)));
 
 // absolute values: the sign bit cleared, as fabs does
 #define VABS(a) reinterpret_cast<v4d>(reinterpret_cast<v4l>(a) & mag)
+// The lower bounds at list positions t to t + 3 into o, from the centroids
+// px, py and flags pm there and at the row's own cluster (vx, vy, vm).
+#define BOUND4(o, t)                                        \
+  do {                                                      \
+    v4d x_, y_, g_;                                         \
+    std::memcpy(&x_, px + (t), sizeof x_);                  \
+    std::memcpy(&y_, py + (t), sizeof y_);                  \
+    std::memcpy(&g_, pm + (t), sizeof g_);                  \
+    const v4d a_ = VABS(vx - x_), b_ = VABS(vy - y_);       \
+    const v4d d_ = a_ > b_ ? a_ : b_;                       \
+    o = (vm + g_) > zero ? (d_ - vea) * vfr : d_;           \
+  } while (0)
 
 // Least Chebyshev distance from point s to the points after it, the first
 // on ties, with the very operations of the plain distance.
@@ -89,13 +101,8 @@ SYN_CLONES("avx2") void lower_bounds(const double* px, const double* py, const d
   const v4d vea = {ea, ea, ea, ea}, vfr = {fr, fr, fr, fr}, zero = {0, 0, 0, 0};
   int t = t0;
   for (; t + 4 <= t1; t += 4) {
-    v4d x, y, g;
-    std::memcpy(&x, px + t, sizeof x);
-    std::memcpy(&y, py + t, sizeof y);
-    std::memcpy(&g, pm + t, sizeof g);
-    const v4d a = VABS(vx - x), b = VABS(vy - y);
-    const v4d v = a > b ? a : b;
-    const v4d o = (vm + g) > zero ? (v - vea) * vfr : v;
+    v4d o;
+    BOUND4(o, t);
     std::memcpy(out + t, &o, sizeof o);
   }
   for (; t < t1; ++t) {
@@ -105,8 +112,15 @@ SYN_CLONES("avx2") void lower_bounds(const double* px, const double* py, const d
   }
 }
 
-// The least of v[t0, t1) (the first on ties), at at, and the second least.
-SYN_CLONES("avx2") void least_two(const double* v, int t0, int t1, double& best, double& sec, int& at) {
+// The least of list positions [t0, t1) (the first on ties), at at, and the
+// second least: of v, or when v is null of the bounds to position ts that
+// lower_bounds would write.
+SYN_CLONES("avx2") void least_two(const double* v, const double* px, const double* py, const double* pm, int ts,
+                                  int t0, int t1, double ea, double fr, double& best, double& sec, int& at) {
+  const double xs = px[ts], ys = py[ts], ms = pm[ts];
+  const v4l mag = {~(1LL << 63), ~(1LL << 63), ~(1LL << 63), ~(1LL << 63)};
+  const v4d vx = {xs, xs, xs, xs}, vy = {ys, ys, ys, ys}, vm = {ms, ms, ms, ms};
+  const v4d vea = {ea, ea, ea, ea}, vfr = {fr, fr, fr, fr}, zero = {0, 0, 0, 0};
   double b = INF, s2 = INF;
   long long a = -1;
   int t = t0;
@@ -116,8 +130,13 @@ SYN_CLONES("avx2") void least_two(const double* v, int t0, int t1, double& best,
     const v4l four = {4, 4, 4, 4}, eight = {8, 8, 8, 8};
     for (; t + 8 <= t1; t += 8) {
       v4d x0, x1;
-      std::memcpy(&x0, v + t, sizeof x0);
-      std::memcpy(&x1, v + t + 4, sizeof x1);
+      if (v) {
+        std::memcpy(&x0, v + t, sizeof x0);
+        std::memcpy(&x1, v + t + 4, sizeof x1);
+      } else {
+        BOUND4(x0, t);
+        BOUND4(x1, t + 4);
+      }
       const v4l l0 = x0 < b0, l1 = x1 < b1;
       const v4d m0 = x0 < s0 ? x0 : s0, m1 = x1 < s1 ? x1 : s1;
       s0 = l0 ? b0 : m0;
@@ -145,7 +164,14 @@ SYN_CLONES("avx2") void least_two(const double* v, int t0, int t1, double& best,
     }
   }
   for (; t < t1; ++t) {
-    const double x = v[t];
+    double x;
+    if (v) {
+      x = v[t];
+    } else {
+      const double p = std::fabs(xs - px[t]), q = std::fabs(ys - py[t]);
+      const double d = p > q ? p : q;
+      x = ms + pm[t] > 0 ? (d - ea) * fr : d;
+    }
     if (x < b) {
       s2 = b;
       b = x;
@@ -204,6 +230,41 @@ struct bnd_run {
     }
   }
   void fix(int s) { set(s, s); }
+
+  // Rows whose candidate is slot c, and that are not stale, are listed at c,
+  // so a merge finds the rows that lose their candidate without a pass.
+  void unwatch(int k) {
+    if (z.wpv[k] == -2) return;
+    if (z.wpv[k] == -1) z.whd[w.ramin[k]] = z.wnx[k];
+    else z.wnx[z.wpv[k]] = z.wnx[k];
+    if (z.wnx[k] >= 0) z.wpv[z.wnx[k]] = z.wpv[k];
+    z.wpv[k] = -2;
+  }
+  void watch(int k, int c) {
+    unwatch(k);
+    w.ramin[k] = c;
+    if (c < 0) return;
+    z.wnx[k] = z.whd[c];
+    z.wpv[k] = -1;
+    if (z.whd[c] >= 0) z.wpv[z.whd[c]] = k;
+    z.whd[c] = k;
+  }
+  void make_stale(int k) {
+    unwatch(k);
+    w.redo[k] = 1;
+  }
+  // the rows whose candidate c merged: every other entry of theirs is at
+  // least their second key
+  void orphan(int c) {
+    for (int k = z.whd[c], nx; k >= 0; k = nx) {
+      nx = z.wnx[k];
+      make_stale(k);
+      if (z.key2[k] != w.rmin[k]) {
+        w.rmin[k] = z.key2[k];
+        fix(k);
+      }
+    }
+  }
   // the least key of all other slots
   double runner_up(int s) const {
     double r = INF;
@@ -272,19 +333,25 @@ struct bnd_run {
   // row s's key (its least bound), second key, candidate column and the
   // candidate's upper bound (+inf when only its lower bound is known)
   void rescan(int s) {
-    const int t0 = row_bounds(s);
+    // the bounds alone first: what is known only raises entries, so they
+    // stand unless the least is a known entry
+    const int t0 = pos(s);
     double best, sec;
     int at;
-    least_two(z.lb.data(), t0 + 1, count, best, sec, at);
+    least_two(nullptr, z.px.data(), z.py.data(), z.pm.data(), t0, t0 + 1, count, ea, fr, best, sec, at);
+    if (at >= 0 && known(s, w.act[at])) {
+      row_bounds(s);
+      least_two(z.lb.data(), z.px.data(), z.py.data(), z.pm.data(), t0, t0 + 1, count, ea, fr, best, sec, at);
+    }
     w.rmin[s] = best;
     z.key2[s] = sec;
     w.redo[s] = 0;
     if (at < 0) {
-      w.ramin[s] = -1;
+      watch(s, -1);
       z.kup[s] = INF;
     } else {
       const int c = w.act[at];
-      w.ramin[s] = c;
+      watch(s, c);
       const bnd_ent* e = known(s, c);
       z.kup[s] = e ? e->hi : single(s) && single(c) ? best : INF;
     }
@@ -316,13 +383,17 @@ struct bnd_run {
     z.px[pl] = z.sx[lo] / z.n[lo];
     z.py[pl] = z.sy[lo] / z.n[lo];
     z.pm[pl] = 1;
-    // rows above lo get an entry for the merged cluster and lose lo's and hi's
+    // rows that lose their candidate go stale; rows above lo get an entry
+    // for the merged cluster
+    orphan(lo);
+    orphan(hi);
+    unwatch(lo);
+    unwatch(hi);
     lower_bounds(z.px.data(), z.py.data(), z.pm.data(), pl, 0, pl, ea, fr, z.lb.data());
     for (int t = 0; t < pl; ++t) {
       const int k = w.act[t];
       const double b = z.lb[t];
-      const int a = w.ramin[k];
-      if (__builtin_expect(!((b <= w.rmin[k]) | (a == lo) | (a == hi)), 1)) {
+      if (__builtin_expect(b > w.rmin[k], 1)) {
         // the least stays; a stale row's second key is not used
         if (b < z.key2[k]) z.key2[k] = b;
       } else if (w.redo[k]) {
@@ -331,33 +402,14 @@ struct bnd_run {
           w.rmin[k] = b;
           fix(k);
         }
-      } else if (a == lo || a == hi) {
-        // the candidate merged: every other entry is at least the second key
-        const double nk = std::min(z.key2[k], b);
-        w.redo[k] = 1;
-        if (nk != w.rmin[k]) {
-          w.rmin[k] = nk;
-          fix(k);
-        }
-      } else if (b < w.rmin[k] || lo < a) {
+      } else if (b < w.rmin[k] || lo < w.ramin[k]) {
         z.key2[k] = w.rmin[k];
         w.rmin[k] = b;
-        w.ramin[k] = lo;
+        watch(k, lo);
         z.kup[k] = INF;
         fix(k);
       } else if (b < z.key2[k]) {
         z.key2[k] = b;
-      }
-    }
-    // rows between lo and hi lose hi
-    for (int t = pl + 1; t < ph; ++t) {
-      const int k = w.act[t];
-      if (w.ramin[k] == hi && !w.redo[k]) {
-        w.redo[k] = 1;
-        if (z.key2[k] != w.rmin[k]) {
-          w.rmin[k] = z.key2[k];
-          fix(k);
-        }
       }
     }
     const size_t tail = static_cast<size_t>(count - ph - 1);
@@ -396,7 +448,7 @@ struct bnd_run {
           es.push_back({s, c, k.lo, k.hi});
         }
       }
-      w.redo[s] = 1;  // its known entries changed
+      make_stale(s);  // its known entries changed
     }
     double h2 = INF;
     for (const ent& e : es) h2 = std::min(h2, e.hi);
@@ -447,7 +499,7 @@ struct bnd_run {
           z.kup[s] = e.hi;
           fix(s);
         } else {
-          w.redo[s] = 1;
+          make_stale(s);
         }
         continue;
       }
@@ -535,6 +587,10 @@ bool bnd_grp(const int* smp, int m, work& w) {
     z.key2[s] = w.rmin[s];
     z.kup[s] = w.rmin[s];
   }
+  z.whd.assign(m, -1);
+  z.wnx.resize(m);
+  z.wpv.assign(m, -2);
+  for (int s = 0; s < m; ++s) r.watch(s, w.ramin[s]);
   for (int s = 0; s < leaves; ++s) w.tree[leaves + s] = s < m ? s : m;
   for (int i = leaves - 1; i >= 1; --i) r.pull(i);
   if (!r.run()) return false;
