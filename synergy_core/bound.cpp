@@ -210,23 +210,40 @@ struct bnd_run {
 
   bool single(int s) const { return z.n[s] == 1.0; }
   bool alive(int s) const { return z.n[s] > 0; }
+  // s's place in the ascending list of active slots (without branches: the
+  // steps follow no pattern)
   int pos(int s) const {
-    const int* act = w.act.data();
-    return static_cast<int>(std::lower_bound(act, act + count, s) - act);
+    const int* a = w.act.data();
+    const int* p = a;
+    for (int n = count; n > 1;) {
+      const int half = n / 2;
+      p = p[half] < s ? p + half : p;
+      n -= half;
+    }
+    return static_cast<int>(p - a) + (*p < s);
   }
 
-  // tournament tree over the slots' keys, as in clus_grp
-  bool less(int a, int b) const { return (w.rmin[a] < w.rmin[b]) | ((w.rmin[a] == w.rmin[b]) & (a < b)); }
+  // Tournament tree over the rows' keys: each node holds the least (key,
+  // slot) below it, its key stored with it; slot m (key +inf) stands for no
+  // row. Slot order is scan order, so the root is the first row in scan
+  // order whose key is least.
   void pull(int i) {
-    const int a = w.tree[2 * i], b = w.tree[2 * i + 1];
-    w.tree[i] = less(b, a) ? b : a;
+    const int l = 2 * i, r = l + 1;
+    const bool right = (z.tk[r] < z.tk[l]) | ((z.tk[r] == z.tk[l]) & (z.ts[r] < z.ts[l]));
+    z.tk[i] = right ? z.tk[r] : z.tk[l];
+    z.ts[i] = right ? z.ts[r] : z.ts[l];
   }
+  // row s's key changed, or (v == m) row s is gone
   void set(int s, int v) {
-    w.tree[leaves + s] = v;
-    for (int i = (leaves + s) / 2; i >= 1; i /= 2) {
-      const int old = w.tree[i];
+    const int leaf = leaves + s;
+    z.tk[leaf] = v == m ? INF : w.rmin[s];
+    z.ts[leaf] = v;
+    for (int i = leaf / 2; i >= 1; i /= 2) {
+      const double ok = z.tk[i];
+      const int os = z.ts[i];
       pull(i);
-      if (w.tree[i] == old && old != s) break;
+      // the same least, with the same key: nothing above changes
+      if (z.tk[i] == ok && z.ts[i] == os) break;
     }
   }
   void fix(int s) { set(s, s); }
@@ -268,7 +285,7 @@ struct bnd_run {
   // the least key of all other slots
   double runner_up(int s) const {
     double r = INF;
-    for (int i = leaves + s; i > 1; i /= 2) r = std::min(r, w.rmin[w.tree[i ^ 1]]);
+    for (int i = leaves + s; i > 1; i /= 2) r = std::min(r, z.tk[i ^ 1]);
     return r;
   }
 
@@ -482,7 +499,7 @@ struct bnd_run {
 
   bool run() {
     while (count > 1) {
-      const int s = w.tree[1];
+      const int s = z.ts[1];
       if (s == m || w.rmin[s] > lim) break;  // every pair is above the cut
       if (w.redo[s]) {
         rescan(s);
@@ -570,7 +587,8 @@ bool bnd_grp(const int* smp, int m, work& w) {
   }
   int leaves = 1;
   while (leaves < m) leaves *= 2;
-  if (w.tree.size() < 2 * static_cast<size_t>(leaves)) w.tree.resize(2 * static_cast<size_t>(leaves));
+  z.tk.resize(2 * static_cast<size_t>(leaves));
+  z.ts.resize(2 * static_cast<size_t>(leaves));
   bnd_run r{w, z, m, m, leaves, m, 0, 0, 0, mxy, 2.0 * m * m + 4096.0};
   // relative rounding of any plain average (3 an update, an update per merge),
   // and the centroids' absolute rounding
@@ -591,7 +609,10 @@ bool bnd_grp(const int* smp, int m, work& w) {
   z.wnx.resize(m);
   z.wpv.assign(m, -2);
   for (int s = 0; s < m; ++s) r.watch(s, w.ramin[s]);
-  for (int s = 0; s < leaves; ++s) w.tree[leaves + s] = s < m ? s : m;
+  for (int s = 0; s < leaves; ++s) {
+    z.tk[leaves + s] = s < m ? w.rmin[s] : INF;
+    z.ts[leaves + s] = s < m ? s : m;
+  }
   for (int i = leaves - 1; i >= 1; --i) r.pull(i);
   if (!r.run()) return false;
   for (int t = 0; t < r.count; ++t)

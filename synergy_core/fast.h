@@ -106,7 +106,8 @@ struct bnd_buf {
   std::vector<double> key2, kup, lb, scr;      // second key and candidate's upper bound per row; scratch
   std::vector<int> cur, nlo, nhi;              // each slot's merge node; the nodes' parts (survivor first)
   std::vector<int> whd, wnx, wpv;              // rows listed at their candidate: first, next, previous (-2 unlisted)
-  std::vector<double> nn;                      // and sizes
+  std::vector<double> nn, tk;                  // the nodes' sizes; the tree's keys
+  std::vector<int> ts;                         // and slots
   std::vector<std::vector<double>> su, sv;     // sorted x + y and x - y of each cluster's members
   std::vector<std::vector<bnd_ent>> kn;        // intervals known, in the row of the lower slot
   struct doubt_ent {
