@@ -375,6 +375,26 @@ struct bnd_run {
     fix(s);
   }
 
+  // row k above a merge, whose new entry b (for the cluster now in slot lo)
+  // is at most its key
+  __attribute__((noinline, cold)) void above(int k, double b, int lo) {
+    if (w.redo[k]) {
+      // a stale row's key stays a bound unless the new entry is below it
+      if (b < w.rmin[k]) {
+        w.rmin[k] = b;
+        fix(k);
+      }
+    } else if (b < w.rmin[k] || lo < w.ramin[k]) {
+      z.key2[k] = w.rmin[k];
+      w.rmin[k] = b;
+      watch(k, lo);
+      z.kup[k] = INF;
+      fix(k);
+    } else if (b < z.key2[k]) {
+      z.key2[k] = b;
+    }
+  }
+
   void merge(int lo, int hi) {
     const int pl = pos(lo), ph = pos(hi);
     const int nd = n_node++;
@@ -407,26 +427,17 @@ struct bnd_run {
     unwatch(lo);
     unwatch(hi);
     lower_bounds(z.px.data(), z.py.data(), z.pm.data(), pl, 0, pl, ea, fr, z.lb.data());
-    for (int t = 0; t < pl; ++t) {
-      const int k = w.act[t];
-      const double b = z.lb[t];
-      if (__builtin_expect(b > w.rmin[k], 1)) {
-        // the least stays; a stale row's second key is not used
-        if (b < z.key2[k]) z.key2[k] = b;
-      } else if (w.redo[k]) {
-        // a stale row's key stays a bound unless the new entry is below it
-        if (b < w.rmin[k]) {
-          w.rmin[k] = b;
-          fix(k);
-        }
-      } else if (b < w.rmin[k] || lo < w.ramin[k]) {
-        z.key2[k] = w.rmin[k];
-        w.rmin[k] = b;
-        watch(k, lo);
-        z.kup[k] = INF;
-        fix(k);
-      } else if (b < z.key2[k]) {
-        z.key2[k] = b;
+    {
+      const int* act = w.act.data();
+      const double* lb = z.lb.data();
+      const double* rmin = w.rmin.data();
+      double* key2 = z.key2.data();
+      for (int t = 0; t < pl; ++t) {
+        const int k = act[t];
+        const double b = lb[t];
+        // mostly the least stays; a stale row's second key is not used
+        if (__builtin_expect(b > rmin[k], 1)) key2[k] = b < key2[k] ? b : key2[k];
+        else above(k, b, lo);
       }
     }
     const size_t tail = static_cast<size_t>(count - ph - 1);
