@@ -147,20 +147,22 @@ SYN_CLONES("avx2") void least_two(const double* v, const double* px, const doubl
       b1 = l1 ? x1 : b1;
       ix += eight;
     }
-    // the least lane (first index on ties); the second least is the least of
-    // every lane's second and of the other lanes' least
-    double lb[8], ls[8];
-    long long li[8];
+    // the two sets of lanes into one: per lane the least (first index on
+    // ties), and the second least of both, the least of their seconds and of
+    // the greater least
+    const v4l r = (b1 < b0) | ((b1 == b0) & (i1 < i0));
+    const v4d hi = r ? b0 : b1;
+    s0 = s1 < s0 ? s1 : s0;
+    s0 = hi < s0 ? hi : s0;
+    b0 = r ? b1 : b0;
+    i0 = r ? i1 : i0;
+    // and the lanes in turn, the same way
     for (int k = 0; k < 4; ++k) {
-      lb[k] = b0[k], ls[k] = s0[k], li[k] = i0[k];
-      lb[k + 4] = b1[k], ls[k + 4] = s1[k], li[k + 4] = i1[k];
-    }
-    int l = -1;
-    for (int k = 0; k < 8; ++k)
-      if (lb[k] < b || (lb[k] == b && li[k] < a)) b = lb[k], a = li[k], l = k;
-    for (int k = 0; k < 8; ++k) {
-      s2 = ls[k] < s2 ? ls[k] : s2;
-      if (k != l) s2 = lb[k] < s2 ? lb[k] : s2;
+      const bool lk = b0[k] < b || (b0[k] == b && i0[k] < a);
+      const double g = lk ? b : b0[k];
+      s2 = s0[k] < s2 ? s0[k] : s2;
+      s2 = g < s2 ? g : s2;
+      if (lk) b = b0[k], a = i0[k];
     }
   }
   for (; t < t1; ++t) {
