@@ -193,11 +193,26 @@ double gap_sum(const double* a, int na, const double* b, int nb) {
   int i = 0, j = 0;
   double prev = a[0] <= b[0] ? a[i++] : b[j++];
   double s = 0;
-  while (i < na || j < nb) {
+  // which list gives the next value follows no pattern: no branches while
+  // both have values left
+  while (i < na && j < nb) {
     const double wt = static_cast<double>(i) * (nb - j) + static_cast<double>(j) * (na - i);
-    const double w = (j >= nb || (i < na && a[i] <= b[j])) ? a[i++] : b[j++];
+    const bool ta = a[i] <= b[j];
+    const double w = ta ? a[i] : b[j];
+    i += ta;
+    j += !ta;
     s += (w - prev) * wt;
     prev = w;
+  }
+  // then the rest of one list, each gap separating the other list from the
+  // values of this one still to come
+  for (; i < na; ++i) {
+    s += (a[i] - prev) * (static_cast<double>(nb) * (na - i));
+    prev = a[i];
+  }
+  for (; j < nb; ++j) {
+    s += (b[j] - prev) * (static_cast<double>(na) * (nb - j));
+    prev = b[j];
   }
   return s;
 }
