@@ -17,5 +17,12 @@ for v in old new; do
   g++ -std=c++17 -O2 -Wall -ffp-contract=off -I "$out/$v/synergy_core" -I "$root/bench" \
       "$root/bench/grow_bench.cpp" "$out/$v"/synergy_core/*.cpp -o "$out/$v/grow_bench" -lz -lpthread
 done
-echo "== $commit"; "$out/old/grow_bench" "$table" --dir "$out/old" "$@"
-echo "== this tree"; "$out/new/grow_bench" "$table" --dir "$out/new" "$@"
+# SYN_VS_ROUNDS=N runs the two in turn N times: on a machine whose speed
+# drifts, the best of each size over the rounds is the fairer comparison
+rounds=${SYN_VS_ROUNDS:-1}
+r=1
+while [ "$r" -le "$rounds" ]; do
+  echo "== $commit"; "$out/old/grow_bench" "$table" --dir "$out/old" "$@"
+  echo "== this tree"; "$out/new/grow_bench" "$table" --dir "$out/new" "$@"
+  r=$((r + 1))
+done

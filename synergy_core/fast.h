@@ -137,7 +137,7 @@ struct work {
   ent_sum es[3];                                // first probe, second probe, joint
   long n_run = 0, n_mat = 0;                    // single-probe groups clustered as runs, and from their matrix
   bnd_buf bb;
-  int bnd_min = 640;                            // Chebyshev groups from this size on are clustered by bnd_grp
+  int bnd_min = 400;                            // Chebyshev groups from this size on are clustered by bnd_grp
 };
 void work_init(work& w);
 
