@@ -35,16 +35,22 @@ typedef long long v4l __attribute__((vector_size(32)));
 // absolute values: the sign bit cleared, as fabs does
 #define VABS(a) reinterpret_cast<v4d>(reinterpret_cast<v4l>(a) & mag)
 // The lower bounds at list positions t to t + 3 into o, from the centroids
-// px, py and flags pm there and at the row's own cluster (vx, vy, vm).
+// px, py and flags pm there and at the row's own cluster (vx, vy, vm); when
+// the row's own cluster is no single sample (all), every bound has its margin.
 #define BOUND4(o, t)                                        \
   do {                                                      \
-    v4d x_, y_, g_;                                         \
+    v4d x_, y_;                                             \
     std::memcpy(&x_, px + (t), sizeof x_);                  \
     std::memcpy(&y_, py + (t), sizeof y_);                  \
-    std::memcpy(&g_, pm + (t), sizeof g_);                  \
     const v4d a_ = VABS(vx - x_), b_ = VABS(vy - y_);       \
     const v4d d_ = a_ > b_ ? a_ : b_;                       \
-    o = (vm + g_) > zero ? (d_ - vea) * vfr : d_;           \
+    if (all) {                                              \
+      o = (d_ - vea) * vfr;                                 \
+    } else {                                                \
+      v4d g_;                                               \
+      std::memcpy(&g_, pm + (t), sizeof g_);                \
+      o = g_ > zero ? (d_ - vea) * vfr : d_;                \
+    }                                                       \
   } while (0)
 
 // Least Chebyshev distance from point s to the points after it, the first
@@ -97,7 +103,8 @@ SYN_CLONES("avx2") void lower_bounds(const double* px, const double* py, const d
                                      double ea, double fr, double* out) {
   const double xs = px[ts], ys = py[ts], ms = pm[ts];
   const v4l mag = {~(1LL << 63), ~(1LL << 63), ~(1LL << 63), ~(1LL << 63)};
-  const v4d vx = {xs, xs, xs, xs}, vy = {ys, ys, ys, ys}, vm = {ms, ms, ms, ms};
+  const v4d vx = {xs, xs, xs, xs}, vy = {ys, ys, ys, ys};
+  const bool all = ms > 0;
   const v4d vea = {ea, ea, ea, ea}, vfr = {fr, fr, fr, fr}, zero = {0, 0, 0, 0};
   int t = t0;
   for (; t + 4 <= t1; t += 4) {
@@ -119,7 +126,8 @@ SYN_CLONES("avx2") void least_two(const double* v, const double* px, const doubl
                                   int t0, int t1, double ea, double fr, double& best, double& sec, int& at) {
   const double xs = px[ts], ys = py[ts], ms = pm[ts];
   const v4l mag = {~(1LL << 63), ~(1LL << 63), ~(1LL << 63), ~(1LL << 63)};
-  const v4d vx = {xs, xs, xs, xs}, vy = {ys, ys, ys, ys}, vm = {ms, ms, ms, ms};
+  const v4d vx = {xs, xs, xs, xs}, vy = {ys, ys, ys, ys};
+  const bool all = ms > 0;
   const v4d vea = {ea, ea, ea, ea}, vfr = {fr, fr, fr, fr}, zero = {0, 0, 0, 0};
   double b = INF, s2 = INF;
   long long a = -1;

@@ -4,7 +4,7 @@
 // | fast routine  | literal counterpart                                   | test holding them equal (tests/) |
 // |---------------|-------------------------------------------------------|----------------------------------|
 // | sin_part      | comp_sin_dis + cluster (the partition of call_sin_syn) | test_diff.cpp DiffFast.PartitionsAndEntropiesMatchOracle; test_diff_real.cpp DiffReal.DenseTablesMatchOracle, DiffReal.RunsOfValuesGiveThePlainPartition |
-// | two_part      | comp_ch_dis / comp_eu_dis + cluster                    | test_diff.cpp DiffFast.PartitionsAndEntropiesMatchOracle, DiffFast.RoundingAtTheCutCanJoinSamplesFartherApart; test_diff_real.cpp DiffReal.DenseTablesMatchOracle |
+// | two_part (bnd_grp for large Chebyshev groups) | comp_ch_dis / comp_eu_dis + cluster | test_diff.cpp DiffFast.PartitionsAndEntropiesMatchOracle, DiffFast.RoundingAtTheCutCanJoinSamplesFartherApart; test_diff_real.cpp DiffReal.DenseTablesMatchOracle |
 // | part_ent      | synergic (and call_sin_syn's score)                    | test_diff.cpp DiffFast.PartitionsAndEntropiesMatchOracle |
 // | tab_init      | mi(S/M)*M and phe_synergic, computed per call          | through part_ent and flip_search in the tests above |
 // | ent_term      | mi(S/M)*M of synergic, table or computed above ENT_ROWS | test_diff.cpp DiffFast.ClustersBeyondTheEntropyTableScoreAsTheLiteralSum |
