@@ -195,6 +195,49 @@ SYN_CLONES("avx2") void least_two(const double* v, const double* px, const doubl
   at = static_cast<int>(a);
 }
 
+// The rows above slot lo, by slot (slots gone have centroid +inf and key
+// -inf), get their entry for the merged cluster now in lo (centroid
+// cx[lo], cy[lo], no single sample): where it lies above the row's key only
+// the second key can fall, and it does here; the other rows and their
+// entries are listed in rare and b for the caller. Returns how many.
+SYN_CLONES("avx2") int rows_above(const double* cx, const double* cy, const double* key, double* key2, int lo, double ea,
+                                  double fr, double* b, int* rare) {
+  const double xs = cx[lo], ys = cy[lo];
+  const v4l mag = {~(1LL << 63), ~(1LL << 63), ~(1LL << 63), ~(1LL << 63)};
+  const v4d vx = {xs, xs, xs, xs}, vy = {ys, ys, ys, ys};
+  const v4d vea = {ea, ea, ea, ea}, vfr = {fr, fr, fr, fr};
+  int nr = 0, k = 0;
+  for (; k + 4 <= lo; k += 4) {
+    v4d x, y, r, q;
+    std::memcpy(&x, cx + k, sizeof x);
+    std::memcpy(&y, cy + k, sizeof y);
+    std::memcpy(&r, key + k, sizeof r);
+    std::memcpy(&q, key2 + k, sizeof q);
+    const v4d a = VABS(vx - x), c = VABS(vy - y);
+    const v4d v = ((a > c ? a : c) - vea) * vfr;
+    const v4l hot = v > r;
+    q = hot ? (v < q ? v : q) : q;
+    std::memcpy(key2 + k, &q, sizeof q);
+    if (__builtin_expect((hot[0] & hot[1] & hot[2] & hot[3]) == 0, 0))
+      for (int l = 0; l < 4; ++l)
+        if (!hot[l]) {
+          b[nr] = v[l];
+          rare[nr++] = k + l;
+        }
+  }
+  for (; k < lo; ++k) {
+    const double a = std::fabs(xs - cx[k]), c = std::fabs(ys - cy[k]);
+    const double v = ((a > c ? a : c) - ea) * fr;
+    if (v > key[k]) {
+      key2[k] = v < key2[k] ? v : key2[k];
+    } else {
+      b[nr] = v;
+      rare[nr++] = k;
+    }
+  }
+  return nr;
+}
+
 // Sum over the pairs across two sorted lists of their absolute difference:
 // each gap of the merged list times the pairs on its two sides.
 double gap_sum(const double* a, int na, const double* b, int nb) {
@@ -451,26 +494,17 @@ struct bnd_run {
     orphan(hi);
     unwatch(lo);
     unwatch(hi);
-    lower_bounds(z.px.data(), z.py.data(), z.pm.data(), pl, 0, pl, ea, fr, z.lb.data());
-    {
-      const int* act = w.act.data();
-      const double* lb = z.lb.data();
-      const double* rmin = w.rmin.data();
-      double* key2 = z.key2.data();
-      for (int t = 0; t < pl; ++t) {
-        const int k = act[t];
-        const double b = lb[t];
-        // mostly the least stays; a stale row's second key is not used
-        if (__builtin_expect(b > rmin[k], 1)) key2[k] = b < key2[k] ? b : key2[k];
-        else above(k, b, lo);
-      }
-    }
+    z.cx[lo] = z.px[pl];
+    z.cy[lo] = z.py[pl];
+    z.cx[hi] = z.cy[hi] = INF;
+    const int nr = rows_above(z.cx.data(), z.cy.data(), w.rmin.data(), z.key2.data(), lo, ea, fr, z.lb.data(), z.rare.data());
+    for (int i = 0; i < nr; ++i) above(z.rare[i], z.lb[i], lo);
     const size_t tail = static_cast<size_t>(count - ph - 1);
     std::memmove(w.act.data() + ph, w.act.data() + ph + 1, tail * sizeof(int));
     for (auto* v : {&z.px, &z.py, &z.pm}) std::memmove(v->data() + ph, v->data() + ph + 1, tail * sizeof(double));
     z.n[hi] = 0;
     --count;
-    w.rmin[hi] = INF;
+    w.rmin[hi] = -INF;  // a slot gone: its bound INF from the centroid stays above
     set(hi, m);
     rescan(lo);
   }
@@ -595,6 +629,9 @@ bool bnd_grp(const int* smp, int m, work& w) {
   if (!(mxy < 1e300)) return false;
   z.px.assign(gx, gx + m);
   z.py.assign(gy, gy + m);
+  z.cx = z.px;
+  z.cy = z.py;
+  z.rare.resize(m);
   z.sx = z.px;
   z.sy = z.py;
   z.pm.assign(m, 0.0);

@@ -102,7 +102,8 @@ struct bnd_ent {
 // (bnd_grp in bound.cpp), by slot unless said.
 struct bnd_buf {
   std::vector<double> px, py, pm;              // centroids by list position, and 1 unless a single sample
-  std::vector<double> sx, sy, n;               // coordinate sums and sizes (0 once merged away)
+  std::vector<double> sx, sy, n, cx, cy;       // coordinate sums, sizes (0 once merged away), centroids
+  std::vector<int> rare;                       // rows above a merge whose least may change
   std::vector<double> key2, kup, lb, scr;      // second key and candidate's upper bound per row; scratch
   std::vector<int> cur, nlo, nhi;              // each slot's merge node; the nodes' parts (survivor first)
   std::vector<int> whd, wnx, wpv;              // rows listed at their candidate: first, next, previous (-2 unlisted)
