@@ -380,8 +380,10 @@ struct bnd_run {
   // the plain updates' (rho)
   bnd_ent interval(int s, int c) const {
     const double na = z.n[s], nb = z.n[c], ab = na * nb;
-    const double su = gap_sum(z.su[s].data(), static_cast<int>(na), z.su[c].data(), static_cast<int>(nb));
-    const double sv = gap_sum(z.sv[s].data(), static_cast<int>(na), z.sv[c].data(), static_cast<int>(nb));
+    const double* pu = z.su.data();
+    const double* pv = z.sv.data();
+    const double su = gap_sum(pu + z.off[s], static_cast<int>(na), pu + z.off[c], static_cast<int>(nb));
+    const double sv = gap_sum(pv + z.off[s], static_cast<int>(na), pv + z.off[c], static_cast<int>(nb));
     const double d = (su / ab + sv / ab) * 0.5;
     const double r1 = 1.02 * (na + nb + 6) * U, a1 = 4.1 * U * mxy;
     const double lo = (d * (1 - r1) - a1) * (1 - U) * (1 - rho) * (1 - 4 * U);
@@ -473,14 +475,28 @@ struct bnd_run {
     z.n[lo] = z.nn[nd];
     z.sx[lo] += z.sx[hi];
     z.sy[lo] += z.sy[hi];
-    for (auto* l : {&z.su, &z.sv}) {
-      std::vector<double>& a = (*l)[lo];
-      std::vector<double>& b = (*l)[hi];
-      z.scr.resize(a.size() + b.size());
-      std::merge(a.begin(), a.end(), b.begin(), b.end(), z.scr.begin());
-      a.assign(z.scr.begin(), z.scr.end());
-      b.clear();
+    // the merged lists go to the end of the pool; once that is full, the
+    // lists of the clusters left are closed up (they hold m values in all)
+    const int na = static_cast<int>(z.n[lo] - z.n[hi]), nb = static_cast<int>(z.n[hi]);
+    if (z.top + na + nb > z.su.size()) {
+      size_t t = 0;
+      for (int i = 0; i < count; ++i) {
+        const int k = w.act[i], len = static_cast<int>(z.n[k]) - (k == lo ? nb : 0);
+        std::copy(z.su.begin() + z.off[k], z.su.begin() + z.off[k] + len, z.cu.begin() + t);
+        std::copy(z.sv.begin() + z.off[k], z.sv.begin() + z.off[k] + len, z.cv.begin() + t);
+        z.off[k] = t;
+        t += len;
+      }
+      z.su.swap(z.cu);
+      z.sv.swap(z.cv);
+      z.top = t;
     }
+    for (auto* l : {&z.su, &z.sv}) {
+      double* p = l->data();
+      std::merge(p + z.off[lo], p + z.off[lo] + na, p + z.off[hi], p + z.off[hi] + nb, p + z.top);
+    }
+    z.off[lo] = z.top;
+    z.top += na + nb;
     z.kn[lo].clear();
     z.kn[hi].clear();
     w.mnext[w.mtail[lo]] = hi;
@@ -643,19 +659,19 @@ bool bnd_grp(const int* smp, int m, work& w) {
   z.nlo.resize(2 * static_cast<size_t>(m));
   z.nhi.resize(2 * static_cast<size_t>(m));
   z.nn.assign(2 * static_cast<size_t>(m), 1.0);
-  if (z.su.size() < static_cast<size_t>(m)) {
-    z.su.resize(m);
-    z.sv.resize(m);
-    z.kn.resize(m);
-  }
+  if (z.kn.size() < static_cast<size_t>(m)) z.kn.resize(m);
+  for (auto* v : {&z.su, &z.sv, &z.cu, &z.cv}) v->resize(4 * static_cast<size_t>(m));
+  z.off.resize(m);
+  z.top = m;
   for (int i = 0; i < m; ++i) {
     z.cur[i] = i;
     w.act[i] = i;
     w.redo[i] = 0;
     w.mnext[i] = -1;
     w.mtail[i] = i;
-    z.su[i].assign(1, gx[i] + gy[i]);
-    z.sv[i].assign(1, gx[i] - gy[i]);
+    z.su[i] = gx[i] + gy[i];
+    z.sv[i] = gx[i] - gy[i];
+    z.off[i] = i;
     z.kn[i].clear();
   }
   int leaves = 1;

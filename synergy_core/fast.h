@@ -104,12 +104,14 @@ struct bnd_buf {
   std::vector<double> px, py, pm;              // centroids by list position, and 1 unless a single sample
   std::vector<double> sx, sy, n, cx, cy;       // coordinate sums, sizes (0 once merged away), centroids
   std::vector<int> rare;                       // rows above a merge whose least may change
-  std::vector<double> key2, kup, lb, scr;      // second key and candidate's upper bound per row; scratch
+  std::vector<double> key2, kup, lb;          // second key and candidate's upper bound per row; scratch
   std::vector<int> cur, nlo, nhi;              // each slot's merge node; the nodes' parts (survivor first)
   std::vector<int> whd, wnx, wpv;              // rows listed at their candidate: first, next, previous (-2 unlisted)
   std::vector<double> nn, tk;                  // the nodes' sizes; the tree's keys
   std::vector<int> ts;                         // and slots
-  std::vector<std::vector<double>> su, sv;     // sorted x + y and x - y of each cluster's members
+  std::vector<double> su, sv, cu, cv;          // sorted x + y and x - y of each cluster's members, from off
+  std::vector<size_t> off;                     // in a pool filled to top (cu, cv: room to close it up)
+  size_t top = 0;
   std::vector<std::vector<bnd_ent>> kn;        // intervals known, in the row of the lower slot
   struct doubt_ent {
     int s, c;
