@@ -54,35 +54,38 @@ typedef long long v4l __attribute__((vector_size(32)));
   } while (0)
 
 // Least Chebyshev distance from point s to the points after it, the first
-// on ties, with the very operations of the plain distance.
-SYN_CLONES("avx2") void row_least(const double* px, const double* py, int s, int m, double& best, int& at) {
+// on ties, with the very operations of the plain distance. Eight lanes: one
+// register where the processor has 512-bit vectors.
+typedef double v8d __attribute__((vector_size(64)));
+typedef long long v8l __attribute__((vector_size(64)));
+typedef double v8d_u __attribute__((vector_size(64), aligned(8), may_alias));
+SYN_CLONES("avx512f", "avx2") void row_least(const double* px, const double* py, int s, int m, double& best, int& at) {
   const double xs = px[s], ys = py[s];
-  const v4l mag = {~(1LL << 63), ~(1LL << 63), ~(1LL << 63), ~(1LL << 63)};
-  const v4d vx = {xs, xs, xs, xs}, vy = {ys, ys, ys, ys};
-  v4d b0 = {INF, INF, INF, INF}, b1 = b0;
-  v4l i0 = {-1, -1, -1, -1}, i1 = i0;
+  const v8l mag = v8l{} + ~(1LL << 63);
+  const v8d vx = v8d{} + xs, vy = v8d{} + ys;
+  v8d b0 = v8d{} + INF, b1 = b0;
+  v8l i0 = v8l{} - 1, i1 = i0, ix;
   int t = s + 1;
-  v4l ix = {t, t + 1, t + 2, t + 3};
-  const v4l four = {4, 4, 4, 4}, eight = {8, 8, 8, 8};
+  for (int k = 0; k < 8; ++k) ix[k] = t + k;
   // two sets of lanes, so that one compare need not wait for the other
-  for (; t + 8 <= m; t += 8) {
-    v4d x0, y0, x1, y1;
-    std::memcpy(&x0, px + t, sizeof x0);
-    std::memcpy(&y0, py + t, sizeof y0);
-    std::memcpy(&x1, px + t + 4, sizeof x1);
-    std::memcpy(&y1, py + t + 4, sizeof y1);
-    const v4d a0 = VABS(vx - x0), c0 = VABS(vy - y0), a1 = VABS(vx - x1), c1 = VABS(vy - y1);
-    const v4d v0 = a0 > c0 ? a0 : c0, v1 = a1 > c1 ? a1 : c1;
-    const v4l l0 = v0 < b0, l1 = v1 < b1;
+  for (; t + 16 <= m; t += 16) {
+    const v8d x0 = *reinterpret_cast<const v8d_u*>(px + t), y0 = *reinterpret_cast<const v8d_u*>(py + t);
+    const v8d x1 = *reinterpret_cast<const v8d_u*>(px + t + 8), y1 = *reinterpret_cast<const v8d_u*>(py + t + 8);
+    const v8d a0 = reinterpret_cast<v8d>(reinterpret_cast<v8l>(vx - x0) & mag);
+    const v8d c0 = reinterpret_cast<v8d>(reinterpret_cast<v8l>(vy - y0) & mag);
+    const v8d a1 = reinterpret_cast<v8d>(reinterpret_cast<v8l>(vx - x1) & mag);
+    const v8d c1 = reinterpret_cast<v8d>(reinterpret_cast<v8l>(vy - y1) & mag);
+    const v8d v0 = a0 > c0 ? a0 : c0, v1 = a1 > c1 ? a1 : c1;
+    const v8l l0 = v0 < b0, l1 = v1 < b1;
     b0 = l0 ? v0 : b0;
     b1 = l1 ? v1 : b1;
     i0 = l0 ? ix : i0;
-    i1 = l1 ? ix + four : i1;
-    ix += eight;
+    i1 = l1 ? ix + 8 : i1;
+    ix += 16;
   }
   double b = INF;
   long long a = -1;
-  for (int k = 0; k < 4; ++k) {
+  for (int k = 0; k < 8; ++k) {
     if (b0[k] < b || (b0[k] == b && i0[k] < a)) b = b0[k], a = i0[k];
     if (b1[k] < b || (b1[k] == b && i1[k] < a)) b = b1[k], a = i1[k];
   }

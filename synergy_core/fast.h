@@ -25,14 +25,14 @@
 
 #include "synergy.h"
 
-// SYN_CLONES("isa"): one copy of a function for that instruction set and one
-// portable copy, chosen at load time where the system supports that (x86-64
-// ELF); the portable copy alone elsewhere. Only for code whose results do not
-// depend on the instructions chosen.
+// SYN_CLONES("isa", ...): one copy of a function for each instruction set
+// named and one portable copy, chosen at load time where the system supports
+// that (x86-64 ELF); the portable copy alone elsewhere. Only for code whose
+// results do not depend on the instructions chosen.
 #if defined(__x86_64__) && defined(__ELF__) && defined(__GNUC__) && !defined(__APPLE__)
-#define SYN_CLONES(isa) __attribute__((target_clones(isa, "default")))
+#define SYN_CLONES(...) __attribute__((target_clones(__VA_ARGS__, "default")))
 #else
-#define SYN_CLONES(isa)
+#define SYN_CLONES(...)
 #endif
 
 // Partitions depend only on values, never on labels, so they are computed once
