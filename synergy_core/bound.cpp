@@ -124,51 +124,41 @@ SYN_CLONES("avx2") void lower_bounds(const double* px, const double* py, const d
 
 // The least of list positions [t0, t1) (the first on ties), at at, and the
 // second least: of v, or when v is null of the bounds to position ts that
-// lower_bounds would write.
-SYN_CLONES("avx2") void least_two(const double* v, const double* px, const double* py, const double* pm, int ts,
-                                  int t0, int t1, double ea, double fr, double& best, double& sec, int& at) {
+// lower_bounds would write. Eight lanes, as in row_least.
+SYN_CLONES("avx512f", "avx2") void least_two(const double* v, const double* px, const double* py, const double* pm,
+                                             int ts, int t0, int t1, double ea, double fr, double& best, double& sec,
+                                             int& at) {
   const double xs = px[ts], ys = py[ts], ms = pm[ts];
-  const v4l mag = {~(1LL << 63), ~(1LL << 63), ~(1LL << 63), ~(1LL << 63)};
-  const v4d vx = {xs, xs, xs, xs}, vy = {ys, ys, ys, ys};
   const bool all = ms > 0;
-  const v4d vea = {ea, ea, ea, ea}, vfr = {fr, fr, fr, fr}, zero = {0, 0, 0, 0};
   double b = INF, s2 = INF;
   long long a = -1;
   int t = t0;
   if (t1 - t0 >= 16) {
-    v4d b0 = {INF, INF, INF, INF}, s0 = b0, b1 = b0, s1 = b0;
-    v4l i0 = {-1, -1, -1, -1}, i1 = i0, ix = {t0, t0 + 1, t0 + 2, t0 + 3};
-    const v4l four = {4, 4, 4, 4}, eight = {8, 8, 8, 8};
+    const v8l mag = v8l{} + ~(1LL << 63);
+    const v8d vx = v8d{} + xs, vy = v8d{} + ys;
+    v8d b0 = v8d{} + INF, s0 = b0;
+    v8l i0 = v8l{} - 1, ix;
+    for (int k = 0; k < 8; ++k) ix[k] = t0 + k;
     for (; t + 8 <= t1; t += 8) {
-      v4d x0, x1;
+      v8d x0;
       if (v) {
-        std::memcpy(&x0, v + t, sizeof x0);
-        std::memcpy(&x1, v + t + 4, sizeof x1);
+        x0 = *reinterpret_cast<const v8d_u*>(v + t);
       } else {
-        BOUND4(x0, t);
-        BOUND4(x1, t + 4);
+        const v8d p = reinterpret_cast<v8d>(reinterpret_cast<v8l>(vx - *reinterpret_cast<const v8d_u*>(px + t)) & mag);
+        const v8d q = reinterpret_cast<v8d>(reinterpret_cast<v8l>(vy - *reinterpret_cast<const v8d_u*>(py + t)) & mag);
+        const v8d d = p > q ? p : q;
+        x0 = all ? (d - ea) * fr : (*reinterpret_cast<const v8d_u*>(pm + t) > 0 ? (d - ea) * fr : d);
       }
-      const v4l l0 = x0 < b0, l1 = x1 < b1;
-      const v4d m0 = x0 < s0 ? x0 : s0, m1 = x1 < s1 ? x1 : s1;
+      const v8l l0 = x0 < b0;
+      const v8d m0 = x0 < s0 ? x0 : s0;
       s0 = l0 ? b0 : m0;
-      s1 = l1 ? b1 : m1;
       i0 = l0 ? ix : i0;
-      i1 = l1 ? ix + four : i1;
       b0 = l0 ? x0 : b0;
-      b1 = l1 ? x1 : b1;
-      ix += eight;
+      ix += 8;
     }
-    // the two sets of lanes into one: per lane the least (first index on
-    // ties), and the second least of both, the least of their seconds and of
-    // the greater least
-    const v4l r = (b1 < b0) | ((b1 == b0) & (i1 < i0));
-    const v4d hi = r ? b0 : b1;
-    s0 = s1 < s0 ? s1 : s0;
-    s0 = hi < s0 ? hi : s0;
-    b0 = r ? b1 : b0;
-    i0 = r ? i1 : i0;
-    // and the lanes in turn, the same way
-    for (int k = 0; k < 4; ++k) {
+    // the lanes in turn: the least (first index on ties), and the second
+    // least, the least of the seconds and of the greater of two leasts
+    for (int k = 0; k < 8; ++k) {
       const bool lk = b0[k] < b || (b0[k] == b && i0[k] < a);
       const double g = lk ? b : b0[k];
       s2 = s0[k] < s2 ? s0[k] : s2;
