@@ -284,17 +284,15 @@ struct bnd_run {
 
   bool single(int s) const { return z.n[s] == 1.0; }
   bool alive(int s) const { return z.n[s] > 0; }
-  // s's place in the ascending list of active slots (without branches: the
-  // steps follow no pattern)
+  // s's place in the ascending list of active slots: the number of active
+  // slots before it, from a Fenwick tree over the slots
   int pos(int s) const {
-    const int* a = w.act.data();
-    const int* p = a;
-    for (int n = count; n > 1;) {
-      const int half = n / 2;
-      p = p[half] < s ? p + half : p;
-      n -= half;
-    }
-    return static_cast<int>(p - a) + (*p < s);
+    int r = 0;
+    for (int i = s; i > 0; i &= i - 1) r += z.fw[i];
+    return r;
+  }
+  void drop(int s) {
+    for (int i = s + 1; i <= m; i += i & -i) --z.fw[i];
   }
 
   // Tournament tree over the rows' keys: each node holds the least (key,
@@ -530,6 +528,7 @@ struct bnd_run {
     std::memmove(w.act.data() + ph, w.act.data() + ph + 1, tail * sizeof(int));
     for (auto* v : {&z.px, &z.py, &z.pm}) std::memmove(v->data() + ph, v->data() + ph + 1, tail * sizeof(double));
     z.n[hi] = 0;
+    drop(hi);
     --count;
     w.rmin[hi] = -INF;  // a slot gone: its bound INF from the centroid stays above
     set(hi, m);
@@ -674,6 +673,9 @@ bool bnd_grp(const int* smp, int m, work& w) {
   for (auto* v : {&z.su, &z.sv, &z.cu, &z.cv}) v->resize(4 * static_cast<size_t>(m));
   z.off.resize(m);
   z.top = m;
+  // every slot active: node i of the Fenwick tree counts the slots i - lowbit(i) to i - 1
+  z.fw.resize(m + 1);
+  for (int i = 1; i <= m; ++i) z.fw[i] = i & -i;
   for (int i = 0; i < m; ++i) {
     z.cur[i] = i;
     w.act[i] = i;
