@@ -474,23 +474,24 @@ struct bnd_run {
     }
   }
 
-  void merge(int lo, int hi) {
+  // The clusters in slots lo < hi become one in lo: its merge node, size,
+  // sums, centroid and sorted lists; hi leaves the list of active slots.
+  void fold(int lo, int hi) {
     const int pl = pos(lo), ph = pos(hi);
     const int nd = n_node++;
     z.nlo[nd] = z.cur[lo];
     z.nhi[nd] = z.cur[hi];
     z.nn[nd] = z.n[lo] + z.n[hi];
     z.cur[lo] = nd;
-    z.n[lo] = z.nn[nd];
     z.sx[lo] += z.sx[hi];
     z.sy[lo] += z.sy[hi];
     // the merged lists go to the end of the pool; once that is full, the
     // lists of the clusters left are closed up (they hold m values in all)
-    const int na = static_cast<int>(z.n[lo] - z.n[hi]), nb = static_cast<int>(z.n[hi]);
+    const int na = static_cast<int>(z.n[lo]), nb = static_cast<int>(z.n[hi]);
     if (z.top + na + nb > z.su.size()) {
       size_t t = 0;
       for (int i = 0; i < count; ++i) {
-        const int k = w.act[i], len = static_cast<int>(z.n[k]) - (k == lo ? nb : 0);
+        const int k = w.act[i], len = static_cast<int>(z.n[k]);
         std::copy(z.su.begin() + z.off[k], z.su.begin() + z.off[k] + len, z.cu.begin() + t);
         std::copy(z.sv.begin() + z.off[k], z.sv.begin() + z.off[k] + len, z.cv.begin() + t);
         z.off[k] = t;
@@ -506,33 +507,62 @@ struct bnd_run {
     }
     z.off[lo] = z.top;
     z.top += na + nb;
-    z.kn[lo].clear();
-    z.kn[hi].clear();
+    z.n[lo] = z.nn[nd];
+    z.n[hi] = 0;
     w.mnext[w.mtail[lo]] = hi;
     w.mtail[lo] = w.mtail[hi];
-    z.px[pl] = z.sx[lo] / z.n[lo];
-    z.py[pl] = z.sy[lo] / z.n[lo];
+    z.px[pl] = z.cx[lo] = z.sx[lo] / z.n[lo];
+    z.py[pl] = z.cy[lo] = z.sy[lo] / z.n[lo];
     z.pm[pl] = 1;
+    z.cx[hi] = z.cy[hi] = INF;
+    const size_t tail = static_cast<size_t>(count - ph - 1);
+    std::memmove(w.act.data() + ph, w.act.data() + ph + 1, tail * sizeof(int));
+    for (auto* v : {&z.px, &z.py, &z.pm}) std::memmove(v->data() + ph, v->data() + ph + 1, tail * sizeof(double));
+    drop(hi);
+    --count;
+    w.rmin[hi] = -INF;  // a slot gone: its bound INF from the centroid stays above
+  }
+
+  void merge(int lo, int hi) {
+    fold(lo, hi);
+    z.kn[lo].clear();
+    z.kn[hi].clear();
     // rows that lose their candidate go stale; rows above lo get an entry
     // for the merged cluster
     orphan(lo);
     orphan(hi);
     unwatch(lo);
     unwatch(hi);
-    z.cx[lo] = z.px[pl];
-    z.cy[lo] = z.py[pl];
-    z.cx[hi] = z.cy[hi] = INF;
     const int nr = rows_above(z.cx.data(), z.cy.data(), w.rmin.data(), z.key2.data(), lo, ea, fr, z.lb.data(), z.rare.data());
     for (int i = 0; i < nr; ++i) above(z.rare[i], z.lb[i], lo);
-    const size_t tail = static_cast<size_t>(count - ph - 1);
-    std::memmove(w.act.data() + ph, w.act.data() + ph + 1, tail * sizeof(int));
-    for (auto* v : {&z.px, &z.py, &z.pm}) std::memmove(v->data() + ph, v->data() + ph + 1, tail * sizeof(double));
-    z.n[hi] = 0;
-    drop(hi);
-    --count;
-    w.rmin[hi] = -INF;  // a slot gone: its bound INF from the centroid stays above
     set(hi, m);
     rescan(lo);
+  }
+
+  // Samples at the same point are at distance 0, and only they: the plain
+  // clustering merges them first, each set into its smallest sample one by
+  // one, the sets in the order of their smallest samples (the first pair in
+  // scan order at 0 each time). Those merges here, before any row is known.
+  void fold_equal() {
+    const double* gx = w.gx.data();
+    const double* gy = w.gy.data();
+    std::vector<int>& o = z.rare;
+    for (int i = 0; i < m; ++i) o[i] = i;
+    std::sort(o.begin(), o.begin() + m, [gx, gy](int a, int b) {
+      return gx[a] < gx[b] || (gx[a] == gx[b] && (gy[a] < gy[b] || (gy[a] == gy[b] && a < b)));
+    });
+    // the smallest sample at each one's point
+    std::vector<int>& lead = z.lead;
+    lead.resize(m);
+    for (int i = 0; i < m; ++i) {
+      const int k = o[i], j = i > 0 ? o[i - 1] : -1;
+      lead[k] = j >= 0 && gx[j] == gx[k] && gy[j] == gy[k] ? lead[j] : k;
+    }
+    int n = 0;
+    for (int k = 0; k < m; ++k)
+      if (lead[k] != k) o[n++] = k;
+    std::sort(o.begin(), o.begin() + n, [&lead](int a, int b) { return lead[a] < lead[b] || (lead[a] == lead[b] && a < b); });
+    for (int i = 0; i < n; ++i) fold(lead[o[i]], o[i]);
   }
 
   // Every pair whose lower bound is at most h, decided: the least plain
@@ -546,6 +576,10 @@ struct bnd_run {
     for (int t = 0; t < count; ++t) {
       const int s = w.act[t];
       if (!(w.rmin[s] <= h)) continue;
+      // rows scanned count against the budget too: ties of many clusters
+      // would otherwise cost a row per row and merge
+      budget -= count - t;
+      if (budget < 0) return false;
       row_bounds(s);
       for (int u = t + 1; u < count; ++u) {
         if (!(z.lb[u] <= h)) continue;
@@ -698,6 +732,7 @@ bool bnd_grp(const int* smp, int m, work& w) {
   r.ea = 2.03 * (m + 1) * U * mxy;
   r.fr = (1 - 2 * U) * (1 - r.rho - U) * (1 - 4 * U);
   w.rmin[m] = INF;
+  bool equal = false;
   for (int s = 0; s < m; ++s) {
     // single samples: the least is the plain distance; the second key is not
     // known yet, and the least is a bound of it
@@ -706,16 +741,28 @@ bool bnd_grp(const int* smp, int m, work& w) {
     w.ramin[s] = at;
     z.key2[s] = w.rmin[s];
     z.kup[s] = w.rmin[s];
+    equal |= w.rmin[s] == 0;
   }
   z.whd.assign(m, -1);
   z.wnx.resize(m);
   z.wpv.assign(m, -2);
-  for (int s = 0; s < m; ++s) r.watch(s, w.ramin[s]);
-  for (int s = 0; s < leaves; ++s) {
-    z.tk[leaves + s] = s < m ? w.rmin[s] : INF;
-    z.ts[leaves + s] = s < m ? s : m;
+  if (equal) {
+    // samples at one point merge first; then the rows of the clusters left,
+    // into an empty tree
+    r.fold_equal();
+    for (int s = 0; s < 2 * leaves; ++s) {
+      z.tk[s] = INF;
+      z.ts[s] = m;
+    }
+    for (int t = 0; t < r.count; ++t) r.rescan(w.act[t]);
+  } else {
+    for (int s = 0; s < m; ++s) r.watch(s, w.ramin[s]);
+    for (int s = 0; s < leaves; ++s) {
+      z.tk[leaves + s] = s < m ? w.rmin[s] : INF;
+      z.ts[leaves + s] = s < m ? s : m;
+    }
+    for (int i = leaves - 1; i >= 1; --i) r.pull(i);
   }
-  for (int i = leaves - 1; i >= 1; --i) r.pull(i);
   if (!r.run()) return false;
   for (int t = 0; t < r.count; ++t)
     for (int k = w.act[t]; k >= 0; k = w.mnext[k]) w.rep[smp[k]] = smp[w.act[t]];
