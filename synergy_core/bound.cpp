@@ -305,17 +305,24 @@ struct bnd_run {
     z.tk[i] = right ? z.tk[r] : z.tk[l];
     z.ts[i] = right ? z.ts[r] : z.ts[l];
   }
-  // row s's key changed, or (v == m) row s is gone
+  // row s's key changed, or (v == m) row s is gone: the least of each node
+  // on the way up, carried rather than read back
   void set(int s, int v) {
-    const int leaf = leaves + s;
-    z.tk[leaf] = v == m ? INF : w.rmin[s];
-    z.ts[leaf] = v;
-    for (int i = leaf / 2; i >= 1; i /= 2) {
-      const double ok = z.tk[i];
-      const int os = z.ts[i];
-      pull(i);
+    int i = leaves + s;
+    double k = v == m ? INF : w.rmin[s];
+    int sl = v;
+    z.tk[i] = k;
+    z.ts[i] = sl;
+    for (; i > 1; i /= 2) {
+      const double ks = z.tk[i ^ 1];
+      const int ss = z.ts[i ^ 1];
+      const bool sib = (ks < k) | ((ks == k) & (ss < sl));
+      k = sib ? ks : k;
+      sl = sib ? ss : sl;
       // the same least, with the same key: nothing above changes
-      if (z.tk[i] == ok && z.ts[i] == os) break;
+      if (z.tk[i / 2] == k && z.ts[i / 2] == sl) break;
+      z.tk[i / 2] = k;
+      z.ts[i / 2] = sl;
     }
   }
   void fix(int s) { set(s, s); }
