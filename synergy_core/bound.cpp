@@ -16,7 +16,8 @@
 // each of those is at least the difference of the means: the centroids'
 // Chebyshev distance. The mean absolute difference of two sorted lists is a
 // sum over the gaps of the merged list, each gap times the pairs it
-// separates: all terms at least 0, so its rounding is small and bounded.
+// separates (for small clusters, simply over the pairs): all terms at least
+// 0, so its rounding is small and bounded.
 #include <algorithm>
 #include <cmath>
 #include <cstring>
@@ -29,8 +30,13 @@ namespace {
 
 constexpr double U = 0x1p-53, INF = std::numeric_limits<double>::infinity();
 
+// Four lanes, and eight for the longest loops: one register where the
+// processor has 512-bit vectors, two where it has 256.
 typedef double v4d __attribute__((vector_size(32)));
 typedef long long v4l __attribute__((vector_size(32)));
+typedef double v8d __attribute__((vector_size(64)));
+typedef long long v8l __attribute__((vector_size(64)));
+typedef double v8d_u __attribute__((vector_size(64), aligned(8), may_alias));  // unaligned loads
 
 // absolute values: the sign bit cleared, as fabs does
 #define VABS(a) reinterpret_cast<v4d>(reinterpret_cast<v4l>(a) & mag)
@@ -54,11 +60,7 @@ typedef long long v4l __attribute__((vector_size(32)));
   } while (0)
 
 // Least Chebyshev distance from point s to the points after it, the first
-// on ties, with the very operations of the plain distance. Eight lanes: one
-// register where the processor has 512-bit vectors.
-typedef double v8d __attribute__((vector_size(64)));
-typedef long long v8l __attribute__((vector_size(64)));
-typedef double v8d_u __attribute__((vector_size(64), aligned(8), may_alias));
+// on ties, with the very operations of the plain distance.
 SYN_CLONES("avx512f", "avx2") void row_least(const double* px, const double* py, int s, int m, double& best, int& at) {
   const double xs = px[s], ys = py[s];
   const v8l mag = v8l{} + ~(1LL << 63);
