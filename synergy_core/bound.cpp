@@ -40,30 +40,32 @@ typedef double v8d_u __attribute__((vector_size(64), aligned(8), may_alias));  /
 
 // absolute values: the sign bit cleared, as fabs does
 #define VABS(a) reinterpret_cast<v4d>(reinterpret_cast<v4l>(a) & mag)
-// The lower bounds at list positions t to t + 3 into o, from the centroids
-// px, py and flags pm there and at the row's own cluster (vx, vy, vm); when
-// the row's own cluster is no single sample (all), every bound has its margin.
-#define BOUND4(o, t)                                        \
-  do {                                                      \
-    v4d x_, y_;                                             \
-    std::memcpy(&x_, px + (t), sizeof x_);                  \
-    std::memcpy(&y_, py + (t), sizeof y_);                  \
-    const v4d a_ = VABS(vx - x_), b_ = VABS(vy - y_);       \
-    const v4d d_ = a_ > b_ ? a_ : b_;                       \
-    if (all) {                                              \
-      o = (d_ - vea) * vfr;                                 \
-    } else {                                                \
-      v4d g_;                                               \
-      std::memcpy(&g_, pm + (t), sizeof g_);                \
-      o = g_ > zero ? (d_ - vea) * vfr : d_;                \
-    }                                                       \
+#define VABS8(a) reinterpret_cast<v8d>(reinterpret_cast<v8l>(a) & mag8)
+// The lower bounds at list positions t to t + 7: the Chebyshev distance of
+// the centroids px, py there to the row's own (vx, vy), less ea, times fr,
+// unless both clusters are single samples (all false, pm 0 there), where the
+// centroids' distance is the plain distance itself.
+#define BOUNDS8(o, t)                                                          \
+  do {                                                                         \
+    const v8d p_ = VABS8(vx - *reinterpret_cast<const v8d_u*>(px + (t)));      \
+    const v8d q_ = VABS8(vy - *reinterpret_cast<const v8d_u*>(py + (t)));      \
+    const v8d d_ = p_ > q_ ? p_ : q_;                                          \
+    o = all ? (d_ - ea) * fr : (*reinterpret_cast<const v8d_u*>(pm + (t)) > 0 ? (d_ - ea) * fr : d_); \
   } while (0)
+
+// The same at one position t, to the cluster at (xs, ys) with flag ms.
+inline double bound1(const double* px, const double* py, const double* pm, int t, double xs, double ys, double ms,
+                     double ea, double fr) {
+  const double p = std::fabs(xs - px[t]), q = std::fabs(ys - py[t]);
+  const double d = p > q ? p : q;
+  return ms + pm[t] > 0 ? (d - ea) * fr : d;
+}
 
 // Least Chebyshev distance from point s to the points after it, the first
 // on ties, with the very operations of the plain distance.
 SYN_CLONES("avx512f", "avx2") void row_least(const double* px, const double* py, int s, int m, double& best, int& at) {
   const double xs = px[s], ys = py[s];
-  const v8l mag = v8l{} + ~(1LL << 63);
+  const v8l mag8 = v8l{} + ~(1LL << 63);
   const v8d vx = v8d{} + xs, vy = v8d{} + ys;
   v8d b0 = v8d{} + INF, b1 = b0;
   v8l i0 = v8l{} - 1, i1 = i0, ix;
@@ -73,10 +75,7 @@ SYN_CLONES("avx512f", "avx2") void row_least(const double* px, const double* py,
   for (; t + 16 <= m; t += 16) {
     const v8d x0 = *reinterpret_cast<const v8d_u*>(px + t), y0 = *reinterpret_cast<const v8d_u*>(py + t);
     const v8d x1 = *reinterpret_cast<const v8d_u*>(px + t + 8), y1 = *reinterpret_cast<const v8d_u*>(py + t + 8);
-    const v8d a0 = reinterpret_cast<v8d>(reinterpret_cast<v8l>(vx - x0) & mag);
-    const v8d c0 = reinterpret_cast<v8d>(reinterpret_cast<v8l>(vy - y0) & mag);
-    const v8d a1 = reinterpret_cast<v8d>(reinterpret_cast<v8l>(vx - x1) & mag);
-    const v8d c1 = reinterpret_cast<v8d>(reinterpret_cast<v8l>(vy - y1) & mag);
+    const v8d a0 = VABS8(vx - x0), c0 = VABS8(vy - y0), a1 = VABS8(vx - x1), c1 = VABS8(vy - y1);
     const v8d v0 = a0 > c0 ? a0 : c0, v1 = a1 > c1 ? a1 : c1;
     const v8l l0 = v0 < b0, l1 = v1 < b1;
     b0 = l0 ? v0 : b0;
@@ -104,29 +103,24 @@ SYN_CLONES("avx512f", "avx2") void row_least(const double* px, const double* py,
 // [t0, t1) to the one at ts, from their centroids (px, py): less ea, times
 // fr, unless both are single samples (pm 0), where the centroids' distance is
 // the plain distance itself.
-SYN_CLONES("avx2") void lower_bounds(const double* px, const double* py, const double* pm, int ts, int t0, int t1,
-                                     double ea, double fr, double* out) {
+SYN_CLONES("avx512f", "avx2") void lower_bounds(const double* px, const double* py, const double* pm, int ts, int t0,
+                                                int t1, double ea, double fr, double* out) {
   const double xs = px[ts], ys = py[ts], ms = pm[ts];
-  const v4l mag = {~(1LL << 63), ~(1LL << 63), ~(1LL << 63), ~(1LL << 63)};
-  const v4d vx = {xs, xs, xs, xs}, vy = {ys, ys, ys, ys};
   const bool all = ms > 0;
-  const v4d vea = {ea, ea, ea, ea}, vfr = {fr, fr, fr, fr}, zero = {0, 0, 0, 0};
+  const v8l mag8 = v8l{} + ~(1LL << 63);
+  const v8d vx = v8d{} + xs, vy = v8d{} + ys;
   int t = t0;
-  for (; t + 4 <= t1; t += 4) {
-    v4d o;
-    BOUND4(o, t);
+  for (; t + 8 <= t1; t += 8) {
+    v8d o;
+    BOUNDS8(o, t);
     std::memcpy(out + t, &o, sizeof o);
   }
-  for (; t < t1; ++t) {
-    const double a = std::fabs(xs - px[t]), b = std::fabs(ys - py[t]);
-    const double v = a > b ? a : b;
-    out[t] = ms + pm[t] > 0 ? (v - ea) * fr : v;
-  }
+  for (; t < t1; ++t) out[t] = bound1(px, py, pm, t, xs, ys, ms, ea, fr);
 }
 
 // The least of list positions [t0, t1) (the first on ties), at at, and the
 // second least: of v, or when v is null of the bounds to position ts that
-// lower_bounds would write. Eight lanes, as in row_least.
+// lower_bounds would write.
 SYN_CLONES("avx512f", "avx2") void least_two(const double* v, const double* px, const double* py, const double* pm,
                                              int ts, int t0, int t1, double ea, double fr, double& best, double& sec,
                                              int& at) {
@@ -136,21 +130,15 @@ SYN_CLONES("avx512f", "avx2") void least_two(const double* v, const double* px, 
   long long a = -1;
   int t = t0;
   if (t1 - t0 >= 16) {
-    const v8l mag = v8l{} + ~(1LL << 63);
+    const v8l mag8 = v8l{} + ~(1LL << 63);
     const v8d vx = v8d{} + xs, vy = v8d{} + ys;
     v8d b0 = v8d{} + INF, s0 = b0;
     v8l i0 = v8l{} - 1, ix;
     for (int k = 0; k < 8; ++k) ix[k] = t0 + k;
     for (; t + 8 <= t1; t += 8) {
       v8d x0;
-      if (v) {
-        x0 = *reinterpret_cast<const v8d_u*>(v + t);
-      } else {
-        const v8d p = reinterpret_cast<v8d>(reinterpret_cast<v8l>(vx - *reinterpret_cast<const v8d_u*>(px + t)) & mag);
-        const v8d q = reinterpret_cast<v8d>(reinterpret_cast<v8l>(vy - *reinterpret_cast<const v8d_u*>(py + t)) & mag);
-        const v8d d = p > q ? p : q;
-        x0 = all ? (d - ea) * fr : (*reinterpret_cast<const v8d_u*>(pm + t) > 0 ? (d - ea) * fr : d);
-      }
+      if (v) x0 = *reinterpret_cast<const v8d_u*>(v + t);
+      else BOUNDS8(x0, t);
       const v8l l0 = x0 < b0;
       const v8d m0 = x0 < s0 ? x0 : s0;
       s0 = l0 ? b0 : m0;
@@ -169,14 +157,7 @@ SYN_CLONES("avx512f", "avx2") void least_two(const double* v, const double* px, 
     }
   }
   for (; t < t1; ++t) {
-    double x;
-    if (v) {
-      x = v[t];
-    } else {
-      const double p = std::fabs(xs - px[t]), q = std::fabs(ys - py[t]);
-      const double d = p > q ? p : q;
-      x = ms + pm[t] > 0 ? (d - ea) * fr : d;
-    }
+    const double x = v ? v[t] : bound1(px, py, pm, t, xs, ys, ms, ea, fr);
     if (x < b) {
       s2 = b;
       b = x;
@@ -423,17 +404,15 @@ struct bnd_run {
       if (e.col == c && e.node == z.cur[c]) return &e;
     return nullptr;
   }
-  // the lower bounds of row s's entries into z.lb by list position, raised to
-  // what is known; returns s's position
-  int row_bounds(int s) {
-    const int t0 = pos(s);
+  // the lower bounds of row s (at list position t0) into z.lb by position,
+  // raised to what is known
+  void row_bounds(int s, int t0) {
     lower_bounds(z.px.data(), z.py.data(), z.pm.data(), t0, t0 + 1, count, ea, fr, z.lb.data());
     for (const bnd_ent& e : z.kn[s])
       if (e.col > s && alive(e.col) && e.node == z.cur[e.col]) {
         const int t = pos(e.col);
         z.lb[t] = std::max(z.lb[t], e.lo);
       }
-    return t0;
   }
   // row s's key (its least bound), second key, candidate column and the
   // candidate's upper bound (+inf when only its lower bound is known)
@@ -445,7 +424,7 @@ struct bnd_run {
     int at;
     least_two(nullptr, z.px.data(), z.py.data(), z.pm.data(), t0, t0 + 1, count, ea, fr, best, sec, at);
     if (at >= 0 && known(s, w.act[at])) {
-      row_bounds(s);
+      row_bounds(s, t0);
       least_two(z.lb.data(), z.px.data(), z.py.data(), z.pm.data(), t0, t0 + 1, count, ea, fr, best, sec, at);
     }
     w.rmin[s] = best;
@@ -589,7 +568,7 @@ struct bnd_run {
       // would otherwise cost a row per row and merge
       budget -= count - t;
       if (budget < 0) return false;
-      row_bounds(s);
+      row_bounds(s, t);
       for (int u = t + 1; u < count; ++u) {
         if (!(z.lb[u] <= h)) continue;
         const int c = w.act[u];

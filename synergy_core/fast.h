@@ -105,7 +105,7 @@ struct bnd_buf {
   std::vector<double> sx, sy, n, cx, cy;       // coordinate sums, sizes (0 once merged away), centroids
   std::vector<int> rare, fw, lead;             // rows above a merge whose least may change; active slots, Fenwick;
                                                // the smallest sample at each one's point
-  std::vector<double> key2, kup, lb;          // second key and candidate's upper bound per row; scratch
+  std::vector<double> key2, kup, lb;           // second key and candidate's upper bound per row; scratch
   std::vector<int> cur, nlo, nhi;              // each slot's merge node; the nodes' parts (survivor first)
   std::vector<int> whd, wnx, wpv;              // rows listed at their candidate: first, next, previous (-2 unlisted)
   std::vector<double> nn, tk;                  // the nodes' sizes; the tree's keys
