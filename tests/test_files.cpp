@@ -145,6 +145,7 @@ TEST_F(files, RejectedTablesAreRejectedByEveryProgram) {
       "id,a,b\nlabel,1,0\ng0,1,2\n",                     "id\ta\tb\nlabel\t1\t0\ng0\tNA\t2\n",
       "id\ta\tb\nlabel\t1\t0\ng0\t4,5\t2\n",           "id\ta\tb\nlabel\t1\t0\ng0\tkinase\t1\t2\n",
       "id\ta\tb\nlabel\t1\t0\ng0\t1\t\n",               "id\ta\nlabel\t1\ng0\t1\n",
+      "id\ta\tb\nlabel\t1\t0\n\x1f\x8b" "g0\t1\t2\n",  // a name the lists would read back as gzip
   };
   run::spit(d + "/l.tsv", "g0\t0\t1\t2\n");
   run::spit(d + "/rec.tsv", "");
