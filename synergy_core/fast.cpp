@@ -316,213 +316,6 @@ void number(part& out, work& w) {
   out.n_cl = k >= 2 ? k : 0;
 }
 
-// The plain clustering's distance of clusters a and b of a probe's group
-// (nodes of w.node; leaves are sorted positions, v their values): replayed
-// through the merges that formed them, the later-formed split first, with the
-// plain update, so it is the plain value bit for bit.
-double replay(const std::pair<double, int>* v, int m, const run_node* nd, int a, int b) {
-  if (a < m && b < m) return std::fabs(v[a].first - v[b].first);
-  if (nd[a].t < nd[b].t) std::swap(a, b);
-  const run_node& x = nd[a];
-  const double n_lo = nd[x.lo].n, n_hi = nd[x.hi].n;
-  return (n_lo * replay(v, m, nd, x.lo, b) + n_hi * replay(v, m, nd, x.hi, b)) / (n_lo + n_hi);
-}
-
-// One probe's group of m samples, sorted by value (v, ties by sample). In one
-// dimension the average distance of two runs of the sorted values, one wholly
-// below the other, is the distance of their means, and a pair of runs that
-// are not neighbours spans two gaps, so it is further apart than the closest
-// pair. The clustering is then a walk over the gaps of neighbouring runs, the
-// smallest first. Equal values merge first, at distance 0: each set of them
-// one by one into its smallest sample, the sets in the order of their
-// smallest samples. Each gap is known to within the plain update's relative
-// error (3 roundings an update, one update for each merge inside the two
-// runs) and the error of the means here; a gap of a single sample and a
-// single sample or a run of equal values is the plain distance itself. When
-// the least gap is not clear of all others by those errors, the gaps in doubt
-// get the plain clustering's distances, replayed through the merges of their
-// runs, and the least of those, the first in scan order on ties, merges, if
-// it is not above the cut. That is the partition of the plain clustering.
-// Returns false, having written no partition, when the replays would cost
-// more than the matrix; the group is then clustered from its matrix (the two
-// ways are compared with the plain clustering in tests/test_diff_real.cpp).
-bool run_grp(const std::pair<double, int>* v, int m, work& w) {
-  constexpr double u = 0x1p-53, inf = std::numeric_limits<double>::infinity();
-  // a run starting at p keeps the sum of its values less its first, v[p], a
-  // bound on that sum's error, and the sum over the run's size
-  run_sum* rs = w.rs.data();
-  double* key = w.rmin.data();  // gap from the run starting here to the next one; key[m] = none
-  int* nxt = w.mnext.data();
-  int* prv = w.mtail.data();
-  int* cnt = w.pos.data();
-  int* low = w.ramin.data();  // smallest sample of the run
-  int* cur = w.redo.data();   // the run's node in the merge history
-  if (w.node.size() < 2 * static_cast<size_t>(m)) w.node.resize(2 * static_cast<size_t>(m));
-  run_node* nd = w.node.data();
-  std::vector<int>& pop = w.cand;
-  int n_node = m;
-  long long step = 0;
-  const long long zero_t = std::numeric_limits<long long>::min() / 2;  // equal values merge before all
-  int last = -1;
-  for (int i = 0; i < m; ++i) {
-    nd[i] = run_node{-1, -1, 1.0, std::numeric_limits<long long>::min()};
-    if (last >= 0 && v[i].first == v[last].first) {
-      // ties sort by sample: each joins the run holding its set's smallest
-      nd[n_node] = run_node{cur[last], i, cnt[last] + 1.0, zero_t + static_cast<long long>(v[last].second) * m + cnt[last]};
-      cur[last] = n_node++;
-      ++cnt[last];
-      continue;
-    }
-    if (last >= 0) nxt[last] = i;
-    prv[i] = last;
-    last = i;
-    rs[i] = run_sum{};
-    cnt[i] = 1;
-    low[i] = v[i].second;
-    cur[i] = i;
-  }
-  nxt[last] = m;
-  const double rho_max = 1.05 * (3.0 * m + 1) * u;  // of any average of the plain clustering
-  // gaps whose plain distance is known bit for bit: of two single samples,
-  // or of a single sample and a run of equal values (sum 0 and more than one)
-  auto plain = [&](int p) {
-    const int q = nxt[p];
-    return (cnt[p] == 1 || cnt[q] == 1) && rs[p].s == 0.0 && rs[q].s == 0.0;
-  };
-  auto set_gap = [&](int p) {
-    // a single sample's mean (less itself) is 0: two of them give d itself
-    const int q = nxt[p];
-    key[p] = ((v[q].first - v[p].first) + rs[q].mean) - rs[p].mean;
-  };
-  // the error bound of gap p, from the operations of set_gap
-  auto alf = [&](int p) {
-    if (plain(p)) return 0.0;
-    const int q = nxt[p];
-    const double d = std::fabs(v[q].first - v[p].first), a = rs[q].mean, b = rs[p].mean;
-    return 1.01 * (rs[q].e / cnt[q] + rs[p].e / cnt[p] + 3.1 * u * (std::fabs(a) + std::fabs(b) + d + std::fabs(key[p])));
-  };
-  // and of every gap: each value less its run's first is at most the span
-  // of the group, and so is each term of those bounds
-  const double span = (v[m - 1].first - v[0].first) * (1 + 4 * u);
-  const double alf_max = 20 * u * span * (m + 1);
-  // bounds of the plain clustering's distance for gap p, and (lo2) of every
-  // distance whose exact value is at least the exact gap
-  auto rho = [&](int p) { return 1.05 * (3.0 * (cnt[p] + cnt[nxt[p]]) + 1) * u; };
-  auto up = [&](int p) { return plain(p) ? key[p] : (key[p] + alf(p)) * (1 + rho(p)) * (1 + 4 * u); };
-  auto lo2 = [&](int p) {
-    return (plain(p) ? key[p] * (1 - rho(p)) : key[p] - alf(p)) * (1 - rho_max) * (1 - 4 * u);
-  };
-  // lo2 of any gap of at least h
-  auto lo2_min = [&](double h) { return (h - alf_max) * (1 - rho_max) * (1 - 4 * u) * (1 - 4 * u); };
-  for (int i = 0; i <= m; ++i) key[i] = inf;
-  for (int p = 0; nxt[p] < m; p = nxt[p]) {
-    set_gap(p);
-    // a single sample and k equal values: the replay of the equal values'
-    // merges, one by one, without recursion (k may be large: zeros)
-    const int k = plain(p) ? std::max(cnt[p], cnt[nxt[p]]) : 1;
-    const double d = key[p];
-    for (int j = 2; j <= k; ++j) {
-      const double n_lo = j - 1, n_hi = 1.0;
-      key[p] = (n_lo * key[p] + n_hi * d) / (n_lo + n_hi);
-    }
-  }
-  int leaves = 1;
-  while (leaves < m) leaves *= 2;
-  if (w.tree.size() < 2 * static_cast<size_t>(leaves)) w.tree.resize(2 * static_cast<size_t>(leaves));
-  min_tree mt{w.tree.data(), key, leaves, m, nullptr, nullptr, false};
-  mt.build(m);
-  const double lim = 2 * cut;  // a merge happens at an average distance of 2 cut or less
-  auto merge = [&](int p) __attribute__((always_inline)) {
-    const int q = nxt[p], r = nxt[q];
-    run_sum& a = rs[p];
-    const run_sum& b = rs[q];
-    const double d = v[q].first - v[p].first, t = cnt[q] * d;
-    a.e = a.e + b.e + 4 * u * (std::fabs(a.s) + std::fabs(b.s) + std::fabs(t));
-    a.s = (a.s + b.s) + t;
-    cnt[p] += cnt[q];
-    a.mean = a.s / cnt[p];
-    // the survivor of the plain merge is the cluster with the smaller sample
-    const bool p_lo = low[p] < low[q];
-    nd[n_node] = run_node{p_lo ? cur[p] : cur[q], p_lo ? cur[q] : cur[p], static_cast<double>(cnt[p]), step++};
-    cur[p] = n_node++;
-    low[p] = std::min(low[p], low[q]);
-    nxt[p] = r;
-    if (r < m) prv[r] = p;
-    key[q] = inf;
-    mt.set(q, m);
-    if (r < m) set_gap(p);
-    else key[p] = inf;
-    mt.fix(p);
-    if (prv[p] >= 0) {
-      set_gap(prv[p]);
-      mt.fix(prv[p]);
-    }
-  };
-  // replays cost a distance per pair of samples they join: at most about
-  // what the matrix would
-  double budget = 2.0 * m * m + 4096.0;
-  for (;;) {
-    const int p1 = mt.top();
-    if (key[p1] == inf) break;          // one run: the group is one cluster
-    if (lo2_min(key[p1]) > lim) break;  // every pair is above the cut: the clustering stops
-    // mostly the next gap is clear of the least by more than any error: the
-    // best of the least's siblings on its way up the tree
-    double h2 = inf;
-    for (int i = leaves + p1; i > 1; i /= 2) h2 = std::min(h2, key[mt.tr[i ^ 1]]);
-    const double up1 = (key[p1] + alf_max) * (1 + rho_max) * (1 + 4 * u);
-    if (up1 <= lim && (h2 == inf || lo2_min(h2) > up1)) {
-      merge(p1);
-      continue;
-    }
-    // else the doubt set: the gaps whose lo2 reaches the highest upper bound
-    // among them; taken off the tree in order of their gaps until no later
-    // gap can reach it
-    double top = up(p1);
-    pop.clear();
-    for (;;) {
-      for (bool grew = true; grew;) {
-        grew = false;
-        for (int k : pop)
-          if (lo2(k) <= top && up(k) > top) {
-            top = up(k);
-            grew = true;
-          }
-      }
-      const int j = mt.top();
-      if (key[j] == inf || lo2_min(key[j]) > top) break;
-      pop.push_back(j);
-      mt.set(j, m);
-    }
-    for (int j : pop) mt.fix(j);
-    // the plain distances of the gaps in doubt, the least merging (the first
-    // pair in scan order on ties); every other pair is further
-    double best = inf;
-    int pick = -1;
-    std::pair<int, int> at{0, 0};
-    for (int j : pop) {
-      if (!(lo2(j) <= top)) continue;
-      const int q = nxt[j];
-      double dj = key[j];
-      if (!plain(j)) {
-        budget -= static_cast<double>(cnt[j]) * cnt[q];
-        if (budget < 0 || cnt[j] + cnt[q] > 4096) return false;  // also bounds the replay's depth
-        dj = replay(v, m, nd, cur[j], cur[q]);
-      }
-      const std::pair<int, int> sj{std::min(low[j], low[q]), std::max(low[j], low[q])};
-      if (dj < best || (dj == best && sj < at)) {
-        best = dj;
-        pick = j;
-        at = sj;
-      }
-    }
-    if (best > lim) break;
-    merge(pick);
-  }
-  for (int p = 0; p < m; p = nxt[p])
-    for (int i = p; i < nxt[p]; ++i) w.rep[v[i].second] = low[p];
-  return true;
-}
-
 }  // namespace
 
 void mat_buf::grow(size_t n) {
@@ -548,7 +341,6 @@ void mat_buf::grow(size_t n) {
 void work_init(work& w) {
   const size_t n = static_cast<size_t>(n_samp);
   w.sz.resize(n);
-  w.rs.resize(n);
   w.gx.resize(n);
   w.gy.resize(n);
   w.rmin.resize(n + 1);  // and the tree's key of no slot
@@ -594,25 +386,18 @@ void sin_part(int p, work& w, part& out) {
   for (int s = 0; s < n; ++s) vs[s] = {x[s], s};
   std::sort(vs, vs + n);
   // groups: runs of the sorted values with no gap above GRP_LIM, each
-  // clustered as runs of its values where that is clear of rounding, else
-  // from its matrix. Many sets of equal values (values on a grid) make many
-  // equal gaps, cheaper to order in the matrix than by replays: groups where
-  // more than half the samples repeat a value, not counting the largest set
-  // of equal values (zeros, say), go there at once.
+  // clustered as runs of its values (runs.cpp), or from its matrix where the
+  // replays of gaps in doubt would cost more than w.run_cap of it
   int g = 0, n_left = 0;
   for (int a = 0, b; a < n; a = b, ++g) {
-    int rep = 0, run = 0, big = 0;  // repeats; the current and the largest set of equal values, less one
-    for (b = a + 1; b < n && std::fabs(vs[b].first - vs[b - 1].first) <= GRP_LIM; ++b) {
-      run = vs[b].first == vs[b - 1].first ? run + 1 : 0;
-      rep += run > 0;
-      big = std::max(big, run);
-    }
+    b = a + 1;
+    while (b < n && std::fabs(vs[b].first - vs[b - 1].first) <= GRP_LIM) ++b;
     for (int k = a; k < b; ++k) out.grp[vs[k].second] = g;
     const int m = b - a;
     w.cnt[g] = 0;
     if (m == 1) {
       w.rep[vs[a].second] = vs[a].second;
-    } else if (2 * (rep - big) <= m && run_grp(vs + a, m, w)) {
+    } else if (run_grp(vs + a, m, w)) {
       ++w.n_run;
     } else {
       ++w.n_mat;

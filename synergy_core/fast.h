@@ -3,7 +3,7 @@
 //
 // | fast routine  | literal counterpart                                   | test holding them equal (tests/) |
 // |---------------|-------------------------------------------------------|----------------------------------|
-// | sin_part      | comp_sin_dis + cluster (the partition of call_sin_syn) | test_diff.cpp DiffFast.PartitionsAndEntropiesMatchOracle; test_diff_real.cpp DiffReal.DenseTablesMatchOracle, DiffReal.RunsOfValuesGiveThePlainPartition |
+// | sin_part (run_grp, runs.cpp; the matrix where its replays cost more) | comp_sin_dis + cluster (the partition of call_sin_syn) | test_diff.cpp DiffFast.PartitionsAndEntropiesMatchOracle; test_diff_real.cpp DiffReal.DenseTablesMatchOracle, DiffReal.RunsOfValuesGiveThePlainPartition |
 // | two_part (bnd_grp for large Chebyshev groups) | comp_ch_dis / comp_eu_dis + cluster | test_diff.cpp DiffFast.PartitionsAndEntropiesMatchOracle, DiffFast.RoundingAtTheCutCanJoinSamplesFartherApart; test_diff_real.cpp DiffReal.DenseTablesMatchOracle |
 // | part_ent      | synergic (and call_sin_syn's score)                    | test_diff.cpp DiffFast.PartitionsAndEntropiesMatchOracle |
 // | tab_init      | mi(S/M)*M and phe_synergic, computed per call          | through part_ent and flip_search in the tests above |
@@ -121,17 +121,24 @@ struct bnd_buf {
   std::vector<doubt_ent> doubt;                // pairs in doubt at one merge
 };
 
+// Scratch of the clustering of one probe's group as runs of its sorted
+// values (run_grp in runs.cpp), by sorted position of a run's first value.
+struct run_buf {
+  std::vector<run_sum> rs;
+  std::vector<double> est, key;   // each gap's estimate; its plain distance where exact, else a lower bound
+  std::vector<long long> sec;     // an exact gap's pair in scan order, else -1
+  std::vector<int> nxt, prv, cnt, low, cur, tr;  // neighbours, size, smallest sample, merge node; the gaps' tree
+  std::vector<run_node> node;     // the history of the runs' merges
+};
+
 // Per-thread scratch, sized once by work_init and reused by every call.
 struct work {
   mat_buf d;                                    // distances within one group: m x m, upper triangle used
   std::vector<double> sz, rmin;                 // cluster sizes; row minima to the right (by slot)
   std::vector<double> gx, gy;                   // coordinates of one group's samples, by slot
-  std::vector<run_sum> rs;                      // runs of one probe's sorted values
   std::vector<int> act, pos, ramin, redo;       // active slots and their positions; argmin slot; stale rows
   std::vector<int> mnext, mtail;                // member chains
   std::vector<int> tree;                        // tournament tree over the row minima
-  std::vector<int> cand;                        // gaps in doubt, for the runs of one probe
-  std::vector<run_node> node;                   // and the history of their merges
   std::vector<int> ord, off, cnt, stamp, slot, rep, num;
   std::vector<std::pair<double, int>> vs;       // values and samples, to sort
   part jp;                                      // joint partition of the current pair
@@ -141,6 +148,8 @@ struct work {
   ent_sum es[3];                                // first probe, second probe, joint
   long n_run = 0, n_mat = 0;                    // single-probe groups clustered as runs, and from their matrix
   bnd_buf bb;
+  run_buf rb;
+  double run_cap = 0.25;                        // replays a single-probe group may cost as runs, in m^2 steps
   int bnd_min = 400;                            // Chebyshev groups from this size on are clustered by bnd_grp
 };
 void work_init(work& w);
@@ -151,6 +160,12 @@ void work_init(work& w);
 // written nothing, when the pairs left in doubt would cost more than the
 // matrix; the group is then clustered from it.
 bool bnd_grp(const int* smp, int m, work& w);
+
+// Threshold-cut clustering of one probe's group of m samples, sorted by
+// value (v, ties by sample), as runs of its values: writes w.rep for its
+// samples, the plain partition. False, having written nothing, when the
+// replays of gaps in doubt would cost more than w.run_cap m^2 steps.
+bool run_grp(const std::pair<double, int>* v, int m, work& w);
 
 // Entropy tables for the run: mi(S/M)*M for 0 <= S <= M <= min(n_samp,
 // ENT_ROWS), and the label entropy by count of ones. Call once after
