@@ -5,7 +5,8 @@
 // centroids, computed afresh whenever asked; when that bound is the least of
 // all, an interval around the plain distance from the mean distance itself;
 // and only when intervals cannot decide, the plain distance, replayed through
-// the merges. The merges are the plain clustering's, in the same order
+// the merges, once for each pair of clusters (ties: values on a grid). The
+// merges are the plain clustering's, in the same order
 // (compared with it in tests/test_diff.cpp and tests/test_diff_real.cpp).
 //
 // Why the bounds hold: Chebyshev distance in the plane is L1 distance in the
@@ -261,7 +262,7 @@ struct bnd_run {
   work& w;
   bnd_buf& z;
   const int m;
-  int count, leaves, n_node;
+  int count, leaves, n_node, n_eq;
   double ea, fr, rho, mxy, budget;
   const double lim = 2 * cut;  // a merge happens at a distance of 2 cut or less
 
@@ -352,20 +353,43 @@ struct bnd_run {
   }
 
   // the plain distance of nodes p and q: the later-formed split first
-  double replay(int p, int q) const {
-    if (p < m && q < m) {
-      const double a = std::fabs(w.gx[p] - w.gx[q]), b = std::fabs(w.gy[p] - w.gy[q]);
-      return a > b ? a : b;
+  // the plain distance of nodes p and q: the later-formed split first. Sets
+  // of samples at one point (nodes below n_eq, formed by fold_equal one
+  // after another) are not split pair by pair: all their leaf distances are
+  // one double, so the replay of two of them is a walk of their sizes. ops
+  // counts the steps.
+  double replay(int p, int q, double& ops) const {
+    if (p < n_eq && q < n_eq) {
+      // e formed first (a leaf before all), then l; a set's last sample is nhi
+      const int e = std::min(p, q), l = std::max(p, q);
+      const int se = e < m ? e : z.nhi[e], sl = l < m ? l : z.nhi[l];
+      const double a = std::fabs(w.gx[se] - w.gx[sl]), b = std::fabs(w.gy[se] - w.gy[sl]);
+      const double d = a > b ? a : b;
+      const int ke = static_cast<int>(z.nn[e]), kl = static_cast<int>(z.nn[l]);
+      ops += ke + kl;
+      double g = d;  // e against one sample: its merges one by one
+      for (int j = 2; j <= ke; ++j) {
+        const double na = j - 1, nb = 1.0;
+        g = (na * g + nb * d) / (na + nb);
+      }
+      double f = g;  // then l's merges, each sample of l at g from e
+      for (int j = 2; j <= kl; ++j) {
+        const double na = j - 1, nb = 1.0;
+        f = (na * f + nb * g) / (na + nb);
+      }
+      return f;
     }
+    ops += 1;
     if (p < q) std::swap(p, q);
     const int a = z.nlo[p], b = z.nhi[p];
     const double na = z.nn[a], nb = z.nn[b];
-    return (na * replay(a, q) + nb * replay(b, q)) / (na + nb);
+    return (na * replay(a, q, ops) + nb * replay(b, q, ops)) / (na + nb);
   }
   bool exact(int s, int c, double& v) {
-    budget -= z.n[s] * z.n[c];
-    if (budget < 0 || z.n[s] + z.n[c] > 4096) return false;  // also bounds the replay's depth
-    v = replay(z.cur[s], z.cur[c]);
+    if (!(budget > 0) || z.n[s] + z.n[c] > 4096) return false;  // also bounds the replay's depth
+    double ops = 0;
+    v = replay(z.cur[s], z.cur[c], ops);
+    budget -= ops;
     return true;
   }
   // an interval around the plain distance of the clusters in slots s and c:
@@ -553,65 +577,39 @@ struct bnd_run {
     for (int i = 0; i < n; ++i) fold(lead[o[i]], o[i]);
   }
 
-  // Every pair whose lower bound is at most h, decided: the least plain
-  // distance (the first pair in scan order on ties) into (ws, wc, wv), or wv
-  // -1 or +inf when a single pair is clear of the rest and of the cut.
-  // False when replays would cost more than the matrix.
-  bool doubt(double h, int& ws, int& wc, double& wv) {
-    typedef bnd_buf::doubt_ent ent;
-    std::vector<ent>& es = z.doubt;
+  // Row s's candidate is not clear of the row's second key, so its columns
+  // tie or nearly tie (values on a grid): every column whose bound is at
+  // most h gets its interval, and where two or more intervals overlap the
+  // least upper bound, their plain distances; then the row is scanned once
+  // with them. Scanning it again for each tied column in turn would cost a
+  // row per column. False when replays would cost more than the matrix.
+  bool settle(int s, double h) {
+    const int t0 = pos(s);
+    budget -= count - t0;
+    if (!(budget > 0)) return false;
+    row_bounds(s, t0);
+    std::vector<bnd_ent>& es = z.tie;
     es.clear();
-    for (int t = 0; t < count; ++t) {
-      const int s = w.act[t];
-      if (!(w.rmin[s] <= h)) continue;
-      // rows scanned count against the budget too: ties of many clusters
-      // would otherwise cost a row per row and merge
-      budget -= count - t;
-      if (budget < 0) return false;
-      row_bounds(s, t);
-      for (int u = t + 1; u < count; ++u) {
-        if (!(z.lb[u] <= h)) continue;
-        const int c = w.act[u];
-        const bnd_ent* e = known(s, c);
-        if (e) {
-          es.push_back({s, c, e->lo, e->hi});
-        } else if (single(s) && single(c)) {
-          es.push_back({s, c, z.lb[u], z.lb[u]});
-        } else {
-          const bnd_ent k = interval(s, c);
-          put(s, k);
-          es.push_back({s, c, k.lo, k.hi});
-        }
-      }
-      make_stale(s);  // its known entries changed
-    }
     double h2 = INF;
-    for (const ent& e : es) h2 = std::min(h2, e.hi);
-    int n_in = 0;
-    for (const ent& e : es) n_in += e.lo <= h2;
-    wv = INF;
-    ws = wc = -1;
-    // pairs from the first row on, columns ascending: the first strict least
-    // is the first in scan order
-    for (const ent& e : es) {
-      if (!(e.lo <= h2)) continue;
-      double v = e.lo;
-      if (e.lo != e.hi) {
-        if (n_in == 1 && (e.hi <= lim || e.lo > lim)) {
-          ws = e.s;
-          wc = e.c;
-          wv = e.hi <= lim ? -1.0 : INF;
-          return true;
-        }
-        if (!exact(e.s, e.c, v)) return false;
-        put(e.s, bnd_ent{e.c, z.cur[e.c], v, v});
-      }
-      if (v < wv) {
-        wv = v;
-        ws = e.s;
-        wc = e.c;
-      }
+    for (int u = t0 + 1; u < count; ++u) {
+      if (!(z.lb[u] <= h)) continue;
+      const int c = w.act[u];
+      const bnd_ent* e = known(s, c);
+      bnd_ent k = e ? *e : single(s) && single(c) ? bnd_ent{c, z.cur[c], z.lb[u], z.lb[u]} : interval(s, c);
+      if (!e && k.lo != k.hi) put(s, k);
+      es.push_back(k);
+      h2 = std::min(h2, k.hi);
     }
+    int n_in = 0;
+    for (const bnd_ent& e : es) n_in += e.lo <= h2;
+    if (n_in > 1)
+      for (const bnd_ent& e : es) {
+        if (!(e.lo <= h2) || e.lo == e.hi) continue;
+        double v;
+        if (!exact(s, e.col, v)) return false;
+        put(s, bnd_ent{e.col, e.node, v, v});
+      }
+    rescan(s);
     return true;
   }
 
@@ -633,8 +631,8 @@ struct bnd_run {
           w.rmin[s] = nk;
           z.kup[s] = e.hi;
           fix(s);
-        } else {
-          make_stale(s);
+        } else if (!settle(s, e.hi)) {
+          return false;
         }
         continue;
       }
@@ -656,11 +654,20 @@ struct bnd_run {
         merge(s, c);
         continue;
       }
-      int ws, wc;
-      double wv;
-      if (!doubt(z.kup[s], ws, wc, wv)) return false;
-      if (wv > lim) break;
-      merge(ws, wc);
+      // else the candidate's plain distance, replayed once: the row's least
+      // while it lies below the row's second key (the row then comes back to
+      // the root and merges, or a lesser row goes first), else the row's
+      // other columns that may lie below it are settled
+      double v;
+      if (!exact(s, c, v)) return false;
+      put(s, bnd_ent{c, z.cur[c], v, v});
+      if (v < z.key2[s]) {
+        w.rmin[s] = v;
+        z.kup[s] = v;
+        fix(s);
+      } else if (!settle(s, v)) {
+        return false;
+      }
     }
     return true;
   }
@@ -713,7 +720,7 @@ bool bnd_grp(const int* smp, int m, work& w) {
   while (leaves < m) leaves *= 2;
   z.tk.resize(2 * static_cast<size_t>(leaves));
   z.ts.resize(2 * static_cast<size_t>(leaves));
-  bnd_run r{w, z, m, m, leaves, m, 0, 0, 0, mxy, 2.0 * m * m + 4096.0};
+  bnd_run r{w, z, m, m, leaves, m, m, 0, 0, 0, mxy, 2.0 * m * m + 4096.0};
   // relative rounding of any plain average (3 an update, an update per merge),
   // and the centroids' absolute rounding
   r.rho = 1.05 * (3.0 * m + 1) * U;
@@ -738,6 +745,7 @@ bool bnd_grp(const int* smp, int m, work& w) {
     // samples at one point merge first; then the rows of the clusters left,
     // into an empty tree
     r.fold_equal();
+    r.n_eq = r.n_node;
     for (int s = 0; s < 2 * leaves; ++s) {
       z.tk[s] = INF;
       z.ts[s] = m;

@@ -114,11 +114,7 @@ struct bnd_buf {
   std::vector<size_t> off;                     // in a pool filled to top (cu, cv: room to close it up)
   size_t top = 0;
   std::vector<std::vector<bnd_ent>> kn;        // intervals known, in the row of the lower slot
-  struct doubt_ent {
-    int s, c;
-    double lo, hi;
-  };
-  std::vector<doubt_ent> doubt;                // pairs in doubt at one merge
+  std::vector<bnd_ent> tie;                    // the columns of one row in doubt
 };
 
 // Scratch of the clustering of one probe's group as runs of its sorted
