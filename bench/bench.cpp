@@ -37,6 +37,7 @@
 #include <string>
 #include <vector>
 
+#include "gen.h"
 #include "grow.h"
 #include "oracle/oracle.h"
 #include "rank.h"
@@ -359,6 +360,97 @@ void grown_rows(const grow::table& src, const std::vector<int>& sizes, const opt
 #endif
 }
 
+// One table of the rounded rows: probe_rank's scoring and a pair_search range
+// (candidate 0 against every candidate), one thread, best of R; then the
+// literal step order on a sample (two probes' ranked lines, two pairs' joint
+// partitions). Returns the two times.
+std::pair<double, double> rounded_one(const std::string& path, const opts& o, int& n_cand) {
+  load_exp(path.c_str());
+  double tr = 1e30, ts = 1e30;
+  std::string ranked;
+  for (int rep = 0; rep < o.reps; ++rep) {
+    const double t0 = now();
+    ranked = rank_text(rank_probes(1, {}));
+    tr = std::min(tr, now() - t0);
+  }
+  const std::string rank_path = o.dir + "/rounded.rank";
+  spit(rank_path, ranked);
+  const std::vector<int> cand = read_cand(rank_path, n_prob);
+  n_cand = static_cast<int>(cand.size());
+  if (cand.empty()) die("no candidates in " + path);
+  for (int rep = 0; rep < o.reps; ++rep) {
+    std::remove((o.dir + "/rounded.rec").c_str());
+    std::FILE* prog = std::fopen((o.dir + "/rounded.prog").c_str(), "wb");
+    if (!prog) die("cannot write " + o.dir + "/rounded.prog");
+    const double t0 = now();
+    {
+      rec_out rec(o.dir + "/rounded.rec");
+      run_search(cand, 0, 1, 1, rec, prog, {});
+    }
+    ts = std::min(ts, now() - t0);
+    std::fclose(prog);
+  }
+  // the literal step order on the sample
+  work w;
+  work_init(w);
+  std::vector<part> sp(n_prob);
+  for (int p : {0, n_prob / 2}) sin_part(p, w, sp[p]);
+  const int c1 = cand[0], c2 = cand[n_cand / 2], c3 = cand[n_cand - 1];
+  for (int p : {c1, c2, c3}) sin_part(p, w, sp[p]);
+  part j1, j2;
+  two_part(c1, c2, 0, sp[c1], sp[c2], w, j1);
+  two_part(c3, c1, 0, sp[c3], sp[c1], w, j2);
+  oracle::load(path);
+  for (int p : {0, n_prob / 2}) {
+    rank_row r;
+    r.p = p;
+    r.score = oracle::sin_syn(p, oracle::labels());
+    r.n_cl = r.score == NO_PART ? 1 : *std::max_element(oracle::s_cid().begin(), oracle::s_cid().end()) + 1;
+    const std::string line = rank_text({r});
+    if (("\n" + ranked).find("\n" + line) == std::string::npos)
+      die("ranked line of probe " + std::to_string(p) + " differs from the literal one in " + path);
+  }
+  const std::pair<int, int> pr[2] = {{c1, c2}, {c3, c1}};
+  const part* jp[2] = {&j1, &j2};
+  for (int k = 0; k < 2; ++k) {
+    int n_cl = 0;
+    const std::vector<int> c = gen::cid_of(oracle::two_part(pr[k].first, pr[k].second, 0), n_samp, n_cl);
+    if (jp[k]->n_cl != n_cl || (n_cl > 0 && jp[k]->cid != c))
+      die("joint partition of a pair differs from the literal one in " + path);
+  }
+  return {tr, ts};
+}
+
+// Tables rounded to 1 to 4 decimals beside the same tables with six: grown
+// from src (its first 100 probes) and generated normal values (100 probes,
+// mean 4 to 10, sd 0.2 to 1), at each size.
+void rounded_rows(const grow::table& src, const std::vector<int>& sizes, const opts& o) {
+  std::printf("\nrounded tables, one thread, best of %d: probe_rank scoring (100 probes) and pair_search over\n"
+              "candidate 0 against all candidates; ratios against the same table with six decimals; each table\n"
+              "checked against the literal step order on two probes' ranked lines and two pairs' joint partitions\n",
+              o.reps);
+  std::printf("  %-8s %8s %9s %10s %7s %11s %7s %6s\n", "table", "samples", "decimals", "rank s", "ratio", "search s",
+              "ratio", "cand");
+  std::vector<int> rows;
+  for (int p = 0; p < 100 && p < static_cast<int>(src.val.size()); ++p) rows.push_back(p);
+  for (int kind = 0; kind < 2; ++kind)
+    for (int n : sizes) {
+      const grow::table t = kind == 0 ? grow::make(src, n, 3000 + static_cast<uint64_t>(n), 0.05, rows)
+                                      : grow::normal_table(n, 100, 4000 + static_cast<uint64_t>(n));
+      double base_r = 0, base_s = 0;
+      for (int dec : {6, 1, 2, 3, 4}) {
+        const std::string path = o.dir + "/rounded.tsv";
+        spit(path, grow::text(t, dec));
+        int c = 0;
+        const auto [tr, ts] = rounded_one(path, o, c);
+        if (dec == 6) base_r = tr, base_s = ts;
+        std::printf("  %-8s %8d %9d %10.3f %7.2f %11.3f %7.2f %6d\n", kind == 0 ? "grown" : "normal", n, dec, tr,
+                    tr / base_r, ts, ts / base_s, c);
+        std::fflush(stdout);
+      }
+    }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -446,7 +538,13 @@ int main(int argc, char** argv) {
     }
   }
 
-  // ---- tables grown from the real samples ----
-  grown_rows(grow::read(src_path, 2000), sizes, o);
+  // ---- tables grown from the real samples, and rounded ----
+  const grow::table src = grow::read(src_path, 2000);
+  grown_rows(src, sizes, o);
+  std::vector<int> big;
+  for (int n : sizes)
+    if (n >= 1000) big.push_back(n);
+  if (quick) big = {1000};
+  rounded_rows(src, big, o);
   return 0;
 }

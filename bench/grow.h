@@ -94,8 +94,9 @@ inline table make(const table& src, int n, uint64_t seed, double sd = 0.05, cons
   return t;
 }
 
-// The table as file text; values with six decimals, as real tables have.
-inline std::string text(const table& t) {
+// The table as file text; values with six decimals, as real tables have, or
+// rounded to dec decimals, as published tables often are.
+inline std::string text(const table& t, int dec = 6) {
   std::string s = "probe";
   for (size_t k = 0; k < t.lab.size(); ++k) s += "\ts" + std::to_string(k);
   s += "\nlabel";
@@ -105,12 +106,32 @@ inline std::string text(const table& t) {
   for (size_t p = 0; p < t.name.size(); ++p) {
     s += t.name[p];
     for (double x : t.val[p]) {
-      std::snprintf(b, sizeof b, "\t%.6f", x);
+      std::snprintf(b, sizeof b, "\t%.*f", dec, x);
       s += b;
     }
     s += '\n';
   }
   return s;
+}
+
+// A table of n samples, balanced random labels and n_prob probes of normal
+// values, each probe with its own mean in [4, 10] and sd in [0.2, 1]: the
+// shape of log-scale expression values.
+inline table normal_table(int n, int n_prob, uint64_t seed) {
+  rng g(seed);
+  table t;
+  t.lab.assign(n, 0);
+  for (int s = 0; s < n / 2; ++s) t.lab[s] = 1;
+  shuffle_n(t.lab.data(), n, g);
+  for (int p = 0; p < n_prob; ++p) {
+    const double mu = 4 + 6 * (static_cast<double>(g.next() >> 11) * 0x1.0p-53);
+    const double sd = 0.2 + 0.8 * (static_cast<double>(g.next() >> 11) * 0x1.0p-53);
+    t.name.push_back("n" + std::to_string(p));
+    std::vector<double> v(n);
+    for (double& x : v) x = mu + sd * normal(g);
+    t.val.push_back(std::move(v));
+  }
+  return t;
 }
 
 }  // namespace grow

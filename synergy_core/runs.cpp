@@ -8,9 +8,9 @@
 // distance 0: each set of them one by one into its smallest sample, the sets
 // in the order of their smallest samples.
 //
-// Each gap is either exact (its plain distance known bit for bit: two single
-// samples, a single sample and a set of equal values, or replayed through
-// the merges of its runs) or known to within the plain update's relative
+// Each gap is either exact (its plain distance known bit for bit: every gap
+// between single samples and sets of equal values, and gaps replayed through
+// the merges of their runs) or known to within the plain update's relative
 // error (3 roundings an update, one update for each merge inside the two
 // runs) and the error of the means here. A tournament tree orders the gaps
 // by (exact distance or lower bound, scan order of the pair for exact gaps,
@@ -176,23 +176,13 @@ bool run_grp(const std::pair<double, int>* v, int m, work& w) {
     key[i] = INF;
     sec[i] = -1;
   }
+  // the first gaps, of single samples and sets of equal values, exactly:
+  // a walk of their sizes each
   for (int p = 0; nxt[p] < m; p = nxt[p]) {
+    double ops = 0;
     const int q = nxt[p];
-    if (cnt[p] > 1 && cnt[q] > 1) {
-      set_gap(p);
-      continue;
-    }
-    // a single sample and k equal values: the replay of the equal values'
-    // merges, one by one, without recursion (k may be large: zeros)
-    const int k = std::max(cnt[p], cnt[q]);
-    const double d = v[q].first - v[p].first;
-    double e = d;
-    for (int j = 2; j <= k; ++j) {
-      const double n_lo = j - 1, n_hi = 1.0;
-      e = (n_lo * e + n_hi * d) / (n_lo + n_hi);
-    }
-    est[p] = e;
-    exact(p, e);
+    est[p] = cnt[p] == 1 && cnt[q] == 1 ? v[q].first - v[p].first : replay(v, m, nd, cur[p], cur[q], ops);
+    exact(p, est[p]);
   }
   runs t{z, v, m};
   while (t.leaves < m + 1) t.leaves *= 2;

@@ -143,6 +143,24 @@ inline std::vector<double> probe_values(std::mt19937_64& r, int n, const opts& o
 
 }  // namespace detail
 
+// One probe's values as published tables round them: normal, mean 4 to 10,
+// sd 0.03 to 1, rounded to dec decimals (1 to 4), with some samples copying
+// another's value and some planted 0.12 from another (the cut height), so
+// that runs of equal values, equal gaps and merges at the cut come up.
+inline std::vector<double> rounded_values(std::mt19937_64& r, int n, int dec) {
+  using namespace detail;
+  const double sc = std::pow(10.0, dec), mu = 4 + 6 * unif(r), sd = 0.03 + unif(r);
+  std::normal_distribution<double> nd(mu, sd);
+  std::vector<double> v(n);
+  for (int s = 0; s < n; ++s) {
+    const int k = irand(r, 0, 19);
+    if (s > 0 && k == 0) v[s] = v[irand(r, 0, s - 1)];
+    else if (s > 0 && k <= 2) v[s] = std::round((v[irand(r, 0, s - 1)] + (k == 1 ? 0.12 : -0.12)) * sc) / sc;
+    else v[s] = std::round(nd(r) * sc) / sc;
+  }
+  return v;
+}
+
 // One random table.
 inline table make(std::mt19937_64& r, const opts& o = opts()) {
   using namespace detail;

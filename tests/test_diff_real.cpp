@@ -31,8 +31,10 @@ double normal(rng& g) {
 // Probe values: a level and a spread like log-scale array data; some samples
 // copy another's value (distance 0), some sit exactly 0.12 from another (as
 // the subtraction computes it), some one rounding above; some probes are
-// rounded to two decimals, which makes many exact ties.
-std::string real_table(uint64_t seed, int n, int n_prob) {
+// rounded to two decimals, which makes many exact ties. With dec > 0 every
+// value is rounded to dec decimals, as published tables are, and so are the
+// planted ones.
+std::string real_table(uint64_t seed, int n, int n_prob, int dec = 0) {
   rng g(seed);
   std::string t = "probe";
   for (int s = 0; s < n; ++s) t += "\ts" + std::to_string(s);
@@ -49,27 +51,26 @@ std::string real_table(uint64_t seed, int n, int n_prob) {
   for (int p = 0; p < n_prob; ++p) {
     const double mu = 4 + 8 * unif(g), sd = 0.03 + 0.25 * unif(g);
     const bool coarse = g.below(4) == 0;
+    const double sc = dec > 0 ? std::pow(10.0, dec) : coarse ? 100 : 0;
+    auto rnd = [sc](double x) { return sc > 0 ? std::round(x * sc) / sc : x; };
     std::vector<double> v(n);
-    for (double& x : v) {
-      x = mu + sd * normal(g);
-      if (coarse) x = std::round(x * 100) / 100;
-    }
+    for (double& x : v) x = rnd(mu + sd * normal(g));
     for (int s = 1; s < n; ++s) {
       const int o = static_cast<int>(g.below(static_cast<uint32_t>(s)));
       const uint32_t k = g.below(20);
       if (k == 0) {
         v[s] = v[o];
       } else if (k <= 2) {
-        double y = v[o] + (k == 1 ? 0.12 : -0.12);
+        double y = rnd(v[o] + (k == 1 ? 0.12 : -0.12));
         if (std::fabs(y - v[o]) == 0.12) v[s] = y;
-      } else if (k == 3) {
+      } else if (k == 3 && dec == 0) {
         double y = std::nextafter(v[o] + 0.12, 100.0);
         if (std::fabs(y - v[o]) > 0.12) v[s] = y;
       }
     }
     if (g.below(4) != 0) {
       // near 0, where the doubles are fine enough for a difference of exactly 0.12
-      const double y = 0.001 * g.below(60), z = y + (g.below(2) ? 0.12 : 0.06);
+      const double y = rnd(0.001 * g.below(60)), z = rnd(y + (g.below(2) ? 0.12 : 0.06));
       if (std::fabs(z - y) == 0.12 || std::fabs(z - y) < 0.1) {
         v[o1] = y;
         v[o2] = z;
@@ -99,16 +100,17 @@ long runs = 0, mats = 0;
 
 // Every probe's partition, the given ordered pairs' joint partitions with
 // both selectors, and the flip search of the first flip_pairs of them.
-void check_table(uint64_t seed, int n, int n_prob, const std::vector<std::pair<int, int>>& pairs, int flip_pairs) {
+void check_table(uint64_t seed, int n, int n_prob, const std::vector<std::pair<int, int>>& pairs, int flip_pairs,
+                 int dec = 0) {
   const std::string path = std::string(SYN_BINARY_DIR) + "/diff_real_" + std::to_string(seed) + ".tsv";
-  gen::write_file(path, real_table(seed, n, n_prob));
+  gen::write_file(path, real_table(seed, n, n_prob, dec));
   oracle::load(path);
   load_exp(path.c_str());
   ASSERT_EQ(n_samp, n);
   work w;
   work_init(w);
   std::vector<part> sp(n_prob);
-  const std::string at = "seed " + std::to_string(seed) + " n " + std::to_string(n);
+  const std::string at = "seed " + std::to_string(seed) + " n " + std::to_string(n) + " dec " + std::to_string(dec);
   // single partitions as runs, and with every group whose runs need a
   // replay from its matrix
   for (double cap : {0.0, work().run_cap})
@@ -239,12 +241,24 @@ TEST(DiffReal, DenseTablesMatchOracle) {
   EXPECT_GT(mats, 0);
 }
 
+// Values rounded to 1 to 4 decimals: runs of equal values and gaps of equal
+// length everywhere, for one probe and in the plane.
+TEST(DiffReal, RoundedTablesMatchOracle) {
+  oracle::counters() = oracle::stats();
+  for (int dec = 1; dec <= 4; ++dec) check_table(90 + dec, dec % 2 ? 100 : 250, 3, {{0, 1}, {2, 0}}, 0, dec);
+  EXPECT_GT(oracle::counters().cut_equal, 0);
+  EXPECT_GT(oracle::counters().ties, 0);
+}
+
 TEST(DiffReal, DenseTablesMatchOracleFull) {
   if (!full()) GTEST_SKIP() << "set SYN_FULL_TESTS=1 for the larger real-shaped tables";
   for (uint64_t seed = 80; seed < 86; ++seed) {
     const int n = 100 + static_cast<int>(seed - 80) * 60;
     check_table(seed, n, 5, {{0, 1}, {1, 0}, {2, 3}, {4, 4}, {3, 1}, {0, 4}}, n <= 160 ? 2 : 0);
   }
+  // rounded, at the sizes of large cohorts
+  for (int dec = 1; dec <= 4; ++dec)
+    for (int n : {1000, 2000}) check_table(100 + dec * 10 + n / 1000, n, 2, {{0, 1}}, 0, dec);
 }
 
 }  // namespace
