@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "line_src.h"
+#include "rec_check.h"
 #include "report.h"
 
 namespace {
@@ -223,7 +224,7 @@ flip_test test_flips(const rec_sum& s) {
 
 void load_report(const rep_opt& o, rep_data& d) {
   d.names = read_names(o.expr.c_str(), n_samp);
-  d.rk = read_ranked(o.ranked.c_str());
+  d.rk = read_ranked(o.ranked.c_str(), o.bound);
   const name_idx idx = make_idx();
   d.has_sig = !o.signif.empty();
   d.has_null = !o.null.empty();
@@ -247,7 +248,8 @@ void load_report(const rep_opt& o, rep_data& d) {
       want.emplace(pair_key(sr[sig_ord[k]].pa, sr[sig_ord[k]].pb), k);
   }
 
-  rec_reader in(o.records.c_str());
+  rec_check chk(d.rk, o.ranked, o.bound);
+  rec_reader in(o.records.c_str(), 1, &chk);
   const std::string& where = o.records;
   rec_sum& s = d.rs;
   sum_init(s);

@@ -387,7 +387,7 @@ TEST_F(Report, ProgramWritesASelfContainedPage) {
 TEST_F(Report, ProgramErrorLeavesNoPageBehind) {
   run::spit(dir + "/ranked.tsv", ranked4);
   std::string bad = records4;
-  bad.replace(bad.find("Q\tR\t-9"), 6, "Q\tR\t-8");  // line 6
+  bad.replace(bad.find("Q\tQ\t-9"), 6, "Q\tQ\t-8");  // line 6
   run::spit(dir + "/rec.tsv", bad);
   const std::string out = dir + "/out.html";
   run::result r = run::prog(bin, {dir + "/t.tsv", dir + "/ranked.tsv", dir + "/rec.tsv", out}, dir + "/run");
