@@ -269,7 +269,7 @@ TEST_F(Report, RejectsRankedLinesThatCannotBeParsed) {
       {"P\t1\t0.99\t2\n", ":1: probe 1 is named 'P' here but 'Q' in the table"},
       {"P\t0\tabc\t2\n", ":1: score 'abc' is not a number"},
       {"P\t0\t0.99\ttwo\n", ":1: cluster count 'two' is not a whole number"},
-      {"P\t0\t0.99\t2\nQ\t1\t0.9\t2\nP\t0\t0.9\t2\n", ":3: probe 'P' is listed twice (also on line 1)"},
+      {"P\t0\t0.99\t2\nQ\t1\t0.9\t2\nP\t0\t0.9\t2\n", ":3: probe 'P' is listed twice (also on line 1)"},      {"P\t0\t0.99\t2\nQ\t1\t0.9", ":2: list ends inside a line (cut short?)"},  // a killed writer
   };
   for (const bad& b : cases) {
     run::spit(dir + "/bad.tsv", b.text);

@@ -202,6 +202,19 @@ TEST_F(ReportSig, PageWithAndWithoutSignificance) {
   std::string pg = page(d);
   EXPECT_TRUE(has(pg, "No significance was computed"));
   EXPECT_TRUE(has(pg, "<code>pair_signif "));
+  // the command shown is one the shell takes as it is
+  page_in in;
+  in.expr_path = "my table.tsv";
+  in.ranked_path = "r$HOME.tsv";
+  in.rec_path = "it's.tsv";
+  in.bound = 0.9;
+  in.names = d.names;
+  in.rk = &d.rk;
+  in.rs = &d.rs;
+  in.d = &d;
+  std::ostringstream os;
+  write_page(os, in);
+  EXPECT_TRUE(has(os.str(), "<code>pair_signif --bound 0.9 &#39;my table.tsv&#39; &#39;r$HOME.tsv&#39; &#39;it&#39;\\&#39;&#39;s.tsv&#39; signif.tsv</code>")) << os.str().substr(os.str().find("<code>pair_signif"), 140);
   EXPECT_FALSE(has(pg, "class=\"fig volcano\""));
   EXPECT_TRUE(has(pg, "<details><summary>2 samples</summary>"));
 
@@ -293,7 +306,14 @@ TEST_F(ReportSig, RunWritesAllOutputsOrNone) {
   EXPECT_EQ(run::slurp(o.out), "old page");
   EXPECT_FALSE(run::exists(o.tsv) || run::exists(o.edges));
   EXPECT_EQ(run::listing(dir).size(), 6u);  // the inputs and the old page, no temporary file
+  // an export that fails after the page is complete: still nothing replaced
   o.annot = file("a.tsv", "P\tS\n");
+  o.tsv = "/dev/full";
+  EXPECT_TRUE(has(err([&] { run_report(o); }), "/dev/full: write failed")) << err([&] { run_report(o); });
+  EXPECT_EQ(run::slurp(o.out), "old page");
+  EXPECT_FALSE(run::exists(o.edges));
+  EXPECT_EQ(run::listing(dir).size(), 6u);
+  o.tsv = dir + "/pairs.tsv";
   std::vector<std::string> notes = run_report(o);
   EXPECT_TRUE(notes.empty());
   EXPECT_TRUE(has(run::slurp(o.out), "S (P)"));
