@@ -237,9 +237,13 @@ opt bound_opt(double& bound) {
           "candidate bound in bits, 0 to 1 (default\n" + num_text(bound) + "): probes scoring above X are candidates",
           [&bound](const char* v) {
             double x = arg_num(v, "--bound");
-            if (x < 0.0 || x > 1.0) throw usage_error(std::string("--bound '") + v + "' is not from 0 to 1 (bits)");
+            want_bound(x, "--bound");
             bound = x;
           }};
+}
+
+void want_bound(double x, const std::string& what) {
+  if (!(x >= 0.0 && x <= 1.0)) throw usage_error(what + " '" + num_text(x) + "' is not from 0 to 1 (bits)");
 }
 
 int all_cores() {

@@ -74,6 +74,8 @@ opt threads_opt(int& n_thr);                     // -t, --threads N (0 = every c
 opt quiet_opt(bool& quiet);                      // -q, --quiet
 opt shuffle_opt(std::optional<uint64_t>& seed);  // --shuffle-labels SEED
 opt bound_opt(double& bound);                    // --bound X (bits)
+// The candidate bound's rule, 0 to 1 bits: throws usage_error naming `what`.
+void want_bound(double x, const std::string& what);
 
 // Values of options and arguments; each throws usage_error naming `what`.
 uint64_t arg_u64(const char* s, const std::string& what);   // decimal, 0 to 2^64 - 1
