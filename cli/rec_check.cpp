@@ -45,15 +45,15 @@ void rec_check::add(const pair_rec& r, const std::string& where) {
   for (int p : {r.pa, r.pb}) {
     auto d = dup_.find(p);
     if (d != dup_.end())
-      throw syn_error(at(where, r.line) + "probe " + show_field(probe[p]) + " names two rows of the table (probe " +
-                      std::to_string(std::min(p, d->second)) + " and probe " +
-                      std::to_string(std::max(p, d->second)) +
+      throw syn_error(at(where, r.line) + "probe " + show_field(probe[p]) +
+                      " names two rows of the table (probe " + std::to_string(std::min(p, d->second)) +
+                      " and probe " + std::to_string(std::max(p, d->second)) +
                       "): pairs are told apart by name, so probe names must be unique");
   }
   for (int p : {r.pa, r.pb})
     if (!cand_at[p])
-      throw syn_error(at(where, r.line) + "probe " + show_field(probe[p]) + " is not a candidate of " + list_ +
-                      " at the bound " + num_text(bound_) +
+      throw syn_error(at(where, r.line) + "probe " + show_field(probe[p]) + " is not a candidate of " +
+                      list_ + " at the bound " + num_text(bound_) +
                       ": records from another ranked list, table or --bound?");
   // the replay sample: the REPLAY records whose position hashes lowest
   uint64_t x = static_cast<uint64_t>(n_++);
@@ -67,7 +67,8 @@ void rec_check::add(const pair_rec& r, const std::string& where) {
     picks_.push_back({key, r});
     std::push_heap(picks_.begin(), picks_.end(), later);
   }
-  const uint64_t lo = static_cast<uint64_t>(std::min(r.pa, r.pb)), hi = static_cast<uint64_t>(std::max(r.pa, r.pb));
+  const uint64_t lo = static_cast<uint64_t>(std::min(r.pa, r.pb)),
+                 hi = static_cast<uint64_t>(std::max(r.pa, r.pb));
   if (!seen_.insert(lo << 32 | hi).second) return;  // the first record of a pair stands for it
   batch_.push_back({r.pa, r.pb, r.line, r.cid});
   if (batch_.size() >= BATCH) check_batch();
@@ -111,10 +112,10 @@ void rec_check::check_batch() {
         if (bad[k] == n_samp)
           throw syn_error(at(where_, e.line + 1) + "pair " + pr +
                           " has no joint partition in this table: records from another table?");
-        throw syn_error(at(where_, e.line + 1) + "partition line of pair " + pr + " is not the pair's joint partition in this table (sample " +
-                        std::to_string(bad[k]) + " is in cluster " + std::to_string(e.cid[bad[k]]) +
-                        ", the table puts it in " + std::to_string(want[k]) +
-                        "): records from another table?");
+        throw syn_error(at(where_, e.line + 1) + "partition line of pair " + pr +
+                        " is not the pair's joint partition in this table (sample " + std::to_string(bad[k]) +
+                        " is in cluster " + std::to_string(e.cid[bad[k]]) + ", the table puts it in " +
+                        std::to_string(want[k]) + "): records from another table?");
       });
   batch_.clear();
 }
@@ -146,7 +147,8 @@ void rec_check::finish() {
   for (size_t k = 0; k < ps.size(); ++k) {
     const pair_rec& r = ps[k].r;
     if (ok[k] != 1)
-      throw syn_error(at(where_, r.line) + pair_txt(r) + " has no joint partition in this table: records from another table?");
+      throw syn_error(at(where_, r.line) + pair_txt(r) +
+                      " has no joint partition in this table: records from another table?");
     int diff = 0, first = -1;
     for (int s = 0; s < n_samp; ++s)
       if (res[k].lab[s] != r.lab[s]) {
@@ -155,7 +157,8 @@ void rec_check::finish() {
       }
     const std::string syn = num_text(res[k].best);
     if (diff == 0 && syn == r.syn_txt) continue;
-    throw syn_error(at(where_, r.line) + pair_txt(r) + " searched again with these labels gives synergy " + syn +
+    throw syn_error(at(where_, r.line) + pair_txt(r) + " searched again with these labels gives synergy " +
+                    syn +
                     (diff ? " and " + std::to_string(diff) + " other final labels (first: sample " +
                                 std::to_string(first) + ")"
                           : std::string()) +

@@ -56,12 +56,12 @@ class rec_check {
   std::string list_, where_;
   double bound_;
   int n_thr_;
-  std::vector<int> cand_at;                    // by probe: line of the list when a candidate, else 0
-  std::unordered_map<int, int> dup_;           // probe -> another table row of the same name
-  std::unordered_set<uint64_t> seen_;          // distinct pairs taken
+  std::vector<int> cand_at;            // by probe: line of the list when a candidate, else 0
+  std::unordered_map<int, int> dup_;   // probe -> another table row of the same name
+  std::unordered_set<uint64_t> seen_;  // distinct pairs taken
   std::vector<pend> batch_;
-  std::vector<pick> picks_;                    // the replay sample, kept as a heap by key
-  std::vector<part> sp_;                       // single partitions by probe, n_cl -1 until made
+  std::vector<pick> picks_;  // the replay sample, kept as a heap by key
+  std::vector<part> sp_;     // single partitions by probe, n_cl -1 until made
   std::vector<work> ws_;
-  long n_ = 0;                                 // records seen
+  long n_ = 0;  // records seen
 };

@@ -82,15 +82,29 @@ TEST_F(belongs, RecordsOfAnotherRunAreRefused) {
       {PAIR_SIGNIF_BIN, {t, r, d + "/other.rec", d + "/out"}, "other.rec:"},
       {PAIR_REPORT_BIN, {t, r, d + "/other.rec", d + "/out"}, "other.rec:"},
       // ... with its own list, whose names and numbers are the same
-      {PAIR_SIGNIF_BIN, {t, d + "/other.r", d + "/other.rec", d + "/out"}, " is not the pair's joint partition in this table"},
-      {PAIR_REPORT_BIN, {t, d + "/other.r", d + "/other.rec", d + "/out"}, " is not the pair's joint partition in this table"},
+      {PAIR_SIGNIF_BIN,
+       {t, d + "/other.r", d + "/other.rec", d + "/out"},
+       " is not the pair's joint partition in this table"},
+      {PAIR_REPORT_BIN,
+       {t, d + "/other.r", d + "/other.rec", d + "/out"},
+       " is not the pair's joint partition in this table"},
       // a lower bound than the records were searched with
-      {PAIR_SIGNIF_BIN, {t, r, d + "/low.rec", d + "/out"}, " is not a candidate of " + r + " at the bound 0.97175"},
-      {PAIR_REPORT_BIN, {t, r, d + "/low.rec", d + "/out"}, " is not a candidate of " + r + " at the bound 0.97175"},
+      {PAIR_SIGNIF_BIN,
+       {t, r, d + "/low.rec", d + "/out"},
+       " is not a candidate of " + r + " at the bound 0.97175"},
+      {PAIR_REPORT_BIN,
+       {t, r, d + "/low.rec", d + "/out"},
+       " is not a candidate of " + r + " at the bound 0.97175"},
       // shuffled labels read with the real ones, and the reverse
-      {PAIR_SIGNIF_BIN, {t, d + "/shuf.r", d + "/shuf.rec", d + "/out"}, " searched again with these labels gives"},
-      {PAIR_REPORT_BIN, {t, d + "/shuf.r", d + "/shuf.rec", d + "/out"}, " searched again with these labels gives"},
-      {PAIR_SIGNIF_BIN, {"--null-line", "5", t, r, d + "/real.rec"}, " searched again with these labels gives"},
+      {PAIR_SIGNIF_BIN,
+       {t, d + "/shuf.r", d + "/shuf.rec", d + "/out"},
+       " searched again with these labels gives"},
+      {PAIR_REPORT_BIN,
+       {t, d + "/shuf.r", d + "/shuf.rec", d + "/out"},
+       " searched again with these labels gives"},
+      {PAIR_SIGNIF_BIN,
+       {"--null-line", "5", t, r, d + "/real.rec"},
+       " searched again with these labels gives"},
       {PAIR_SIGNIF_BIN, {"--null-line", "6", t, d + "/shuf.r", d + "/shuf.rec"}, " searched again"},
   };
   for (const c& k : cases) {
@@ -121,7 +135,8 @@ TEST_F(belongs, DuplicateNamesStopThePairProgramsOnly) {
     run::result res = run::prog(prog, {d + "/dup.tsv", d + "/dup.r", d + "/dup.rec", d + "/out"}, d + "/x");
     EXPECT_EQ(res.status, 2);
     EXPECT_EQ(run::lines(res.err), 1) << res.err;
-    EXPECT_NE(res.err.find("probe '" + top + "' names two rows of the table (probe "), std::string::npos) << res.err;
+    EXPECT_NE(res.err.find("probe '" + top + "' names two rows of the table (probe "), std::string::npos)
+        << res.err;
     EXPECT_NE(res.err.find(" and probe 59)"), std::string::npos) << res.err;
   }
 }
