@@ -15,10 +15,24 @@ constexpr size_t BATCH = 4096;  // distinct pairs whose partitions are checked a
 
 std::string at(const std::string& where, int64_t line) { return where + ":" + std::to_string(line) + ": "; }
 
+uint64_t hash_of(const std::vector<int>& cid) {
+  uint64_t h = 0x9e3779b97f4a7c15ULL;
+  for (int c : cid) {
+    uint64_t x = h ^ static_cast<uint64_t>(c);
+    h = mix64(x);
+  }
+  return h;
+}
+
+std::string not_joint(const std::string& where, int64_t line, int pa, int pb) {
+  return at(where, line + 1) + "partition line of pair " + show_field(probe[pa]) + ", " +
+         show_field(probe[pb]) + " is not the pair's joint partition in this table";
+}
+
 }  // namespace
 
-rec_check::rec_check(const rl_info& rk, std::string list, double bound, int n_thr)
-    : list_(std::move(list)), bound_(bound), n_thr_(std::max(1, n_thr)) {
+rec_check::rec_check(const rl_info& rk, std::string list, double bound, int n_thr, bool own_parts)
+    : list_(std::move(list)), bound_(bound), n_thr_(std::max(1, n_thr)), own_(own_parts) {
   cand_at.assign(n_prob, 0);
   for (int k = 0; k < rk.n_cand; ++k) cand_at[rk.rows[k].prb] = k + 1;
   std::unordered_map<std::string, int> first;
@@ -41,7 +55,7 @@ std::string rec_check::pair_txt(const pair_rec& r) const {
 }
 
 void rec_check::add(const pair_rec& r, const std::string& where) {
-  where_ = where;
+  if (where_.empty()) where_ = where;
   for (int p : {r.pa, r.pb}) {
     auto d = dup_.find(p);
     if (d != dup_.end())
@@ -70,6 +84,12 @@ void rec_check::add(const pair_rec& r, const std::string& where) {
   const uint64_t lo = static_cast<uint64_t>(std::min(r.pa, r.pb)),
                  hi = static_cast<uint64_t>(std::max(r.pa, r.pb));
   if (!seen_.insert(lo << 32 | hi).second) return;  // the first record of a pair stands for it
+  if (!own_) {
+    sums_.push_back({hash_of(r.cid), r.line, r.pa, r.pb});
+    return;
+  }
+  uint64_t y = seen_.size() - 1;
+  if (y >= ALL_PARTS && mix64(y) % SPARSE != 0) return;
   batch_.push_back({r.pa, r.pb, r.line, r.cid});
   if (batch_.size() >= BATCH) check_batch();
 }
@@ -112,8 +132,7 @@ void rec_check::check_batch() {
         if (bad[k] == n_samp)
           throw syn_error(at(where_, e.line + 1) + "pair " + pr +
                           " has no joint partition in this table: records from another table?");
-        throw syn_error(at(where_, e.line + 1) + "partition line of pair " + pr +
-                        " is not the pair's joint partition in this table (sample " + std::to_string(bad[k]) +
+        throw syn_error(not_joint(where_, e.line, e.pa, e.pb) + " (sample " + std::to_string(bad[k]) +
                         " is in cluster " + std::to_string(e.cid[bad[k]]) + ", the table puts it in " +
                         std::to_string(want[k]) + "): records from another table?");
       });
@@ -123,6 +142,18 @@ void rec_check::check_batch() {
 const part& rec_check::sp(int p) {
   if (sp_[p].n_cl < 0) sin_part(p, ws_[0], sp_[p]);
   return sp_[p];
+}
+
+void rec_check::check_joint(size_t i, const part& pj) const {
+  if (i >= sums_.size()) return;
+  const sum& e = sums_[i];
+  if (hash_of(pj.cid) != e.h)
+    throw syn_error(not_joint(where_, e.line, e.pa, e.pb) + ": records from another table?");
+}
+
+void rec_check::check_part(const pair_rec& r) {
+  batch_.push_back({r.pa, r.pb, r.line, r.cid});
+  check_batch();
 }
 
 void rec_check::finish() {
@@ -149,6 +180,8 @@ void rec_check::finish() {
     if (ok[k] != 1)
       throw syn_error(at(where_, r.line) + pair_txt(r) +
                       " has no joint partition in this table: records from another table?");
+    if (res[k].cid != r.cid)
+      throw syn_error(not_joint(where_, r.line, r.pa, r.pb) + ": records from another table?");
     int diff = 0, first = -1;
     for (int s = 0; s < n_samp; ++s)
       if (res[k].lab[s] != r.lab[s]) {

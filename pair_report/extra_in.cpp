@@ -6,6 +6,7 @@
 #include <numeric>
 #include <string_view>
 
+#include "cli.h"
 #include "line_src.h"
 #include "rec_check.h"
 #include "report.h"
@@ -248,7 +249,7 @@ void load_report(const rep_opt& o, rep_data& d) {
       want.emplace(pair_key(sr[sig_ord[k]].pa, sr[sig_ord[k]].pb), k);
   }
 
-  rec_check chk(d.rk, o.ranked, o.bound);
+  rec_check chk(d.rk, o.ranked, o.bound, all_cores());
   rec_reader in(o.records.c_str(), 1, &chk);
   const std::string& where = o.records;
   rec_sum& s = d.rs;
@@ -306,4 +307,6 @@ void load_report(const rep_opt& o, rep_data& d) {
     std::stable_sort(rows.begin(), rows.end(), [](const pair_row& x, const pair_row& y) { return x.syn > y.syn; });
     d.all = std::move(rows);
   }
+  // the partitions the page draws are checked whatever the sample
+  for (const pair_rec& r : s.top) chk.check_part(r);
 }

@@ -30,9 +30,9 @@ int null_main(const signif_opts& o, const std::vector<std::string>& args) {
   shuffle_phe(*o.null_line);
   const rl_info rk = read_ranked(args[1].c_str(), o.s.bound);
   const int n_cand = rk.n_cand;
-  rec_check chk(rk, args[1], o.s.bound, o.s.n_thr);  // the records must be this shuffled run's
+  rec_check chk(rk, args[1], o.s.bound, o.s.n_thr, false);  // the records must be this shuffled run's
   sig_in in = read_pairs(args[2].c_str(), o.s.n_thr, &chk);
-  sig_bases(in.pr, o.s.n_thr);
+  sig_bases(in.pr, o.s.n_thr, [&chk](size_t i, const part& pj) { chk.check_joint(i, pj); });
   std::fputs(null_line(*o.null_line, n_cand, in).c_str(), stdout);
   if (std::fflush(stdout) != 0) throw syn_error(os_err("standard output"));
   return 0;
@@ -47,14 +47,16 @@ int signif_main(const signif_opts& o, const std::vector<std::string>& args) {
   load_table(PROG, args[0], o.quiet);
   // the list must come from this table, the records from this table, list and bound
   const rl_info rk = read_ranked(args[1].c_str(), o.s.bound);
-  rec_check chk(rk, args[1], o.s.bound, o.s.n_thr);
+  rec_check chk(rk, args[1], o.s.bound, o.s.n_thr, false);  // partitions checked as sig_run makes them
   sig_in in = read_pairs(args[2].c_str(), o.s.n_thr, &chk);
   std::vector<double> null_final;
   if (!o.null_path.empty()) null_final = null_finals(o.null_path.c_str());
   if (in.pr.empty()) note(PROG, o.quiet, args[2] + " holds no pair record: " + args[3] + " has the header line only");
   {
     meter show(PROG, "pairs settled", static_cast<long>(in.pr.size()), !o.quiet);
-    sig_run(in.pr, o.s, [&](long done) { show(done); });
+    sig_opt so = o.s;
+    so.joint = [&chk](size_t i, const part& pj) { chk.check_joint(i, pj); };
+    sig_run(in.pr, so, [&](long done) { show(done); });
   }
   out.write(sig_table(in, o.null_path.empty() ? nullptr : &null_final));
   return 0;

@@ -39,7 +39,8 @@ std::string table(uint64_t seed, int n, int n_prob) {
 struct belongs : ::testing::Test {
   std::string d;
   void SetUp() override {
-    d = run::fresh_dir("belongs");
+    d = run::fresh_dir(std::string("belongs_") +
+                       ::testing::UnitTest::GetInstance()->current_test_info()->name());
     run::spit(d + "/t.tsv", table(1, 30, 60));
     run::spit(d + "/u.tsv", table(2, 30, 60));  // the same names, other values
   }

@@ -320,7 +320,8 @@ Rcpp::List syn_signif(Rcpp::NumericMatrix x, std::vector<std::string> names, std
     // the list must come from this table, the records from this table, list and bound
     path = rank_path, shown = rank_name;
     const rl_info rk = read_ranked(rank_path.c_str(), bound);
-    rec_check chk(rk, rank_name, bound, nt);
+    rec_check chk(rk, rank_name, bound, nt, false);  // partitions checked as sig_run makes them
+    o.joint = [&chk](size_t i, const part& pj) { chk.check_joint(i, pj); };
     path = rec_path, shown = rec_name;
     sig_in in = read_pairs(rec_path.c_str(), nt, &chk);
     std::vector<double> null_final;
@@ -329,7 +330,7 @@ Rcpp::List syn_signif(Rcpp::NumericMatrix x, std::vector<std::string> names, std
       path = null_path, shown = null_name;
       null_final = null_finals(null_path.c_str());
     }
-    path.clear();
+    path = rec_path, shown = rec_name;  // a partition line found wrong as the pairs are set up
     {
       meter show("pair_signif", "pairs settled", static_cast<long>(in.pr.size()), !quiet);
       // on the calling thread only, between rounds and as pairs settle there
