@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cmath>
 #include <csignal>
@@ -195,6 +196,16 @@ double arg_num(const char* s, const std::string& what) {
   return v;
 }
 
+std::string sh_word(const std::string& s) {
+  bool plain = !s.empty();
+  for (char c : s)
+    plain = plain && (std::isalnum(static_cast<unsigned char>(c)) || std::strchr("_./:=@%+,-", c));
+  if (plain) return s;
+  std::string r = "'";
+  for (char c : s) r += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return r + "'";
+}
+
 std::string num_text(double x) {
   char b[32];
   std::snprintf(b, sizeof b, "%g", x);
@@ -226,9 +237,13 @@ opt bound_opt(double& bound) {
           "candidate bound in bits, 0 to 1 (default\n" + num_text(bound) + "): probes scoring above X are candidates",
           [&bound](const char* v) {
             double x = arg_num(v, "--bound");
-            if (x < 0.0 || x > 1.0) throw usage_error(std::string("--bound '") + v + "' is not from 0 to 1 (bits)");
+            want_bound(x, "--bound");
             bound = x;
           }};
+}
+
+void want_bound(double x, const std::string& what) {
+  if (!(x >= 0.0 && x <= 1.0)) throw usage_error(what + " '" + num_text(x) + "' is not from 0 to 1 (bits)");
 }
 
 int all_cores() {
@@ -261,11 +276,38 @@ std::string dir_of(const std::string& path) {
   return path.substr(0, k);
 }
 
-std::string link_target(const std::string& path) {
+bool may_follow(uid_t follower, uid_t link_uid, uid_t dir_uid, mode_t dir_mode) {
+  const bool shared = (dir_mode & S_ISVTX) && (dir_mode & S_IWOTH);
+  return link_uid == follower || !shared || dir_uid == link_uid;
+}
+
+int fd_named(const std::string& path) {
+  std::string pre;
+  for (const std::string& d : {std::string("/dev/fd/"), std::string("/proc/self/fd/"),
+                               std::string("/proc/thread-self/fd/"), "/proc/" + std::to_string(getpid()) + "/fd/"})
+    if (path.compare(0, d.size(), d) == 0) pre = d;
+  if (pre.empty() || path.size() == pre.size() || path.size() > pre.size() + 9) return -1;
+  int n = 0;
+  for (size_t k = pre.size(); k < path.size(); ++k) {
+    if (path[k] < '0' || path[k] > '9') return -1;
+    n = n * 10 + (path[k] - '0');
+  }
+  return fcntl(n, F_GETFD) < 0 ? -1 : n;
+}
+
+std::string link_target(const std::string& path, int* fd) {
+  if (fd) *fd = -1;
   std::string p = path;
   for (int hop = 0; hop < 40; ++hop) {
+    if (fd && (*fd = fd_named(p)) >= 0) return p;
     struct stat st;
     if (lstat(p.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return p;
+    const std::string dir = dir_of(p);
+    struct stat ds;
+    if (stat(dir.c_str(), &ds) == 0 && !may_follow(geteuid(), st.st_uid, ds.st_uid, ds.st_mode))
+      throw syn_error(path + ": the symbolic link '" + p + "' belongs to another user (uid " +
+                      std::to_string(st.st_uid) + ") in the shared folder '" + dir +
+                      "': not followed (it may have been planted); remove it or choose another name");
     std::vector<char> buf(PATH_MAX + 1);
     ssize_t n = readlink(p.c_str(), buf.data(), buf.size() - 1);
     if (n < 0) return p;
@@ -330,7 +372,7 @@ extern "C" void on_stop(int sig) {
 void install_handlers() {
   if (g_handlers) return;
   g_handlers = true;
-  for (int sig : {SIGTERM, SIGINT, SIGHUP}) {
+  for (int sig : STOP_SIGS) {
     struct sigaction old;
     // nohup stays nohup; a host with a handler of its own (an R session) keeps
     // it and unwinds, and the destructors remove the files
@@ -350,7 +392,7 @@ struct hold_stops {
   hold_stops() {
     sigset_t s;
     sigemptyset(&s);
-    for (int sig : {SIGTERM, SIGINT, SIGHUP}) sigaddset(&s, sig);
+    for (int sig : STOP_SIGS) sigaddset(&s, sig);
     pthread_sigmask(SIG_BLOCK, &s, &old);
   }
   ~hold_stops() { pthread_sigmask(SIG_SETMASK, &old, nullptr); }
@@ -402,9 +444,18 @@ void tmp_file::release() {
   slot_ = -1;
 }
 
-std::string out_dest(const std::string& path, struct stat& st, bool& exists) {
+std::string out_dest(const std::string& path, struct stat& st, bool& exists, int& fd) {
   if (path.empty()) throw syn_error("output path is empty");
-  std::string dest = link_target(path);
+  std::string dest = link_target(path, &fd);
+  if (fd >= 0) {
+    // a descriptor opened by the caller (the shell's > or >>): written as it is
+    const int fl = fcntl(fd, F_GETFL);
+    if (fl < 0 || fstat(fd, &st) != 0) throw syn_error(os_err(path + ": cannot write"));
+    if ((fl & O_ACCMODE) == O_RDONLY)
+      throw syn_error(path + ": descriptor " + std::to_string(fd) + " is not open for writing");
+    exists = true;
+    return dest;
+  }
   exists = stat(dest.c_str(), &st) == 0;
   if (exists) {
     if (S_ISDIR(st.st_mode)) throw syn_error(path + ": is a folder");
@@ -422,7 +473,11 @@ std::string out_dest(const std::string& path, struct stat& st, bool& exists) {
 out_file::out_file(std::string path) : path_(std::move(path)) {
   struct stat st;
   bool exists = false;
-  dest_ = out_dest(path_, st, exists);
+  dest_ = out_dest(path_, st, exists, fd_);
+  if (fd_ >= 0) {
+    in_place_ = true;
+    return;
+  }
   if (!exists) return;
   if (S_ISCHR(st.st_mode) || S_ISFIFO(st.st_mode)) {
     // a device or pipe is written in place: renaming a file over it would
@@ -439,36 +494,61 @@ out_file::out_file(std::string path) : path_(std::move(path)) {
   if (access(dir.c_str(), W_OK | X_OK) != 0) throw syn_error(os_err(path_ + ": cannot write into folder '" + dir + "'"));
 }
 
-void out_file::write(const std::string& text) {
+void out_file::stage(const std::string& text) {
   if (in_place_) {
-    int fd = open(dest_.c_str(), O_WRONLY | O_CLOEXEC);
-    if (fd < 0) throw syn_error(os_err(path_ + ": cannot write"));
-    bool ok = write_all(fd, text.data(), text.size());
-    int err = errno;
-    if (close(fd) != 0 && ok) err = errno, ok = false;
-    errno = err;
-    if (!ok) throw syn_error(os_err(path_ + ": write failed"));
+    text_ = text;
     return;
   }
-  tmp_file tmp(dest_);
+  tmp_ = std::make_unique<tmp_file>(dest_);
+  const int fd = tmp_->fd();
   struct stat st;
   if (stat(dest_.c_str(), &st) == 0 && S_ISREG(st.st_mode)) {
     // the replaced file's owner (where allowed: a user may only keep a group
     // of their own) and mode
-    if (fchown(tmp.fd(), st.st_uid, st.st_gid) != 0 && fchown(tmp.fd(), static_cast<uid_t>(-1), st.st_gid) != 0) {
+    if (fchown(fd, st.st_uid, st.st_gid) != 0 && fchown(fd, static_cast<uid_t>(-1), st.st_gid) != 0) {
     }
-    fchmod(tmp.fd(), st.st_mode & 07777);
+    fchmod(fd, st.st_mode & 07777);
   } else {
     // mkstemp makes the file private; give it the mode a plain create would
     mode_t mask = umask(0);
     umask(mask);
-    fchmod(tmp.fd(), 0666 & ~mask);
+    fchmod(fd, 0666 & ~mask);
   }
-  if (!write_all(tmp.fd(), text.data(), text.size())) throw syn_error(os_err(path_ + ": write failed"));
-  tmp.close_or_throw(path_);
-  if (rename(tmp.path().c_str(), dest_.c_str()) != 0)
+  if (!write_all(fd, text.data(), text.size())) throw syn_error(os_err(path_ + ": write failed"));
+  tmp_->close_or_throw(path_);
+}
+
+void out_file::commit() {
+  if (in_place_) {
+    // the node itself (never through a link planted since the check), or the
+    // caller's descriptor as opened
+    int fd = fd_ >= 0 ? fd_ : open(dest_.c_str(), O_WRONLY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0) throw syn_error(os_err(path_ + ": cannot write"));
+    bool ok = write_all(fd, text_.data(), text_.size());
+    int err = errno;
+    if (fd != fd_ && close(fd) != 0 && ok) err = errno, ok = false;
+    errno = err;
+    if (!ok) throw syn_error(os_err(path_ + ": write failed"));
+    text_.clear();
+    return;
+  }
+  if (rename(tmp_->path().c_str(), dest_.c_str()) != 0)
     throw syn_error(os_err(path_ + ": cannot move the finished file into place"));
-  tmp.release();
+  tmp_->release();
+  tmp_.reset();
+}
+
+void out_file::write(const std::string& text) {
+  stage(text);
+  commit();
+}
+
+void write_outputs(std::vector<out_file>& outs, const std::vector<std::string>& texts) {
+  for (size_t k = 0; k < outs.size(); ++k) outs[k].stage(texts[k]);
+  for (out_file& o : outs)
+    if (o.in_place()) o.commit();
+  for (out_file& o : outs)
+    if (!o.in_place()) o.commit();
 }
 
 // ---- progress display -------------------------------------------------------------

@@ -8,6 +8,7 @@
 
 #include "line_src.h"
 #include "par.h"
+#include "rec_check.h"
 
 void split_tabs(std::string_view s, std::vector<std::string_view>& f) {
   f.clear();
@@ -60,6 +61,9 @@ rl_info read_ranked(const char* path, double bound, bool table) {
     const int64_t ln = in.line_no();
     drop_cr(line);
     split_tabs(line, f);
+    if (!in.had_nl() && f.size() < 4)
+      throw syn_error(at(where, ln) + "list ends inside a line (cut short?): " + std::to_string(f.size()) +
+                      " fields and no newline at its end");
     if (f.size() != 4)
       throw syn_error(at(where, ln) + "ranked list line has " + std::to_string(f.size()) +
                       " fields, expected 4 (probe name, probe number, score, cluster count)");
@@ -174,8 +178,8 @@ void parse_rec(const std::string& l1, const std::string* l2, const std::string& 
   }
 }
 
-rec_reader::rec_reader(const char* path, int n_thr)
-    : in_(std::make_unique<line_src>(path)), where_(path), idx_(make_idx()), n_thr_(n_thr < 1 ? 1 : n_thr) {}
+rec_reader::rec_reader(const char* path, int n_thr, rec_check* chk)
+    : in_(std::make_unique<line_src>(path)), where_(path), idx_(make_idx()), n_thr_(n_thr < 1 ? 1 : n_thr), chk_(chk) {}
 
 rec_reader::~rec_reader() = default;
 
@@ -229,7 +233,14 @@ bool rec_reader::fill() {
 }
 
 bool rec_reader::next(pair_rec& r) {
-  if (at_ == n_ && !fill()) return false;
+  if (at_ == n_ && !fill()) {
+    if (chk_) {
+      rec_check* c = chk_;
+      chk_ = nullptr;
+      c->finish();
+    }
+    return false;
+  }
   const size_t k = at_++;
   if (!err_[k].empty()) {
     n_ = at_;  // nothing after a bad record is handed out
@@ -237,6 +248,7 @@ bool rec_reader::next(pair_rec& r) {
     throw syn_error(err_[k]);
   }
   r = std::move(buf_[k]);
+  if (chk_) chk_->add(r, where_);
   return true;
 }
 
@@ -246,6 +258,7 @@ null_tab read_null(const char* path) {
   null_tab t;
   std::string line;
   std::vector<std::string_view> f;
+  std::unordered_map<std::string, int64_t> seeds;  // seed without leading zeros -> line
   while (in.next(line)) {
     const int64_t ln = in.line_no();
     drop_cr(line);
@@ -258,6 +271,11 @@ null_tab read_null(const char* path) {
     bool seed_ok = !f[0].empty() && f[0].size() <= 20 &&
                    std::all_of(f[0].begin(), f[0].end(), [](char c) { return c >= '0' && c <= '9'; });
     if (!seed_ok) throw syn_error(at(where, ln) + "seed " + show_field(f[0]) + " is not a whole number");
+    std::string_view sd = f[0].substr(std::min(f[0].find_first_not_of('0'), f[0].size() - 1));
+    auto again = seeds.emplace(std::string(sd), ln);
+    if (!again.second)
+      throw syn_error(at(where, ln) + "seed " + show_field(f[0]) + " is also on line " +
+                      std::to_string(again.first->second) + ": each shuffled-label search counts once");
     if (!count_field(f[1], false, INT32_MAX, v))
       throw syn_error(at(where, ln) + "candidate count " + show_field(f[1]) + " is not a whole number");
     ++t.n;
@@ -272,5 +290,8 @@ null_tab read_null(const char* path) {
                       " are not two numbers (or NA for both)");
     t.best_fin.push_back(x);
   }
+  if (t.n == 0)
+    throw syn_error(where + ": no search line: a search-null file needs at least one line (seed, candidates, best "
+                            "base synergy, best final synergy)");
   return t;
 }

@@ -39,7 +39,8 @@ struct rl_info {
                                // (only when read against a table)
 };
 
-// Read the whole list. Every line: four fields; a probe number (digits only)
+// Read the whole list. A last line without a newline and with fewer than four
+// fields was cut short (probe_rank ends every line). Every line: four fields; a probe number (digits only)
 // that the loaded table has, with the name the table gives it; a finite
 // score (NaN is an error); a cluster count; every probe at most once. With
 // table false (no table loaded: pair_search --count-candidates) the names
@@ -79,9 +80,12 @@ void parse_rec(const std::string& l1, const std::string* l2, const std::string& 
 // table. A file whose last line has no newline was cut short (a killed run)
 // and is rejected. With n_thr > 1, batches of records are parsed on that many
 // threads ahead of the caller; the records, and the first error, are the same.
+// With a rec_check, every record is also checked to belong to the table, list
+// and bound (rec_check.h); the last checks run when the end is reached.
+class rec_check;
 class rec_reader {
  public:
-  explicit rec_reader(const char* path, int n_thr = 1);
+  explicit rec_reader(const char* path, int n_thr = 1, rec_check* chk = nullptr);
   ~rec_reader();  // where line_src is whole
   rec_reader(const rec_reader&) = delete;
   rec_reader& operator=(const rec_reader&) = delete;
@@ -94,6 +98,7 @@ class rec_reader {
   std::string where_;
   name_idx idx_;
   int n_thr_ = 1;
+  rec_check* chk_ = nullptr;
   std::vector<std::string> l1_, l2_, err_;  // one batch: its lines and parse errors
   std::vector<char> has2_;
   std::vector<int64_t> line_;
@@ -106,7 +111,9 @@ class rec_reader {
 // One line per shuffled-label search (pair_signif --null-line), after an
 // optional header line "seed candidates best_base best_final": a seed and a
 // candidate count (whole numbers), then the best base and the best final
-// synergy (numbers), or NA for both when the search wrote no record.
+// synergy (numbers), or NA for both when the search wrote no record. At
+// least one search, each seed once (a search counted twice would make
+// p_search too small).
 
 struct null_tab {
   long n = 0;                    // searches

@@ -6,7 +6,9 @@
 #include <numeric>
 #include <string_view>
 
+#include "cli.h"
 #include "line_src.h"
+#include "rec_check.h"
 #include "report.h"
 
 namespace {
@@ -223,7 +225,7 @@ flip_test test_flips(const rec_sum& s) {
 
 void load_report(const rep_opt& o, rep_data& d) {
   d.names = read_names(o.expr.c_str(), n_samp);
-  d.rk = read_ranked(o.ranked.c_str());
+  d.rk = read_ranked(o.ranked.c_str(), o.bound);
   const name_idx idx = make_idx();
   d.has_sig = !o.signif.empty();
   d.has_null = !o.null.empty();
@@ -247,7 +249,8 @@ void load_report(const rep_opt& o, rep_data& d) {
       want.emplace(pair_key(sr[sig_ord[k]].pa, sr[sig_ord[k]].pb), k);
   }
 
-  rec_reader in(o.records.c_str());
+  rec_check chk(d.rk, o.ranked, o.bound, all_cores());
+  rec_reader in(o.records.c_str(), 1, &chk);
   const std::string& where = o.records;
   rec_sum& s = d.rs;
   sum_init(s);
@@ -304,4 +307,6 @@ void load_report(const rep_opt& o, rep_data& d) {
     std::stable_sort(rows.begin(), rows.end(), [](const pair_row& x, const pair_row& y) { return x.syn > y.syn; });
     d.all = std::move(rows);
   }
+  // the partitions the page draws are checked whatever the sample
+  for (const pair_rec& r : s.top) chk.check_part(r);
 }

@@ -25,7 +25,7 @@ int main(int argc, char** argv) {
   const prog_def def = {
       "pair_report",
       {"[--top N] [--signif SIGNIF] [--search-null NULL] [--annot ANNOT] [--q Q]\n"
-       "                   [--tsv FILE] [--edges FILE] EXPR RANKED RECORDS OUT.html"},
+       "                   [--bound X] [--tsv FILE] [--edges FILE] EXPR RANKED RECORDS OUT.html"},
       "Write one self-contained HTML page (inline SVG, no scripts, no external\n"
       "resources) about a finished pair search: a summary with histograms of the\n"
       "final synergies and the single-probe scores, the top pairs (by q with a\n"
@@ -65,6 +65,7 @@ int main(int argc, char** argv) {
        }},
       file_opt("tsv", "FILE", "also write the distinct pairs in page order, every figure shown", o.tsv),
       file_opt("edges", "FILE", "also write the passing pairs as an edge list (needs --signif)", o.edges),
+      bound_opt(o.bound),
       quiet_opt(quiet),
   };
   return run_main(def, table, argc, argv, [&](std::vector<std::string>& args) {

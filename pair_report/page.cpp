@@ -3,6 +3,7 @@
 #include <cmath>
 #include <unordered_map>
 
+#include "cli.h"
 #include "report.h"
 #include "svg.h"
 
@@ -172,8 +173,10 @@ void write_page(std::ostream& os, const page_in& in) {
   if (!sig) {
     o += "<div class=\"nosig\"><p><b>No significance was computed.</b> The synergies on this page are not tested "
          "against chance: a high final synergy can come from the label flips alone. To get a permutation p and a "
-         "false discovery rate q for every pair, run</p><p><code>pair_signif " + esc(in.expr_path) + " " +
-         esc(in.ranked_path) + " " + esc(in.rec_path) + " signif.tsv</code></p><p>and write the page again with "
+         "false discovery rate q for every pair, run</p><p><code>" +
+         esc("pair_signif " + std::string(in.bound == CAND_BOUND ? "" : "--bound " + num_text(in.bound) + " ") +
+             sh_word(in.expr_path) + " " + sh_word(in.ranked_path) + " " + sh_word(in.rec_path) + " signif.tsv") +
+         "</code></p><p>and write the page again with "
          "<code>--signif signif.tsv</code>.</p></div>\n";
   } else {
     o += "<p class=\"note\">The <em>p</em> of a pair is the share of label shufflings under which its base synergy "

@@ -121,6 +121,7 @@ struct rep_opt {
   std::string expr, ranked, records, out;   // the four arguments
   int top_n = TOP_DEF;
   double q = Q_DEF;                         // --q: threshold on q
+  double bound = CAND_BOUND;                // --bound: the search's candidate bound
   std::string signif, null, annot, tsv, edges;  // optional files, empty when not given
   std::string version;
 };
@@ -181,6 +182,7 @@ struct page_in {
   std::string version;
   int top_n = TOP_DEF;
   double q = Q_DEF;
+  double bound = CAND_BOUND;       // the search's candidate bound
   std::vector<std::string> names;  // sample names
   const rl_info* rk = nullptr;
   const rec_sum* rs = nullptr;

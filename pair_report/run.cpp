@@ -97,9 +97,7 @@ std::vector<std::string> run_report(const rep_opt& o) {
   // every output checked before the work; an existing one is replaced only by a complete file
   std::vector<out_file> dst;
   for (const std::string& f : outs) dst.emplace_back(f);
-  reset_exp();  // a fresh table, whatever was loaded before
-  read_exp(o.expr.c_str());  // the page needs the table, not the working arrays
-  check_exp(o.expr.c_str());
+  load_exp(o.expr.c_str());  // a fresh table; the record checks search a few pairs again
   rep_data d;
   load_report(o, d);
 
@@ -113,6 +111,7 @@ std::vector<std::string> run_report(const rep_opt& o) {
   in.version = o.version;
   in.top_n = o.top_n;
   in.q = o.q;
+  in.bound = o.bound;
   in.names = d.names;
   in.rk = &d.rk;
   in.rs = &d.rs;
@@ -133,7 +132,7 @@ std::vector<std::string> run_report(const rep_opt& o) {
     write_edges(t, d, o.q);
     text.push_back(t.str());
   }
-  for (size_t k = 0; k < dst.size(); ++k) dst[k].write(text[k]);
+  write_outputs(dst, text);
 
   if (d.all.empty()) notes.push_back("no pair records in " + o.records + ": the page shows none");
   if (!o.edges.empty()) {

@@ -67,6 +67,7 @@ int search_main(const search_opts& o, const std::vector<std::string>& args) {
     throw syn_error("range " + std::to_string(start) + ".." + std::to_string(end) +
                     " reaches outside the candidate positions 0.." + std::to_string(count) + " of " + ranked);
   std::string why = label_why(o.bound);
+  if (n_prob == 0) why = "no candidates: " + in + " has no probe rows";
   if (count == 0) {
     note(PROG, o.quiet, why.empty() ? "no candidates: no probe of " + ranked + " scores above the bound " +
                                           num_text(o.bound)
@@ -74,7 +75,13 @@ int search_main(const search_opts& o, const std::vector<std::string>& args) {
     return 1;
   }
   if (!why.empty()) note(PROG, o.quiet, why);
-  if (start >= end) return 1;
+  if (start >= end) {
+    // START = END is an empty shard of a split search; START > END a mistake
+    if (start > end)
+      note(PROG, o.quiet, "START " + std::to_string(start) + " is above END " + std::to_string(end) +
+                              ": the range is empty, no pair searched");
+    return 1;
+  }
   meter show(PROG, "pairs", static_cast<long>(end - start) * count, !o.quiet);
   run_search(cand, start, end, o.threads, rec, stdout, [&](long done) { show(done); });
   show.close();

@@ -123,10 +123,17 @@ int optimize(int a, int b, int sel, const char* out) {
 rec_out::rec_out(std::string path) : path_(std::move(path)) {
   struct stat st;
   bool exists = false;
-  dest_ = out_dest(path_, st, exists);
+  int fd = -1;
+  dest_ = out_dest(path_, st, exists, fd);
+  if (fd >= 0) {
+    // a descriptor the caller opened (/dev/stdout, /dev/fd/N): appended to as it is
+    fd_ = fcntl(fd, F_DUPFD_CLOEXEC, 3);
+    if (fd_ < 0) throw syn_error(os_err(path_ + ": cannot append"));
+    return;
+  }
   if (!exists) return;  // created at the first record
   // an existing file: try to open it for appending, which creates nothing
-  int fd = open(dest_.c_str(), O_WRONLY | O_APPEND | O_NONBLOCK | O_CLOEXEC);
+  fd = open(dest_.c_str(), O_WRONLY | O_APPEND | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC);
   if (fd < 0) throw syn_error(os_err(path_ + ": cannot append"));
   close(fd);
 }
@@ -135,8 +142,10 @@ rec_out::~rec_out() {
   if (fd_ >= 0) close(fd_);
 }
 
+// The file is opened without following a link at its name: dest_ is the end
+// of the link chain, checked, and a link put there since is not followed.
 void rec_out::open_first(const std::string& rec) {
-  fd_ = open(dest_.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
+  fd_ = open(dest_.c_str(), O_WRONLY | O_APPEND | O_NOFOLLOW | O_CLOEXEC);
   if (fd_ >= 0) {
     write_rec(fd_, path_, rec);
     return;
@@ -153,7 +162,7 @@ void rec_out::open_first(const std::string& rec) {
   if (link(tmp.path().c_str(), dest_.c_str()) == 0) {
     // the temporary name goes with tmp
   } else if (errno == EEXIST) {
-    fd_ = open(dest_.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
+    fd_ = open(dest_.c_str(), O_WRONLY | O_APPEND | O_NOFOLLOW | O_CLOEXEC);
     if (fd_ < 0) throw syn_error(os_err(path_ + ": cannot open for appending"));
     write_rec(fd_, path_, rec);
     return;
@@ -162,7 +171,7 @@ void rec_out::open_first(const std::string& rec) {
   } else {
     throw syn_error(os_err(path_ + ": cannot create"));
   }
-  fd_ = open(dest_.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
+  fd_ = open(dest_.c_str(), O_WRONLY | O_APPEND | O_NOFOLLOW | O_CLOEXEC);
   if (fd_ < 0) throw syn_error(os_err(path_ + ": cannot open for appending"));
 }
 
@@ -184,7 +193,7 @@ class stop_hold {
  public:
   stop_hold() {
     sigemptyset(&set_);
-    for (int sig : {SIGTERM, SIGINT, SIGHUP, SIGQUIT}) sigaddset(&set_, sig);
+    for (int sig : STOP_SIGS) sigaddset(&set_, sig);
     pthread_sigmask(SIG_BLOCK, &set_, &old_);
   }
   ~stop_hold() { pthread_sigmask(SIG_SETMASK, &old_, nullptr); }
@@ -194,7 +203,7 @@ class stop_hold {
   void between() const {
     sigset_t pend;
     if (sigpending(&pend) != 0) return;
-    for (int sig : {SIGTERM, SIGINT, SIGHUP, SIGQUIT})
+    for (int sig : STOP_SIGS)
       if (sigismember(&pend, sig) && !sigismember(&old_, sig)) {
         pthread_sigmask(SIG_SETMASK, &old_, nullptr);
         pthread_sigmask(SIG_BLOCK, &set_, nullptr);

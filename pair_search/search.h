@@ -37,7 +37,11 @@ int optimize(int a, int b, int sel, const char* out);
 // first record and stays open. A file that does not exist yet is created only
 // with its first whole record: the record goes to a temporary file beside it
 // that is then linked into place, so a failed write (a full disk) leaves no
-// file at all. A symbolic link stays a link. Throws syn_error.
+// file at all. A symbolic link stays a link (one another user planted in a
+// shared folder is refused, see may_follow in cli.h), and the file is opened
+// without following a link put at its name since the check; a path naming an
+// open descriptor (/dev/stdout, /dev/fd/N) is appended to through it. Throws
+// syn_error.
 class rec_out {
  public:
   explicit rec_out(std::string path);

@@ -6,6 +6,8 @@
 #include <vector>
 
 #include "cli.h"
+#include "inputs.h"
+#include "rec_check.h"
 #include "sig.h"
 #include "synergy.h"
 
@@ -26,9 +28,11 @@ int null_main(const signif_opts& o, const std::vector<std::string>& args) {
   want_args(args, 3, "EXPR RANKED RECORDS");
   load_table(PROG, args[0], o.quiet);
   shuffle_phe(*o.null_line);
-  const int n_cand = count_cand(args[1].c_str(), o.s.bound);
-  sig_in in = read_pairs(args[2].c_str(), o.s.n_thr);
-  sig_bases(in.pr, o.s.n_thr);
+  const rl_info rk = read_ranked(args[1].c_str(), o.s.bound);
+  const int n_cand = rk.n_cand;
+  rec_check chk(rk, args[1], o.s.bound, o.s.n_thr, false);  // the records must be this shuffled run's
+  sig_in in = read_pairs(args[2].c_str(), o.s.n_thr, &chk);
+  sig_bases(in.pr, o.s.n_thr, [&chk](size_t i, const part& pj) { chk.check_joint(i, pj); });
   std::fputs(null_line(*o.null_line, n_cand, in).c_str(), stdout);
   if (std::fflush(stdout) != 0) throw syn_error(os_err("standard output"));
   return 0;
@@ -41,14 +45,18 @@ int signif_main(const signif_opts& o, const std::vector<std::string>& args) {
   distinct_files(ins, {args[3]});
   out_file out(args[3]);  // checked before the long work, not after it
   load_table(PROG, args[0], o.quiet);
-  count_cand(args[1].c_str(), o.s.bound);  // the list must come from this table
-  sig_in in = read_pairs(args[2].c_str(), o.s.n_thr);
+  // the list must come from this table, the records from this table, list and bound
+  const rl_info rk = read_ranked(args[1].c_str(), o.s.bound);
+  rec_check chk(rk, args[1], o.s.bound, o.s.n_thr, false);  // partitions checked as sig_run makes them
+  sig_in in = read_pairs(args[2].c_str(), o.s.n_thr, &chk);
   std::vector<double> null_final;
   if (!o.null_path.empty()) null_final = null_finals(o.null_path.c_str());
   if (in.pr.empty()) note(PROG, o.quiet, args[2] + " holds no pair record: " + args[3] + " has the header line only");
   {
     meter show(PROG, "pairs settled", static_cast<long>(in.pr.size()), !o.quiet);
-    sig_run(in.pr, o.s, [&](long done) { show(done); });
+    sig_opt so = o.s;
+    so.joint = [&chk](size_t i, const part& pj) { chk.check_joint(i, pj); };
+    sig_run(in.pr, so, [&](long done) { show(done); });
   }
   out.write(sig_table(in, o.null_path.empty() ? nullptr : &null_final));
   return 0;

@@ -21,8 +21,8 @@ std::string num(const char* fmt, double v) {
 
 }  // namespace
 
-sig_in read_pairs(const char* path, int n_thr) {
-  rec_reader in(path, n_thr);
+sig_in read_pairs(const char* path, int n_thr, rec_check* chk) {
+  rec_reader in(path, n_thr, chk);
   sig_in s;
   std::unordered_set<uint64_t> seen;
   pair_rec r;

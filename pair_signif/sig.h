@@ -23,8 +23,10 @@ struct sig_in {
 // Read a pair record file (plain or gzip; one run or shards concatenated),
 // every record checked against the loaded table by the shared record reader;
 // a file cut inside its last line is rejected. Parsed on n_thr threads; the
-// result does not depend on n_thr.
-sig_in read_pairs(const char* path, int n_thr);
+// result does not depend on n_thr. With chk, the records are also checked to
+// belong to the table, list and bound (rec_check.h).
+class rec_check;
+sig_in read_pairs(const char* path, int n_thr, rec_check* chk = nullptr);
 
 // Check the ranked list against the loaded table (the shared reader) and
 // return its candidate count: leading lines whose score is above bound.

@@ -26,7 +26,7 @@ int rank_main(const rank_opts& o, const std::vector<std::string>& args) {
   load_table(PROG, in, o.quiet);
   if (o.shuffle) shuffle_phe(*o.shuffle);
   // the list is never empty, but a search on it would be: say so now
-  std::string why = label_why(CAND_BOUND);
+  std::string why = n_prob == 0 ? in + " has no probe rows: the list is empty" : label_why(CAND_BOUND);
   if (!why.empty()) note(PROG, o.quiet, why);
   meter show(PROG, "probes scored", n_prob, !o.quiet);
   std::vector<rank_row> rows = rank_probes(o.threads, [&](long done) { show(done); });

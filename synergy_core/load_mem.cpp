@@ -28,9 +28,9 @@ void load_mem(const char* src, const std::vector<std::string>& names, const std:
                       ", expected 0 or 1");
   for (int p = 0; p < rows; ++p) {
     const std::string row = at + "row " + std::to_string(p + 1) + ": probe " + quoted(names[p]);
-    // a file row cannot hold these in its name, and the written files could not either
-    if (names[p].find_first_of("\t\n\r") != std::string::npos)
-      throw syn_error(row + ": the name holds a tab or a line break");
+    // the rule of the table files, so that the written files read back
+    const std::string why = name_fault(names[p]);
+    if (!why.empty()) throw syn_error(row + ": " + why);
     double lo = 0.0, hi = 0.0;
     for (int s = 0; s < cols; ++s) {
       double v = x[p + static_cast<size_t>(s) * rows];

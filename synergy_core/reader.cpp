@@ -284,6 +284,16 @@ void read_exp(const char* path, const load_tick& tick) {
   if (tick) tick(in.pos(), in.size());
 }
 
+std::string name_fault(const std::string& name) {
+  if (name.find_first_of("\t\n\r") != std::string::npos) return "the name holds a tab or a line break";
+  // a ranked list or record file begins with a probe name, and a file that
+  // begins with these two bytes is read as gzip: it would not read back
+  if (name.size() >= 2 && static_cast<unsigned char>(name[0]) == 0x1f && static_cast<unsigned char>(name[1]) == 0x8b)
+    return "name starts with the bytes of a gzip header (1f 8b); the lists and records that name it first would be "
+           "read as gzip";
+  return "";
+}
+
 void check_exp(const char* path) {
   std::string at = std::string(path) + ":";
   if (n_line == 0) throw syn_error(at + " empty file: expected a header line, a label line and probe rows");
@@ -297,12 +307,8 @@ void check_exp(const char* path) {
                       ", expected 0 or 1");
   for (int p = 0; p < n_prob; ++p) {
     std::string row = at + std::to_string(p_line[p]) + ": probe " + show_field(probe[p]);
-    // a ranked list or record file begins with a probe name, and a file that
-    // begins with these two bytes is read as gzip: it would not read back
-    if (probe[p].size() >= 2 && static_cast<unsigned char>(probe[p][0]) == 0x1f &&
-        static_cast<unsigned char>(probe[p][1]) == 0x8b)
-      throw syn_error(row + ": name starts with the bytes of a gzip header (1f 8b); the lists and records "
-                      "that name it first would be read as gzip");
+    const std::string why = name_fault(probe[p]);
+    if (!why.empty()) throw syn_error(row + ": " + why);
     const std::vector<double>& x = expr[p];
     if (static_cast<int64_t>(x.size()) < n_samp)
       throw syn_error(row + " has " + std::to_string(x.size()) + " values, expected " + std::to_string(n_samp) +

@@ -265,10 +265,11 @@ double sig_base(const part& pa, const part& pb, const part& pj, const int* lab) 
   return syn_of(bits_ent(b[0], L.data()), bits_ent(b[1], L.data()), bits_ent(b[2], L.data()), phe_tab[ones]);
 }
 
-void sig_bases(std::vector<sig_pair>& pr, int n_thr) {
+void sig_bases(std::vector<sig_pair>& pr, int n_thr, const std::function<void(size_t, const part&)>& joint) {
   sig_opt o;
   o.cap = 0;
   o.n_thr = n_thr;
+  o.joint = joint;
   sig_run(pr, o, {});
 }
 
@@ -319,6 +320,7 @@ void sig_run(std::vector<sig_pair>& pr, const sig_opt& o, const std::function<vo
     part pj;
     two_part(q.a, q.b, 0, sp[pidx[q.a]], sp[pidx[q.b]], ws[tid], pj);
     if (pj.n_cl == 0) throw syn_error(pair_name(q) + ": no joint partition in this table (records from another table?)");
+    if (o.joint) o.joint(static_cast<size_t>(i), pj);
     to_bits(pj, st[i].j);
     q.base = syn_of(bits_ent(ba, L0.data()), bits_ent(bb, L0.data()), bits_ent(st[i].j, L0.data()), h);
     q.perms = q.adm = q.hits = 0;

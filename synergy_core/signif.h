@@ -45,6 +45,9 @@ struct sig_opt {
   int hits = SIG_HITS;      // hits that stop a pair (>= 1)
   double bound = CAND_BOUND;  // candidate bound; -infinity admits every shuffling
   int n_thr = 1;
+  // Given each pair's index and joint partition as it is made (on any
+  // thread; may throw): the records' partition lines checked against it.
+  std::function<void(size_t, const part&)> joint;
 };
 
 // One pair: a, b are set by the caller, the rest is filled by sig_run.
@@ -72,7 +75,7 @@ double sig_base(const part& pa, const part& pb, const part& pj, const int* lab);
 
 // Base synergies only (no shufflings), on n_thr threads. Throws syn_error
 // naming the pair when a pair has no partition.
-void sig_bases(std::vector<sig_pair>& pr, int n_thr);
+void sig_bases(std::vector<sig_pair>& pr, int n_thr, const std::function<void(size_t, const part&)>& joint = {});
 
 // Base, p, perms, admissible and hits of every pair. tick(k) is called on the
 // calling thread with the number of pairs whose p is final (may be empty).

@@ -83,6 +83,11 @@ void read_exp(const char* path, const load_tick& tick = {});
 // syn_error.
 void check_exp(const char* path);
 
+// Why a probe name could not be written into the lists and records and read
+// back the same, or "": a tab or a line break in it, or the two bytes of a
+// gzip header at its start (a file beginning with it would be read as gzip).
+std::string name_fault(const std::string& name);
+
 // atoi without its undefined overflow: out-of-range values clamp to INT_MIN
 // and INT_MAX.
 int to_int(const char* s);

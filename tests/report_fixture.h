@@ -12,14 +12,17 @@ inline const char* const table4 =
     "Q\t0\t1\t0\t1\n"
     "R\t5\t5\t5\t6\n";
 
-// Distinct pairs (P,Q) 0.5 flipping samples 0 and 2, (Q,R) 0.25 flipping none,
-// (P,P) 0.125 flipping sample 3; the second record is the first one's mirror.
+// Records of a real search on table4 with all three probes candidates (the
+// checks of rec_check.h search some again): distinct pairs (P,Q) 0.998527
+// flipping samples 0 and 2, (Q,Q) 0 flipping none, (R,P) 0.377075 flipping
+// sample 3; the second record is the first one's mirror.
 inline const char* const records4 =
-    "P\tQ\t0.5\t0\t1\t1\t0\nP\tQ\t-9\t0\t0\t1\t1\n"
-    "Q\tP\t0.5\t0\t1\t1\t0\nQ\tP\t-9\t0\t0\t1\t1\n"
-    "Q\tR\t0.25\t1\t1\t0\t0\nQ\tR\t-9\t0\t1\t0\t1\n"
-    "P\tP\t0.125\t1\t1\t0\t1\nP\tP\t-9\t0\t0\t1\t1\n";
+    "P\tQ\t0.998527\t0\t1\t1\t0\nP\tQ\t-9\t0\t1\t2\t3\n"
+    "Q\tP\t0.998527\t0\t1\t1\t0\nQ\tP\t-9\t0\t1\t2\t3\n"
+    "Q\tQ\t0\t1\t1\t0\t0\nQ\tQ\t-9\t0\t1\t0\t1\n"
+    "R\tP\t0.377075\t1\t1\t0\t1\nR\tP\t-9\t0\t0\t1\t2\n";
 
-inline const char* const ranked4 = "Q\t1\t0.99\t2\nR\t2\t0.98\t2\nP\t0\t0.5\t2\n";
+// Scores made up so that all three are candidates (the lists' scores are not checked).
+inline const char* const ranked4 = "Q\t1\t0.99\t2\nR\t2\t0.98\t2\nP\t0\t0.975\t2\n";
 
 }  // namespace fixture

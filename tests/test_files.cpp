@@ -103,7 +103,7 @@ TEST_F(files, TemporaryNamesFitWhereTheFinalNameFits) {
 }
 
 TEST_F(files, StopSignalsRemoveTemporaryFiles) {
-  for (int sig : {SIGTERM, SIGINT, SIGHUP}) {
+  for (int sig : STOP_SIGS) {
     pid_t pid = fork();
     ASSERT_GE(pid, 0);
     if (pid == 0) {
@@ -135,6 +135,86 @@ TEST_F(files, RecordFileExistsOnlyWithAWholeRecord) {
   EXPECT_TRUE(S_ISLNK(st(d + "/ln.tsv").st_mode));
   EXPECT_EQ(run::lines(run::slurp(d + "/real.tsv")), 4);  // two pairs, each with a record
   EXPECT_EQ(run::listing(d), (std::vector<std::string>{"l.tsv", "ln.tsv", "real.tsv", "t.tsv"}));
+}
+
+// A link at an output name is followed only where the kernel would follow it
+// (fs.protected_symlinks): never one another user planted in a shared folder.
+TEST(Links, FollowedOnlyWhereTheKernelWould) {
+  struct c {
+    uid_t me, link, dir;
+    mode_t mode;
+    bool ok;
+  } cases[] = {
+      {1000, 1000, 0, 01777, true},    // my own link in /tmp
+      {1000, 2000, 0, 01777, false},   // another user's link in /tmp
+      {0, 2000, 0, 01777, false},      // root too
+      {1000, 2000, 2000, 01777, true}, // the folder's owner made it
+      {1000, 2000, 0, 0777, true},     // not sticky
+      {1000, 2000, 0, 01775, true},    // not world-writable
+  };
+  for (const c& k : cases)
+    EXPECT_EQ(may_follow(k.me, k.link, k.dir, k.mode), k.ok) << k.me << " " << k.link << " " << k.dir << " " << k.mode;
+}
+
+TEST_F(files, PlantedLinksInSharedFoldersAreRefused) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs root to plant a link as another user";
+  const std::string shared = d + "/shared", victim = d + "/victim", ln = shared + "/out.tsv";
+  ASSERT_EQ(mkdir(shared.c_str(), 0755), 0);
+  ASSERT_EQ(chmod(shared.c_str(), 01777), 0);
+  run::spit(victim, "mine\n");
+  run::spit(d + "/l.tsv", ranked);
+  run::spit(d + "/rec.tsv", "");
+  ASSERT_EQ(symlink(victim.c_str(), ln.c_str()), 0);
+  ASSERT_EQ(lchown(ln.c_str(), 65534, 65534), 0);
+  const std::vector<std::pair<std::string, std::vector<std::string>>> runs = {
+      {rank_bin, {d + "/t.tsv", ln}},
+      {pair_bin, {d + "/t.tsv", d + "/l.tsv", "0", "2", ln}},
+      {PAIR_REPORT_BIN, {d + "/t.tsv", d + "/l.tsv", d + "/rec.tsv", ln}},
+      {PAIR_REPORT_BIN, {"--tsv", ln, d + "/t.tsv", d + "/l.tsv", d + "/rec.tsv", d + "/p.html"}},
+  };
+  for (const auto& rn : runs) {
+    run::result r = run::prog(rn.first, rn.second, d + "/run");
+    EXPECT_EQ(r.status, 2) << rn.first;
+    EXPECT_EQ(run::lines(r.err), 1) << r.err;
+    EXPECT_NE(r.err.find("symbolic link '" + ln + "' belongs to another user (uid 65534)"), std::string::npos) << r.err;
+    EXPECT_EQ(run::slurp(victim), "mine\n");
+  }
+  EXPECT_FALSE(run::exists(d + "/p.html"));
+  // the caller's own link there, and the other user's link in a folder that is not shared, are followed
+  ASSERT_EQ(lchown(ln.c_str(), 0, 0), 0);
+  EXPECT_EQ(rank(ln).status, 1);
+  EXPECT_EQ(run::slurp(victim), ranked);
+  ASSERT_EQ(lchown(ln.c_str(), 65534, 65534), 0);
+  ASSERT_EQ(chmod(shared.c_str(), 0777), 0);
+  run::spit(victim, "mine\n");
+  EXPECT_EQ(rank(ln).status, 1);
+  EXPECT_EQ(run::slurp(victim), ranked);
+}
+
+// /dev/stdout and its kin name a descriptor the shell opened: written through
+// it, in a pipe and in append mode alike, never replaced.
+TEST_F(files, DescriptorsAreWrittenAsTheShellOpenedThem) {
+  const std::string t = run::q(d + "/t.tsv"), log = d + "/log";
+  for (const std::string name : {"/dev/stdout", "/dev/fd/1", "/proc/self/fd/1"}) {
+    run::result r = run::sh("{ " + run::q(rank_bin) + " " + t + " " + name + "; echo $? > " + run::q(d + "/st") +
+                                "; } | cat",
+                            d + "/run");
+    EXPECT_EQ(r.out, ranked) << name << ": " << r.err;
+    EXPECT_EQ(run::slurp(d + "/st"), "1\n") << name;
+    run::spit(log, "before\n");
+    r = run::sh(run::q(rank_bin) + " " + t + " " + name + " >> " + run::q(log), d + "/run");
+    EXPECT_EQ(r.status, 1) << r.err;
+    EXPECT_EQ(run::slurp(log), "before\n" + std::string(ranked)) << name;
+  }
+  // records to a descriptor: appended
+  run::spit(d + "/l.tsv", ranked);
+  run::spit(log, "before\n");
+  run::result r = run::sh(run::q(pair_bin) + " -q " + t + " " + run::q(d + "/l.tsv") + " 0 2 /dev/fd/3 3>> " +
+                              run::q(log) + " > /dev/null",
+                          d + "/run");
+  EXPECT_EQ(r.status, 1) << r.err;
+  EXPECT_EQ(run::lines(run::slurp(log)), 1 + 8);
+  EXPECT_EQ(run::listing(d), (std::vector<std::string>{"l.tsv", "log", "st", "t.tsv"}));
 }
 
 // A table the reading rules reject is rejected by every program alike: the

@@ -269,7 +269,7 @@ TEST_F(Report, RejectsRankedLinesThatCannotBeParsed) {
       {"P\t1\t0.99\t2\n", ":1: probe 1 is named 'P' here but 'Q' in the table"},
       {"P\t0\tabc\t2\n", ":1: score 'abc' is not a number"},
       {"P\t0\t0.99\ttwo\n", ":1: cluster count 'two' is not a whole number"},
-      {"P\t0\t0.99\t2\nQ\t1\t0.9\t2\nP\t0\t0.9\t2\n", ":3: probe 'P' is listed twice (also on line 1)"},
+      {"P\t0\t0.99\t2\nQ\t1\t0.9\t2\nP\t0\t0.9\t2\n", ":3: probe 'P' is listed twice (also on line 1)"},      {"P\t0\t0.99\t2\nQ\t1\t0.9", ":2: list ends inside a line (cut short?)"},  // a killed writer
   };
   for (const bad& b : cases) {
     run::spit(dir + "/bad.tsv", b.text);
@@ -387,7 +387,7 @@ TEST_F(Report, ProgramWritesASelfContainedPage) {
 TEST_F(Report, ProgramErrorLeavesNoPageBehind) {
   run::spit(dir + "/ranked.tsv", ranked4);
   std::string bad = records4;
-  bad.replace(bad.find("Q\tR\t-9"), 6, "Q\tR\t-8");  // line 6
+  bad.replace(bad.find("Q\tQ\t-9"), 6, "Q\tQ\t-8");  // line 6
   run::spit(dir + "/rec.tsv", bad);
   const std::string out = dir + "/out.html";
   run::result r = run::prog(bin, {dir + "/t.tsv", dir + "/ranked.tsv", dir + "/rec.tsv", out}, dir + "/run");

@@ -308,7 +308,7 @@ TEST(PairSearch, EmptyListsAndEmptyRanges) {
   } cases[] = {
       {in, d + "/low.tsv", "0", "0", "no candidates: no probe of " + d + "/low.tsv scores above the bound 0.97175"},
       {in, d + "/two.tsv", "1", "1", ""},  // empty range
-      {in, d + "/two.tsv", "2", "0", ""},  // start after end
+      {in, d + "/two.tsv", "2", "0", "START 2 is above END 0: the range is empty"},
       {d + "/none.tsv", d + "/empty.tsv", "0", "0", "no candidates"},  // zero probes
   };
   for (const c& k : cases) {

@@ -24,11 +24,11 @@ using fixture::ranked4;
 
 const char* const head10 = "first\tsecond\tbase\tfinal\tflips\tp\tq\tperms\tadmissible\thits\n";
 const char* const head11 = "first\tsecond\tbase\tfinal\tflips\tp\tq\tp_search\tperms\tadmissible\thits\n";
-// (Q,R) and (P,P) tie on q; (Q,R) has the higher base synergy and comes first.
+// (Q,Q) and (R,P) tie on q; (Q,Q) has the higher base synergy and comes first.
 const std::string signif4 = std::string(head11) +
-                            "P\tQ\t0.1\t0.5\t2\t0.01\t0.03\t0.2\t100\t90\t0\n"
-                            "Q\tR\t0.2\t0.25\t0\t0.02\t0.06\t0.5\t100\t100\t1\n"
-                            "P\tP\t0.125\t0.125\t1\t0.04\t0.06\t0.9\t100\t80\t3\n";
+                            "P\tQ\t0.1\t0.998527\t2\t0.01\t0.03\t0.2\t100\t90\t0\n"
+                            "Q\tQ\t0.2\t0\t0\t0.02\t0.06\t0.5\t100\t100\t1\n"
+                            "R\tP\t0.125\t0.377075\t1\t0.04\t0.06\t0.9\t100\t80\t3\n";
 
 class ReportSig : public ::testing::Test {
  protected:
@@ -42,8 +42,7 @@ class ReportSig : public ::testing::Test {
     run::spit(o.expr, table4);
     run::spit(o.ranked, ranked4);
     run::spit(o.records, records4);
-    read_exp(o.expr.c_str());
-    check_exp(o.expr.c_str());
+    load_exp(o.expr.c_str());
   }
   // The message of the syn_error `f` throws, or "".
   template <class F>
@@ -115,9 +114,11 @@ TEST_F(ReportSig, NullAndAnnotationReaders) {
   EXPECT_EQ(n.n, 3);
   EXPECT_EQ(n.n_na, 1);
   EXPECT_EQ(n.best_fin, (std::vector<double>{0.7, 0.6}));
-  EXPECT_EQ(read_null(file("n.tsv", "").c_str()).n, 0);
   const std::vector<std::pair<std::string, std::string>> bad_null = {
       {"1\t5\t0.2\n", ":1: line has 3 fields"}, {"x\t5\t0.2\t0.3\n", ":1: seed 'x'"},
+      // no search, or one search counted twice: p_search would be 1, or too small
+      {"", ": no search line"}, {"seed\tcandidates\tbest_base\tbest_final\n", ": no search line"},
+      {"7\t5\t0.2\t0.3\n8\t5\tNA\tNA\n007\t5\t0.2\t0.3\n", ":3: seed '007' is also on line 1"},
       {"1\t5\tNA\t0.3\n", ":1: best synergies 'NA', '0.3' are not two numbers"},
       {"seed\tcandidates\tbest_base\tbest_final\n1\t-1\t1\t1\n", ":2: candidate count '-1'"}};
   for (const auto& b : bad_null) {
@@ -145,9 +146,9 @@ TEST_F(ReportSig, PagesOrderByQThenBaseAndRecordsMustMatchTheTable) {
   rep_data d;
   load_report(o, d);
   ASSERT_EQ(d.all.size(), 3u);
-  EXPECT_EQ(d.all[0].a + d.all[0].b + d.all[1].a + d.all[1].b + d.all[2].a + d.all[2].b, "PQQRPP");
+  EXPECT_EQ(d.all[0].a + d.all[0].b + d.all[1].a + d.all[1].b + d.all[2].a + d.all[2].b, "PQQQRP");
   ASSERT_EQ(d.rs.top.size(), 2u);
-  EXPECT_EQ(d.rs.top[0].a + d.rs.top[0].b + d.rs.top[1].a + d.rs.top[1].b, "PQQR");
+  EXPECT_EQ(d.rs.top[0].a + d.rs.top[0].b + d.rs.top[1].a + d.rs.top[1].b, "PQQQ");
   EXPECT_EQ(d.rs.n_dup, 1);
 
   // without a table: by final synergy, as before
@@ -155,14 +156,14 @@ TEST_F(ReportSig, PagesOrderByQThenBaseAndRecordsMustMatchTheTable) {
   plain.signif.clear();
   rep_data p;
   load_report(plain, p);
-  EXPECT_EQ(p.all[0].syn_txt + " " + p.all[1].syn_txt + " " + p.all[2].syn_txt, "0.5 0.25 0.125");
+  EXPECT_EQ(p.all[0].syn_txt + " " + p.all[1].syn_txt + " " + p.all[2].syn_txt, "0.998527 0.377075 0");
   EXPECT_EQ(p.all[0].fl, (std::vector<int>{0, 2}));
 
-  const std::string rows = "P\tQ\t0.1\t0.5\t2\t0.01\t0.03\t100\t90\t0\nQ\tR\t0.2\t0.25\t0\t0.02\t0.06\t100\t100\t1\n";
+  const std::string rows = "P\tQ\t0.1\t0.998527\t2\t0.01\t0.03\t100\t90\t0\nQ\tQ\t0.2\t0\t0\t0.02\t0.06\t100\t100\t1\n";
   const std::vector<std::pair<std::string, std::string>> bad = {
-      {std::string(head10) + rows, "rec.tsv:7: pair 'P', 'P' has no line in"},
-      {std::string(head10) + rows + "P\tP\t0.1\t0.2\t1\t0.04\t0.06\t100\t80\t3\n", "s.tsv:4: final synergy '0.2' of 'P', 'P' differs from '0.125'"},
-      {std::string(head10) + rows + "P\tP\t0.1\t0.125\t1\t0.04\t0.06\t100\t80\t3\nR\tR\t0\t0.1\t0\t1\t1\t100\t80\t3\n",
+      {std::string(head10) + rows, "rec.tsv:7: pair 'R', 'P' has no line in"},
+      {std::string(head10) + rows + "R\tP\t0.1\t0.2\t1\t0.04\t0.06\t100\t80\t3\n", "s.tsv:4: final synergy '0.2' of 'R', 'P' differs from '0.377075'"},
+      {std::string(head10) + rows + "R\tP\t0.1\t0.377075\t1\t0.04\t0.06\t100\t80\t3\nR\tR\t0\t0.1\t0\t1\t1\t100\t80\t3\n",
        "s.tsv:5: pair 'R', 'R' has no record in"},
   };
   for (const auto& b : bad) {
@@ -184,10 +185,10 @@ TEST_F(ReportSig, ExportsHoldThePageNumbersAndQuoteQuotes) {
   EXPECT_EQ(t.str(),
             "rank\tfirst\tsecond\tfirst_probe\tsecond_probe\tbase\tfinal\tp\tq\tp_search\tpass\tjoint_clusters\tflipped\t"
             "flipped_samples\tfirst_score\tsecond_score\n"
-            "1\t\"SYM\"\"P (P)\"\tSQ (Q)\tP\tQ\t0.1\t0.5\t0.01\t0.03\t0.2\t1\t2\t2\tA1,B1\t0.5\t0.99\n"
-            "2\tSQ (Q)\tR\tQ\tR\t0.2\t0.25\t0.02\t0.06\t0.5\t0\t2\t0\t\t0.99\t0.98\n"
-            "3\t\"SYM\"\"P (P)\"\t\"SYM\"\"P (P)\"\tP\tP\t0.125\t0.125\t0.04\t0.06\t0.9\t0\t2\t1\tB2\t0.5\t0.5\n");
-  EXPECT_EQ(e.str(), "source\ttarget\tbase\tfinal\tq\n\"SYM\"\"P (P)\"\tSQ (Q)\t0.1\t0.5\t0.03\n");
+            "1\t\"SYM\"\"P (P)\"\tSQ (Q)\tP\tQ\t0.1\t0.998527\t0.01\t0.03\t0.2\t1\t4\t2\tA1,B1\t0.975\t0.99\n"
+            "2\tSQ (Q)\tSQ (Q)\tQ\tQ\t0.2\t0\t0.02\t0.06\t0.5\t0\t2\t0\t\t0.99\t0.99\n"
+            "3\tR\t\"SYM\"\"P (P)\"\tR\tP\t0.125\t0.377075\t0.04\t0.06\t0.9\t0\t3\t1\tB2\t0.98\t0.975\n");
+  EXPECT_EQ(e.str(), "source\ttarget\tbase\tfinal\tq\n\"SYM\"\"P (P)\"\tSQ (Q)\t0.1\t0.998527\t0.03\n");
   // a looser threshold lets the ties through
   std::ostringstream e2;
   write_edges(e2, d, 0.07);
@@ -201,11 +202,24 @@ TEST_F(ReportSig, PageWithAndWithoutSignificance) {
   std::string pg = page(d);
   EXPECT_TRUE(has(pg, "No significance was computed"));
   EXPECT_TRUE(has(pg, "<code>pair_signif "));
+  // the command shown is one the shell takes as it is
+  page_in in;
+  in.expr_path = "my table.tsv";
+  in.ranked_path = "r$HOME.tsv";
+  in.rec_path = "it's.tsv";
+  in.bound = 0.9;
+  in.names = d.names;
+  in.rk = &d.rk;
+  in.rs = &d.rs;
+  in.d = &d;
+  std::ostringstream os;
+  write_page(os, in);
+  EXPECT_TRUE(has(os.str(), "<code>pair_signif --bound 0.9 &#39;my table.tsv&#39; &#39;r$HOME.tsv&#39; &#39;it&#39;\\&#39;&#39;s.tsv&#39; signif.tsv</code>")) << os.str().substr(os.str().find("<code>pair_signif"), 140);
   EXPECT_FALSE(has(pg, "class=\"fig volcano\""));
   EXPECT_TRUE(has(pg, "<details><summary>2 samples</summary>"));
 
   o.signif = file("s.tsv", signif4);
-  o.null = file("n.tsv", "1\t3\t0.1\t0.4\n2\t3\t0.2\t0.6\n3\t0\tNA\tNA\n");
+  o.null = file("n.tsv", "1\t3\t0.1\t0.4\n2\t3\t0.2\t0.999\n3\t0\tNA\tNA\n");
   o.annot = file("a.tsv", "P\tGP\n");
   rep_data s;
   load_report(o, s);
@@ -214,9 +228,9 @@ TEST_F(ReportSig, PageWithAndWithoutSignificance) {
   EXPECT_TRUE(has(pg, "<b>1</b><span>of 3 distinct pairs pass: q below 0.05"));
   EXPECT_TRUE(has(pg, "class=\"fig volcano\""));
   EXPECT_TRUE(has(pg, "<tr class=\"pass\">"));
-  EXPECT_TRUE(has(pg, "real search: 0.5"));
+  EXPECT_TRUE(has(pg, "real search: 0.998527"));
   EXPECT_TRUE(has(pg, "1 of them recorded no pair"));
-  EXPECT_TRUE(has(pg, "1 reached the real search"));  // 0.6 >= 0.5, 0.4 not
+  EXPECT_TRUE(has(pg, "1 reached the real search"));  // 0.999 >= 0.998527, 0.4 not
   EXPECT_TRUE(has(pg, ">GP (P)</text>"));              // a pair plot's axis
   EXPECT_TRUE(has(pg, "<th>p_search</th>"));
 }
@@ -292,11 +306,18 @@ TEST_F(ReportSig, RunWritesAllOutputsOrNone) {
   EXPECT_EQ(run::slurp(o.out), "old page");
   EXPECT_FALSE(run::exists(o.tsv) || run::exists(o.edges));
   EXPECT_EQ(run::listing(dir).size(), 6u);  // the inputs and the old page, no temporary file
+  // an export that fails after the page is complete: still nothing replaced
   o.annot = file("a.tsv", "P\tS\n");
+  o.tsv = "/dev/full";
+  EXPECT_TRUE(has(err([&] { run_report(o); }), "/dev/full: write failed")) << err([&] { run_report(o); });
+  EXPECT_EQ(run::slurp(o.out), "old page");
+  EXPECT_FALSE(run::exists(o.edges));
+  EXPECT_EQ(run::listing(dir).size(), 6u);
+  o.tsv = dir + "/pairs.tsv";
   std::vector<std::string> notes = run_report(o);
   EXPECT_TRUE(notes.empty());
   EXPECT_TRUE(has(run::slurp(o.out), "S (P)"));
-  EXPECT_TRUE(has(run::slurp(o.edges), "S (P)\tQ\t0.1\t0.5\t0.03\n"));
+  EXPECT_TRUE(has(run::slurp(o.edges), "S (P)\tQ\t0.1\t0.998527\t0.03\n"));
   o.q = 0.001;
   notes = run_report(o);
   ASSERT_EQ(notes.size(), 1u);

@@ -5,8 +5,8 @@ syn_rank <- function(x, names, labels, threads, quiet) {
     .Call(`_synergy_syn_rank`, x, names, labels, threads, quiet)
 }
 
-syn_search <- function(x, names, labels, rank_probe, rank_score, bound, start, end, threads, quiet, rec_path) {
-    .Call(`_synergy_syn_search`, x, names, labels, rank_probe, rank_score, bound, start, end, threads, quiet, rec_path)
+syn_search <- function(x, names, labels, rank_path, rank_name, bound, start, end, threads, quiet, rec_path) {
+    .Call(`_synergy_syn_search`, x, names, labels, rank_path, rank_name, bound, start, end, threads, quiet, rec_path)
 }
 
 syn_write_ranked <- function(name, num, score, clusters, file) {

@@ -89,13 +89,27 @@ syn_need <- function(d, cols, what) {
 probe_rank <- function(x, labels, threads = 1) {
   inp <- syn_input(x, labels)
   r <- syn_rank(inp$x, inp$names, inp$labels, syn_num(threads, "threads"), syn_quiet())
+  if (length(inp$names) == 0) message("probe_rank: x has no probe rows: the list is empty")
   data.frame(r, stringsAsFactors = FALSE)
+}
+
+# A ranked list for the programs' reader: a file name as it is, else the
+# data.frame (ranked as probe_rank ranks when NULL) written to a scratch file
+# that the caller removes; name: how messages call it.
+syn_ranked_file <- function(ranked, inp, nt) {
+  if (is.null(ranked)) ranked <- data.frame(syn_rank(inp$x, inp$names, inp$labels, nt, syn_quiet()))
+  if (is.data.frame(ranked)) {
+    syn_need(ranked, c("name", "probe", "score"), "ranked")
+    if (is.null(ranked$clusters)) ranked$clusters <- 0L
+  }
+  syn_file(ranked, "ranked", write_ranked)
 }
 
 #' Search candidate pairs with the greedy label-flip search
 #'
 #' @inheritParams probe_rank
-#' @param ranked the ranked list of the same table (as probe_rank returns it);
+#' @param ranked the ranked list of the same table (as probe_rank returns it,
+#'   or a ranked list file), read and checked as the program reads RANKED;
 #'   NULL to rank first.
 #' @param start,end candidate positions [start, end), 0-based; end NULL: all.
 #' @param bound candidate bound: ranked probes scoring above it are candidates.
@@ -108,16 +122,18 @@ pair_search <- function(x, labels, ranked = NULL, start = 0, end = NULL, threads
   start <- syn_pos(start, "start")
   end <- if (is.null(end)) NA_integer_ else syn_pos(end, "end")
   bound <- syn_num(bound, "bound")
-  if (is.null(ranked)) {
-    ranked <- syn_rank(inp$x, inp$names, inp$labels, nt, syn_quiet())
-  } else {
-    syn_need(ranked, c("probe", "score"), "ranked")
-  }
+  rk <- syn_ranked_file(ranked, inp, nt)
+  if (rk$path != rk$name) on.exit(unlink(rk$path), add = TRUE)
   rec <- tempfile("records")
   on.exit(unlink(rec), add = TRUE)
-  r <- syn_search(inp$x, inp$names, inp$labels, as.integer(ranked$probe), as.double(ranked$score), bound,
-                  start, end, nt, syn_quiet(), rec)
-  if (r$candidates == 0) message(sprintf("pair_search: no probe scores above the bound %g: no pairs to search", bound))
+  r <- syn_search(inp$x, inp$names, inp$labels, rk$path, rk$name, bound, start, end, nt, syn_quiet(), rec)
+  if (length(inp$names) == 0) {
+    message("pair_search: no candidates: x has no probe rows")
+  } else if (r$candidates == 0) {
+    message(sprintf("pair_search: no probe scores above the bound %g: no pairs to search", bound))
+  } else if (!is.na(end) && start > end) {
+    message(sprintf("pair_search: START %d is above END %d: the range is empty, no pair searched", start, end))
+  }
   colnames(r$labels) <- colnames(r$clusters) <- inp$samples
   out <- data.frame(first = r$first, second = r$second, synergy = r$synergy, flips = r$flips,
                     stringsAsFactors = FALSE)
@@ -162,8 +178,6 @@ write_records <- function(records, file, append = FALSE) {
   cl <- records$clusters
   if (!is.matrix(lab) || !is.matrix(cl) || nrow(lab) != nrow(records) || !identical(dim(lab), dim(cl)))
     stop("records: labels and clusters must be matrices with one row per record", call. = FALSE)
-  nm <- c(as.character(records$first), as.character(records$second))
-  if (any(grepl("[\t\n\r]", nm))) stop("records: a probe name holds a tab or a line break", call. = FALSE)
   storage.mode(lab) <- storage.mode(cl) <- "integer"
   syn_write_records(as.character(records$first), as.character(records$second), as.double(records$synergy),
                     lab, cl, path.expand(file), isTRUE(append))
@@ -215,7 +229,10 @@ syn_write_null <- function(d, f) {
 #'
 #' @inheritParams probe_rank
 #' @param records what pair_search returns, or a pair record file.
-#' @param ranked NULL, or the ranked list (data.frame or file) to check against the table.
+#' @param ranked the ranked list (data.frame or file) the search used, checked
+#'   against the table; NULL: the table's own ranking. The records must belong
+#'   to it at the bound (both probes candidates, partitions of this table, a
+#'   sample of records searched again gives their labels and synergy).
 #' @param perm,seed,hits,bound as pair_signif's --perm, --seed, --hits, --bound.
 #' @param search_null NULL, or the search-null lines (data.frame or file): adds p_search.
 #' @return data.frame: first, second, base, final, flips, p, q, [p_search],
@@ -239,7 +256,8 @@ pair_signif <- function(x, labels, records, ranked = NULL, perm = 1e7, seed = 1,
     f
   }
   rec <- file_of(records, "records", write_records, optional = FALSE)
-  rk <- file_of(ranked, "ranked", write_ranked)
+  rk <- syn_ranked_file(ranked, inp, nt)
+  if (rk$path != rk$name) scratch <- c(scratch, rk$path)
   nl <- file_of(search_null, "search_null", syn_write_null)
   r <- syn_signif(inp$x, inp$names, inp$labels, rec$path, rec$name, rk$path, rk$name, nl$path, nl$name,
                   perm, seed, hits, bound, nt, syn_quiet())

@@ -26,23 +26,23 @@ BEGIN_RCPP
 END_RCPP
 }
 // syn_search
-Rcpp::List syn_search(Rcpp::NumericMatrix x, std::vector<std::string> names, std::vector<int> labels, std::vector<int> rank_probe, std::vector<double> rank_score, double bound, int start, int end, double threads, bool quiet, std::string rec_path);
-RcppExport SEXP _synergy_syn_search(SEXP xSEXP, SEXP namesSEXP, SEXP labelsSEXP, SEXP rank_probeSEXP, SEXP rank_scoreSEXP, SEXP boundSEXP, SEXP startSEXP, SEXP endSEXP, SEXP threadsSEXP, SEXP quietSEXP, SEXP rec_pathSEXP) {
+Rcpp::List syn_search(Rcpp::NumericMatrix x, std::vector<std::string> names, std::vector<int> labels, std::string rank_path, std::string rank_name, double bound, int start, int end, double threads, bool quiet, std::string rec_path);
+RcppExport SEXP _synergy_syn_search(SEXP xSEXP, SEXP namesSEXP, SEXP labelsSEXP, SEXP rank_pathSEXP, SEXP rank_nameSEXP, SEXP boundSEXP, SEXP startSEXP, SEXP endSEXP, SEXP threadsSEXP, SEXP quietSEXP, SEXP rec_pathSEXP) {
 BEGIN_RCPP
     Rcpp::RObject rcpp_result_gen;
     Rcpp::RNGScope rcpp_rngScope_gen;
     Rcpp::traits::input_parameter< Rcpp::NumericMatrix >::type x(xSEXP);
     Rcpp::traits::input_parameter< std::vector<std::string> >::type names(namesSEXP);
     Rcpp::traits::input_parameter< std::vector<int> >::type labels(labelsSEXP);
-    Rcpp::traits::input_parameter< std::vector<int> >::type rank_probe(rank_probeSEXP);
-    Rcpp::traits::input_parameter< std::vector<double> >::type rank_score(rank_scoreSEXP);
+    Rcpp::traits::input_parameter< std::string >::type rank_path(rank_pathSEXP);
+    Rcpp::traits::input_parameter< std::string >::type rank_name(rank_nameSEXP);
     Rcpp::traits::input_parameter< double >::type bound(boundSEXP);
     Rcpp::traits::input_parameter< int >::type start(startSEXP);
     Rcpp::traits::input_parameter< int >::type end(endSEXP);
     Rcpp::traits::input_parameter< double >::type threads(threadsSEXP);
     Rcpp::traits::input_parameter< bool >::type quiet(quietSEXP);
     Rcpp::traits::input_parameter< std::string >::type rec_path(rec_pathSEXP);
-    rcpp_result_gen = Rcpp::wrap(syn_search(x, names, labels, rank_probe, rank_score, bound, start, end, threads, quiet, rec_path));
+    rcpp_result_gen = Rcpp::wrap(syn_search(x, names, labels, rank_path, rank_name, bound, start, end, threads, quiet, rec_path));
     return rcpp_result_gen;
 END_RCPP
 }

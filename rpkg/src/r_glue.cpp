@@ -22,6 +22,7 @@
 #include "cli.h"
 #include "inputs.h"
 #include "line_src.h"
+#include "rec_check.h"
 #include "rank.h"
 #include "search.h"
 #include "sig.h"
@@ -118,31 +119,25 @@ Rcpp::List syn_rank(Rcpp::NumericMatrix x, std::vector<std::string> names, std::
 }
 
 // The search of pair_search over candidate positions [start, end) (end NA:
-// all). The candidates are the leading ranked rows whose score, as written in
-// a ranked list, is above bound, as read_cand takes them from the file. The
-// records go through the program's writer into rec_path and are read back.
+// all). The ranked list is read from rank_path (named rank_name in messages)
+// by the program's reader, which checks it against the table and takes the
+// candidates at bound. The records go through the program's writer into
+// rec_path and are read back.
 // [[Rcpp::export]]
 Rcpp::List syn_search(Rcpp::NumericMatrix x, std::vector<std::string> names, std::vector<int> labels,
-                      std::vector<int> rank_probe, std::vector<double> rank_score, double bound, int start,
-                      int end, double threads, bool quiet, std::string rec_path) {
+                      std::string rank_path, std::string rank_name, double bound, int start, int end, double threads,
+                      bool quiet, std::string rec_path) {
   int nt = thread_count(threads);
   state_guard g;
   return guarded([&] {
+    try {
+      want_bound(bound, "bound:");
+    } catch (const usage_error& e) {
+      fail(e.what());
+    }
     rec_out rec(rec_path);
     load(x, names, labels);
-    std::vector<int> cand;
-    char num[64];
-    for (size_t k = 0; k < rank_probe.size() && k < rank_score.size(); ++k) {
-      // compared as written with six digits, like the program reading the list
-      std::snprintf(num, sizeof num, "%g", rank_score[k]);
-      if (std::strtod(num, nullptr) <= bound) break;
-      int p = rank_probe[k];
-      if (p < 0 || p >= n_prob)
-        fail("ranked: row " + std::to_string(k + 1) + ": probe number " +
-             (p == NA_INTEGER ? std::string("NA") : std::to_string(p)) + " is not in the table, which has " +
-             std::to_string(n_prob) + " probes (was the list made from another table?)");
-      cand.push_back(p);
-    }
+    const std::vector<int> cand = cand_of(read_ranked(rank_path.c_str(), bound));
     const int count = static_cast<int>(cand.size());
     if (end == NA_INTEGER) end = count;
     if (count > 0 && (start < 0 || start > count || end < 0 || end > count))
@@ -201,7 +196,7 @@ Rcpp::List syn_search(Rcpp::NumericMatrix x, std::vector<std::string> names, std
                               Rcpp::Named("synergy") = syn, Rcpp::Named("flips") = flips,
                               Rcpp::Named("labels") = lab_m, Rcpp::Named("clusters") = cid_m,
                               Rcpp::Named("candidates") = count);
-  });
+  }, [&](const std::string& m) { return rename_in(m, rank_path, rank_name); });
 }
 
 // The ranked list of these rows, written as probe_rank writes it.
@@ -214,6 +209,8 @@ void syn_write_ranked(std::vector<std::string> name, std::vector<int> num, std::
     std::vector<rank_row> rows(name.size());
     int top = -1;
     for (size_t k = 0; k < name.size(); ++k) {
+      const std::string why = name_fault(name[k]);
+      if (!why.empty()) fail("ranked: row " + std::to_string(k + 1) + ": probe " + show_field(name[k]) + ": " + why);
       if (num[k] < 0 || num[k] >= 100000000)
         fail("ranked: row " + std::to_string(k + 1) + ": probe number " +
              (num[k] == NA_INTEGER ? std::string("NA") : std::to_string(num[k])) + " is out of range");
@@ -244,6 +241,10 @@ void syn_write_records(std::vector<std::string> first, std::vector<std::string> 
     if (append) out = std::make_unique<rec_out>(file);
     std::string text;
     for (size_t r = 0; r < first.size(); ++r) {
+      for (const std::string* n : {&first[r], &second[r]}) {
+        const std::string why = name_fault(*n);
+        if (!why.empty()) fail("records: row " + std::to_string(r + 1) + ": probe " + show_field(*n) + ": " + why);
+      }
       probe[0] = first[r];
       probe[1] = second[r];
       for (int s = 0; s < n_samp; ++s) {
@@ -284,9 +285,9 @@ Rcpp::List syn_read(std::string path) {
   });
 }
 
-// The significance of pair_signif: the records (and the ranked list and the
+// The significance of pair_signif: the records, the ranked list (and the
 // search null, when given) read and checked from files by the program's own
-// readers; paths given by R for objects it wrote are named as rec_name etc.
+// readers, the records also against the table, list and bound (rec_check.h); paths given by R for objects it wrote are named as rec_name etc.
 // in messages. Returns the table's columns in the table's order.
 // [[Rcpp::export]]
 Rcpp::List syn_signif(Rcpp::NumericMatrix x, std::vector<std::string> names, std::vector<int> labels,
@@ -308,22 +309,28 @@ Rcpp::List syn_signif(Rcpp::NumericMatrix x, std::vector<std::string> names, std
     if (o.cap == 0) fail("perm: must be at least 1");
     if (!(hits >= 1 && hits <= 1000000 && hits == std::floor(hits))) fail("hits: must be a whole number from 1 to 1000000");
     o.hits = static_cast<int>(hits);
+    try {
+      want_bound(bound, "bound:");
+    } catch (const usage_error& e) {
+      fail(e.what());
+    }
     o.bound = bound;
     o.n_thr = nt;
     load(x, names, labels);
-    if (!rank_path.empty()) {
-      path = rank_path, shown = rank_name;
-      count_cand(rank_path.c_str(), bound);  // the list must come from this table
-    }
+    // the list must come from this table, the records from this table, list and bound
+    path = rank_path, shown = rank_name;
+    const rl_info rk = read_ranked(rank_path.c_str(), bound);
+    rec_check chk(rk, rank_name, bound, nt, false);  // partitions checked as sig_run makes them
+    o.joint = [&chk](size_t i, const part& pj) { chk.check_joint(i, pj); };
     path = rec_path, shown = rec_name;
-    sig_in in = read_pairs(rec_path.c_str(), nt);
+    sig_in in = read_pairs(rec_path.c_str(), nt, &chk);
     std::vector<double> null_final;
     const bool with_null = !null_path.empty();
     if (with_null) {
       path = null_path, shown = null_name;
       null_final = null_finals(null_path.c_str());
     }
-    path.clear();
+    path = rec_path, shown = rec_name;  // a partition line found wrong as the pairs are set up
     {
       meter show("pair_signif", "pairs settled", static_cast<long>(in.pr.size()), !quiet);
       // on the calling thread only, between rounds and as pairs settle there
@@ -378,6 +385,10 @@ void syn_write_signif(std::vector<std::string> first, std::vector<std::string> s
     std::string out = sig_head(with_null);
     auto whole = [](double v) { return fmt("%.0f", v); };
     for (size_t k = 0; k < first.size(); ++k) {
+      for (const std::string* n : {&first[k], &second[k]}) {
+        const std::string why = name_fault(*n);
+        if (!why.empty()) fail("signif: row " + std::to_string(k + 1) + ": probe " + show_field(*n) + ": " + why);
+      }
       // the final synergy as the record file writes it
       out += first[k] + '\t' + second[k] + '\t' + sig_cols(base[k], fmt("%g", fin[k]), flips[k], p[k], q[k]);
       if (with_null) out += fmt("%.6g", ps[k]) + '\t';

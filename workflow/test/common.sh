@@ -116,7 +116,7 @@ same_as_ref() {
 no_leftovers() {
   local left
   [ -d "$tmp/work/$1" ] || return 0
-  left=$(find "$tmp/work/$1" -name '*.part')
+  left=$(find "$tmp/work/$1" -name '*.part*')
   [ -z "$left" ] || fail "$1: temporary outputs left behind: $left"
 }
 

@@ -51,6 +51,22 @@ c=$(cat "$tmp/few.ref/candidates.txt")
 [ "$c" -ge 2 ] && [ "$c" -lt 6 ] || fail "small table: expected 2 to 5 candidates, got $c"
 run_wf few many 6 1 --cores 2 || { show_log many; fail "six shards: snakemake failed"; }
 same_as_ref few many
+# ... capped at the candidate count, with a note
+grep -q "shards=6 capped at $c" "$tmp/work/many.log" || { show_log many; fail "six shards: no note of the cap"; }
+[ "$(ls "$tmp/work/many/shards" | wc -l)" -eq $((2 * c)) ] || fail "six shards: not capped at $c"
+# A million shards cost no more.
+run_wf few million 1000000 1 --cores 2 || { show_log million; fail "a million shards: snakemake failed"; }
+same_as_ref few million
+
+# Links planted at the temporary names of earlier versions lead nowhere.
+mkdir -p "$tmp/work/planted"
+for f in ranked.tsv candidates.txt records.tsv progress.tsv; do
+  ln -s "$tmp/outside.$f" "$tmp/work/planted/$f.part"
+done
+run_wf few planted 2 1 --cores 2 || { show_log planted; fail "planted links: snakemake failed"; }
+same_as_ref few planted
+[ -z "$(ls "$tmp" | grep '^outside')" ] && [ ! -L "$tmp/work/planted/records.tsv" ] ||
+  fail "planted links: written through"
 
 # No candidates at all (every probe follows the labels): empty results.
 printf 'probe\ts0\ts1\ts2\ts3\nlabel\t1\t1\t0\t0\ng0\t0\t0\t1\t1\ng1\t1\t1\t0\t0\n' > "$tmp/none.tsv"
@@ -100,6 +116,31 @@ run_wf main killed 3 1 --cores 2 --rerun-incomplete || { show_log killed; fail "
 same_as_ref main killed
 no_leftovers killed
 
+# Snakemake killed hard (kill -9) in the middle of a shard, its jobs going on:
+# the README's recovery (--unlock, then the command with --rerun-incomplete)
+# works at once, and the killed run's jobs, ending later, change nothing.
+echo 2 > "$tmp/slow"
+: > "$tmp/calls.log"
+setsid snakemake -s "$wf_dir/Snakefile" -d "$tmp/work" --cores 2 \
+  --config "expr=$tmp/main.tsv" outdir=hard shards=3 threads=1 mem_mb=200 \
+    "probe_rank=$probe_rank" "pair_search=$tmp/pair_search" "pair_signif=$pair_signif" perm=2000 report=false \
+    > "$tmp/work/hard.log" 2>&1 &
+sm_pid=$!
+for _ in $(seq 100); do [ -s "$tmp/calls.log" ] && break; sleep 0.1; done
+kill -KILL "$sm_pid"
+wait "$sm_pid" 2>/dev/null || true
+group=$sm_pid
+sm_pid=
+rm -f "$tmp/slow"
+kill -0 -- "-$group" 2>/dev/null || fail "kill -9: no job of the killed run left to test with"
+snakemake -s "$wf_dir/Snakefile" -d "$tmp/work" --unlock --config "expr=$tmp/main.tsv" outdir=hard \
+  > "$tmp/work/unlock.log" 2>&1 || { cat "$tmp/work/unlock.log"; fail "kill -9: --unlock failed"; }
+run_wf main hard 3 1 --cores 2 --rerun-incomplete || { show_log hard; fail "rerun after kill -9 failed"; }
+same_as_ref main hard
+for _ in $(seq 300); do kill -0 -- "-$group" 2>/dev/null || break; sleep 0.1; done
+same_as_ref main hard
+no_leftovers hard
+
 # The search-level null: two shuffled-label searches as jobs, their lines
 # joined, and signif.tsv with p_search, as the programs give them run by hand.
 ref=$tmp/main.ref
@@ -127,7 +168,7 @@ run_wf main nulls 2 1 --cores 2 || { show_log nulls; fail "search null: snakemak
 cmp "$ref/null.tsv" "$tmp/work/nulls/null.tsv" || fail "search null: null.tsv differs from the runs by hand"
 same_as_ref main nulls
 grep -q p_search "$tmp/work/nulls/signif.tsv" || fail "search null: no p_search column"
-[ -z "$(find "$tmp/work/nulls/null" -name '*.work')" ] || fail "search null: scratch folders left behind"
+[ -z "$(find "$tmp/work/nulls/null" -name '*.part*')" ] || fail "search null: scratch folders left behind"
 if [ ${#wf_extra[@]} -gt 1 ]; then
   for f in report.html pairs.tsv edges.tsv; do
     [ -s "$tmp/work/nulls/$f" ] || fail "report: $f missing"

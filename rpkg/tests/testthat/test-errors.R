@@ -36,7 +36,7 @@ test_that("bad objects and arguments give one-line messages naming the place", {
   rownames(tabbed)[1] <- "a\tb"
   noname <- unname(x)
   r <- probe_rank(x, lab)
-  other <- data.frame(probe = 57L, score = 0.99)
+  other <- data.frame(name = "zz", probe = 57L, score = 0.99)
   cases <- list(
     list(quote(probe_rank(with_na, lab)), "x: row 2: probe 'p002': value in column 3 is not a finite number"),
     list(quote(probe_rank(wide, lab)),
@@ -57,8 +57,7 @@ test_that("bad objects and arguments give one-line messages naming the place", {
     list(quote(pair_search(x, lab, ranked = r, start = 1.5)), "start: '1.5' is not a whole number"),
     list(quote(pair_search(x, lab, ranked = r, end = 99)),
          sprintf("range 0..99 reaches outside the candidate positions 0..%d of ranked", sum(r$score > 0.97175))),
-    list(quote(pair_search(x, lab, ranked = other)),
-         "ranked: row 1: probe number 57 is not in the table, which has 12 probes (was the list made from another table?)"),
+    list(quote(pair_search(x, lab, ranked = other)), "ranked:1: probe number '57' is not a probe of the table (0 to 11)"),
     list(quote(pair_search(x, lab, ranked = r[c("name", "score")])), "ranked: no column 'probe'"),
     list(quote(write_ranked(r, "/nonexistent/r.tsv")),
          "/nonexistent/r.tsv: cannot write into folder '/nonexistent': No such file or directory"),
@@ -74,4 +73,42 @@ test_that("bad objects and arguments give one-line messages naming the place", {
     es$group[3] <- "ctrl"
     expect_error(probe_rank(es, c("group", "CASE")), "labels: no sample has phenotype 'group' = 'CASE'", fixed = TRUE)
   }
+})
+
+test_that("ranked lists, bounds and names are checked as the programs check them", {
+  skip_without_programs()
+  d <- scratch_dir()
+  t <- gen_table(5, 12, 6)
+  r <- probe_rank(t$x, t$labels)
+  f <- file.path(d, "t.tsv")
+  write_table(t, f)
+  na_score <- r
+  na_score$score[2] <- NA
+  bad <- list("another matrix" = transform(r, name = rev(name)), "NA score" = na_score,
+              "a probe twice" = r[c(1, 2, 1), ])
+  for (nm in names(bad)) {
+    rf <- file.path(d, "r.tsv")
+    write_ranked(bad[[nm]], rf)
+    want <- sub("^pair_search: ", "", run_prog(prog_search, c(f, rf, "0", "0", file.path(d, "o")))$text)
+    expect_length(want, 1)
+    expect_error(pair_search(t$x, t$labels, ranked = bad[[nm]]), sub(rf, "ranked", want, fixed = TRUE),
+                 fixed = TRUE, label = nm)
+  }
+  gz <- t$x
+  rownames(gz)[1] <- "\x1f\x8bz"
+  tabbed <- r
+  tabbed$name[1] <- "a\tb"
+  sig <- data.frame(first = "a\nb", second = "c", base = 0, final = 0, flips = 0L, p = 1, q = 1, perms = 1,
+                    admissible = 1, hits = 0)
+  cases <- list(
+    list(quote(pair_search(t$x, t$labels, bound = 1.5)), "bound: '1.5' is not from 0 to 1 (bits)"),
+    list(quote(pair_signif(t$x, t$labels, tempfile(), bound = -0.1)), "bound: '-0.1' is not from 0 to 1 (bits)"),
+    list(quote(write_ranked(tabbed, tempfile())), "ranked: row 1: probe 'a\\x09b': the name holds a tab or a line break"),
+    list(quote(write_signif(sig, tempfile())), "signif: row 1: probe 'a\\x0ab': the name holds a tab or a line break")
+  )
+  expect_messages(cases, environment())
+  err <- tryCatch(probe_rank(gz, t$labels), error = conditionMessage)
+  expect_true(grepl("name starts with the bytes of a gzip header (1f 8b)", err, fixed = TRUE, useBytes = TRUE))
+  expect_message(probe_rank(t$x[0, , drop = FALSE], t$labels), "probe_rank: x has no probe rows: the list is empty")
+  expect_message(pair_search(t$x, t$labels, start = 2, end = 1), "START 2 is above END 1: the range is empty")
 })

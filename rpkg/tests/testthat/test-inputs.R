@@ -42,7 +42,7 @@ test_that("the bound picks the candidates by the score as written", {
   k <- match(FALSE, w > b) - 1
   expect_gt(k, 1)
   expect_identical(pair_search(t$x, t$labels, r, bound = b), pair_search(t$x, t$labels, r[seq_len(k), ], bound = 0))
-  expect_message(none <- pair_search(t$x, t$labels, r, bound = 2), "no probe scores above the bound 2")
+  expect_message(none <- pair_search(t$x, t$labels, r, bound = 1), "no probe scores above the bound 1")
   expect_identical(dim(none$labels), c(0L, 20L))
   f <- tempfile()
   write_records(none, f)
