@@ -285,7 +285,8 @@ void read_exp(const char* path, const load_tick& tick) {
 }
 
 std::string name_fault(const std::string& name) {
-  if (name.find_first_of("\t\n\r") != std::string::npos) return "the name holds a tab or a line break";
+  // (a carriage return inside a name reads back: only one ending a line is dropped)
+  if (name.find_first_of("\t\n") != std::string::npos) return "the name holds a tab or a line break";
   // a ranked list or record file begins with a probe name, and a file that
   // begins with these two bytes is read as gzip: it would not read back
   if (name.size() >= 2 && static_cast<unsigned char>(name[0]) == 0x1f && static_cast<unsigned char>(name[1]) == 0x8b)
