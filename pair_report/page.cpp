@@ -4,6 +4,7 @@
 #include <unordered_map>
 
 #include "report.h"
+#include "sheet.h"
 #include "svg.h"
 
 namespace {
@@ -133,7 +134,7 @@ void write_page(std::ostream& os, const page_in& in) {
                                " (permutation p, false discovery rate q)");
   else
     o += fact("not computed", "significance: no p or q; see <a href=\"#signif\">how to get them</a>");
-  o += fact(i2s(n_samp), "samples: " + i2s(n1) + " with label 1, " + i2s(n_samp - n1) + " with label 0");
+  o += fact(i2s(n_samp), "samples: " + esc(cls_count(n1, 1)) + ", " + esc(cls_count(n_samp - n1, 0)));
   o += fact(i2s(n_prob), "probes in the table; " + i2s(static_cast<long>(rk.rows.size())) + " in the ranked list, " +
                              i2s(rk.n_nopart) + " of them without a partition");
   o += fact(i2s(n_cand), "candidates: leading probes scoring above " + num(CAND_BOUND) + "; a full search has " +

@@ -193,3 +193,7 @@ void write_edges(std::ostream& os, const rep_data& d, double q);
 
 // Write the self-contained HTML page (inline SVG and CSS, no scripts).
 void write_page(std::ostream& os, const page_in& in);
+
+// The whole command line of pair_report and "synergy report" (the same exit
+// statuses); name is what help and messages call it. Returns the exit status.
+int report_cmd(int argc, char** argv, const char* name);

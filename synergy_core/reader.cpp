@@ -11,6 +11,7 @@
 #include <cstring>
 
 #include "line_src.h"
+#include "sheet.h"
 #include "synergy.h"
 
 line_src::line_src(const char* path) : path_(path), buf_(1 << 16) {
@@ -232,7 +233,16 @@ void read_exp(const char* path, const load_tick& tick) {
   n_line = 0;
   if (!in.next(line)) return;  // empty file: no header, no labels
   n_line = 1;
-  if (in.next(line)) {
+  // with a sample sheet: the header names the samples, the sheet labels them,
+  // and `keep` holds the field of each sample kept
+  std::vector<int> keep;
+  const bool sheet = !pheno.sheet.empty();
+  if (sheet) {
+    sheet_tab t = read_sheet();
+    keep = header_labels(path, line, t);
+    samp_field = keep;
+    sheet_names(t);
+  } else if (in.next(line)) {
     n_line = 2;
     split(line, f);
     for (size_t k = 1; k < f.size(); ++k) {
@@ -261,9 +271,11 @@ void read_exp(const char* path, const load_tick& tick) {
     probe.emplace_back(line, 0, tab == std::string::npos ? line.size() : tab);
     split(line, f);
     std::vector<double> row;
-    row.reserve(f.size() - 1);
-    for (size_t k = 1; k < f.size(); ++k) {
-      if (k > ns) {
+    row.reserve(sheet ? ns : f.size() - 1);
+    for (size_t j = 0; j < (sheet ? ns : f.size() - 1); ++j) {
+      const size_t k = sheet ? static_cast<size_t>(keep[j]) : j + 1;  // the field
+      if (k >= f.size()) break;  // a short row: check_exp says so
+      if (!sheet && k > ns) {
         // beyond the samples: kept, never read
         row.push_back(std::strtod(f[k], nullptr));
         continue;
@@ -273,7 +285,7 @@ void read_exp(const char* path, const load_tick& tick) {
       num_kind r = num_field(fld, k + 1 == f.size(), v);
       if (r != num_kind::ok)
         throw syn_error(where(path, n_line) + "probe " + show_field(probe.back()) + ", sample " +
-                        std::to_string(k - 1) + " (field " + std::to_string(k + 1) + "): value " +
+                        std::to_string(j) + " (field " + std::to_string(k + 1) + "): value " +
                         num_problem(r, fld));
       row.push_back(v);
     }
@@ -287,10 +299,12 @@ void read_exp(const char* path, const load_tick& tick) {
 void check_exp(const char* path) {
   std::string at = std::string(path) + ":";
   if (n_line == 0) throw syn_error(at + " empty file: expected a header line, a label line and probe rows");
-  if (n_line < 2) throw syn_error(at + "1: file ends within the header line: no label line");
+  const bool sheet = !pheno.sheet.empty();
+  if (n_line < 2 && !sheet) throw syn_error(at + "1: file ends within the header line: no label line");
   if (n_samp < 2)
-    throw syn_error(at + "2: " + std::to_string(n_samp) + (n_samp == 1 ? " sample" : " samples") +
-                    " on the label line; a table needs at least 2 (is it tab-separated?)");
+    throw syn_error(at + (sheet ? "1: " : "2: ") + std::to_string(n_samp) + (n_samp == 1 ? " sample" : " samples") +
+                    (sheet ? " labelled by the sample sheet" : " on the label line") +
+                    "; a table needs at least 2 (is it tab-separated?)");
   for (int s = 0; s < n_samp; ++s)
     if (phe[s] != 0 && phe[s] != 1)
       throw syn_error(at + "2: label of sample " + std::to_string(s) + " is " + std::to_string(phe[s]) +
