@@ -640,6 +640,8 @@ void load_table(const char* prog, const std::string& path, bool quiet) {
     if (!reading) reading.emplace(prog, "read", static_cast<long>(total), !quiet, 1e6);
     (*reading)(static_cast<long>(std::min(done, total)));
   });
+  const std::string why = scale_why();
+  if (!why.empty()) note(prog, quiet, why);
 }
 
 std::string label_why(double bound) {

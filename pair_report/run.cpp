@@ -100,6 +100,8 @@ std::vector<std::string> run_report(const rep_opt& o) {
   reset_exp();  // a fresh table, whatever was loaded before
   read_exp(o.expr.c_str());  // the page needs the table, not the working arrays
   check_exp(o.expr.c_str());
+  const std::string scale = scale_why();
+  if (!scale.empty()) notes.push_back(scale);
   rep_data d;
   load_report(o, d);
 

@@ -3,10 +3,12 @@
 #include <sys/stat.h>
 #include <zlib.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <charconv>
 #include <climits>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
@@ -294,6 +296,41 @@ void read_exp(const char* path, const load_tick& tick) {
     ++n_prob;
   }
   if (tick) tick(in.pos(), in.size());
+}
+
+std::string scale_why() {
+  if (n_prob == 0 || n_samp < 2) return "";
+  double lo = expr[0][0], hi = lo;
+  bool z = true;
+  for (int p = 0; p < n_prob; ++p) {
+    double sum = 0.0, sq = 0.0;
+    for (int s = 0; s < n_samp; ++s) {
+      const double x = expr[p][s];
+      lo = std::min(lo, x);
+      hi = std::max(hi, x);
+      sum += x;
+    }
+    const double mean = sum / n_samp;
+    for (int s = 0; s < n_samp; ++s) sq += (expr[p][s] - mean) * (expr[p][s] - mean);
+    // either standard deviation (n or n - 1) near 1
+    const double sd_n = std::sqrt(sq / n_samp), sd_1 = std::sqrt(sq / (n_samp - 1));
+    if (std::fabs(mean) > 0.05 || (std::fabs(sd_n - 1) > 0.05 && std::fabs(sd_1 - 1) > 0.05)) z = false;
+  }
+  char buf[96], c[32];
+  std::snprintf(buf, sizeof buf, "values run from %g to %g", lo, hi);
+  std::snprintf(c, sizeof c, "%g", cut);
+  if (hi - lo > SCALE_SPAN || hi > SCALE_TOP)
+    return std::string(buf) + ": this looks like linear intensities or counts, not log-scale expression. " +
+           "Samples are clustered when their values differ by less than the cut height " + std::string(c) +
+           ", in the units of the values: on log2 data about a 4% fold change, here next to nothing, so the "
+           "clusters and scores say little. Log-transform the table (log2, or log2(x + 1) for counts) and run "
+           "again (-q silences this note)";
+  if (z)
+    return "every probe has mean near 0 and standard deviation near 1: this looks like z-scores, not "
+           "log-scale expression. The cut height " + std::string(c) + " is then " + c +
+           " standard deviations of each probe instead of a fixed fold change (about 4% on log2 "
+           "data); give the log-scale values from before the standardising (-q silences this note)";
+  return "";
 }
 
 void check_exp(const char* path) {

@@ -83,6 +83,16 @@ void read_exp(const char* path, const load_tick& tick = {});
 // syn_error.
 void check_exp(const char* path);
 
+// Why the loaded table does not look like log-scale expression, or "": its
+// values span more than SCALE_SPAN or reach above SCALE_TOP (linear
+// intensities or counts), or every probe has mean within 0.05 of 0 and
+// standard deviation within 0.05 of 1 (z-scores). The cut height is in the
+// units of the values, so such a table gives other clusters than its log
+// values would. Only a warning: nothing is changed.
+std::string scale_why();
+constexpr double SCALE_SPAN = 100.0;
+constexpr double SCALE_TOP = 1000.0;
+
 // atoi without its undefined overflow: out-of-range values clamp to INT_MIN
 // and INT_MAX.
 int to_int(const char* s);
