@@ -53,7 +53,7 @@ run_table() {
   echo
 }
 
-for table in "$here"/all_bcr_abl_500.tsv; do
+for table in "$here"/all_bcr_abl_500.tsv "$here"/planted_pair.tsv; do
   run_table "$table"
 done
 
