@@ -3,7 +3,8 @@
 # into a scratch root with dpkg -x, check its library dependencies, render
 # every manual page with man -l (each option of --help in it), and run the
 # example from the installed files with synergy: every command must end
-# with 0, and the planted pair must come first with q < 0.05.
+# with 0, and the planted pair must come first with q < 0.05; and run the
+# installed workflow (where Snakemake is) on the planted table.
 # usage: install_test.sh BUILD_DIR SCRATCH   (exit 77 when a tool is missing)
 set -euo pipefail
 if [ $# -ne 2 ]; then
@@ -66,3 +67,13 @@ first=$(sed -n 2p out/planted_pair/pairs.tsv | cut -f 2,3,10)
 [ "$first" = "$(printf 'plant_a\tplant_b\t1')" ] || fail "the page's first pair is '$first', not the planted pair passing"
 [ -s out/all_bcr_abl_500/report.html ] && [ -s out/planted_pair/report.html ] || fail "no report written"
 echo "ok: the example from the installed files"
+
+# the installed workflow finds its settings and the installed synergy on PATH
+if command -v snakemake > /dev/null 2>&1; then
+  PATH=$usr/bin:$PATH snakemake -s "$usr/share/synergy/workflow/Snakefile" -d "$scratch/wf" --cores 2 \
+    --config "expr=$usr/share/synergy/examples/planted_pair.tsv" outdir=res shards=2 > "$scratch/wf.log" 2>&1 ||
+    { tail -30 "$scratch/wf.log" >&2; fail "the installed workflow failed"; }
+  cmp "$scratch/wf/res/signif.tsv" out/planted_pair/signif.tsv ||
+    fail "the installed workflow's signif.tsv differs from the example's"
+  echo "ok: the installed workflow"
+fi

@@ -22,6 +22,10 @@ make_case main 3 48 40
 run_wf main three 3 2 --cores 2 || { show_log three; fail "three shards: snakemake failed"; }
 same_as_ref main three
 no_leftovers three
+for f in logs/rank.log logs/shards/2-of-3.log logs/signif.log benchmarks/rank.tsv benchmarks/shards/0-of-3.tsv \
+  benchmarks/signif.tsv; do
+  [ -f "$tmp/work/three/$f" ] || fail "three shards: no $f"
+done
 [ "$(awk '{ print $1 }' "$tmp/calls.log" | sort -u)" = 2 ] ||
   fail "three shards: pair_search was not given the configured thread count"
 
@@ -37,6 +41,18 @@ failed_rerun main failed 3 "0 1
 8 3" --cores 2 --keep-going
 [ "$(grep -c "Error in rule shard" "$tmp/work/failed.failed.log")" -eq 2 ] ||
   fail "failed shards: not both reported"
+
+# The labels from a sample sheet (the table without its label line): the
+# results of the table with it; a rule's own thread count wins.
+awk -F'\t' 'NR == 1 { for (k = 2; k <= NF; k++) name[k] = $k; print "sample\tgroup" > "'"$tmp/sheet.tsv"'" }
+  NR == 2 { for (k = 2; k <= NF; k++) print name[k] "\t" ($k == 1 ? "case" : "ctrl") > "'"$tmp/sheet.tsv"'"; next }
+  { print }' "$tmp/main.tsv" > "$tmp/nolab.tsv"
+: > "$tmp/calls.log"
+wf_extra=("pheno=$tmp/sheet.tsv" column=group case=case control=ctrl shard_threads=1)
+run_wf nolab sheet 3 2 --cores 2 || { show_log sheet; fail "sample sheet: snakemake failed"; }
+wf_extra=()
+same_as_ref main sheet
+[ "$(awk '{ print $1 }' "$tmp/calls.log" | sort -u)" = 1 ] || fail "sample sheet: shard_threads not given to the shards"
 
 # More shards than candidates: some shards are empty ranges.
 make_case few 1 20 16
@@ -58,7 +74,7 @@ same_as_ref none empty
 # the workflow and leaves no ranked list.
 printf 'probe\ts0\ts1\nlabel\t1\t0\ng0\t0\n' > "$tmp/bad.tsv"
 if run_wf bad bad 2 1 --cores 2; then fail "bad table: workflow reported success"; fi
-grep -q "synergy rank: .*bad.tsv:3: " "$tmp/work/bad.log" || { show_log bad; fail "bad table: no reason given"; }
+grep -q "synergy rank: .*bad.tsv:3: " "$tmp/work/bad/logs/rank.log" || { show_log bad; fail "bad table: no reason given"; }
 [ ! -e "$tmp/work/bad/ranked.tsv" ] || fail "bad table: ranked list written"
 no_leftovers bad
 
@@ -114,7 +130,8 @@ wf_extra=()
 no_leftovers nulls
 
 # Settings that make no sense are refused before anything runs.
-for bad in shards=0 shards=two threads=1.5 mem_mb=-5 bound=2 bound=x permutations=-1 perm=0 seed=x report=maybe; do
+for bad in shards=0 shards=two threads=1.5 mem_mb=-5 runtime=0 shard_threads=x bound=2 bound=x permutations=-1 perm=0 \
+  seed=x report=maybe "pheno=$tmp/sheet.tsv" drop_other=maybe; do
   if snakemake -s "$wf_dir/Snakefile" -d "$tmp/work" -n --cores 1 \
       --config "expr=$tmp/main.tsv" "$bad" > "$tmp/work/bad-config.log" 2>&1; then
     fail "config $bad accepted"
