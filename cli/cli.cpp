@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cmath>
 #include <csignal>
@@ -304,6 +305,16 @@ double arg_num(const char* s, const std::string& what) {
   double v = *s && *s != ' ' ? std::strtod(s, &end) : 0.0;
   if (!end || *end != '\0' || !std::isfinite(v)) throw usage_error(what + " '" + s + "' is not a number");
   return v;
+}
+
+std::string shell_word(const std::string& s) {
+  bool plain = !s.empty();
+  for (char c : s)
+    if (!std::isalnum(static_cast<unsigned char>(c)) && !std::strchr("_-+./=:,@%", c)) plain = false;
+  if (plain) return s;
+  std::string o = "'";
+  for (char c : s) o += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return o + "'";
 }
 
 std::string num_text(double x) {

@@ -98,6 +98,10 @@ uint64_t arg_u64(const char* s, const std::string& what);   // decimal, 0 to 2^6
 int arg_int(const char* s, const std::string& what);        // decimal with optional sign
 double arg_num(const char* s, const std::string& what);     // a finite number in full
 
+// An argument as a shell would need it: as it is when it holds only letters,
+// digits and _-+./=:,@%, else in single quotes.
+std::string shell_word(const std::string& s);
+
 // A double as the programs write it (%g: six significant digits).
 std::string num_text(double x);
 

@@ -22,6 +22,8 @@ opt file_opt(const char* name, const char* arg, const std::string& help, std::st
 int report_cmd(int argc, char** argv, const char* name) {
   rep_opt o;
   o.version = syn_version();
+  o.command = name;
+  for (int k = 1; k < argc; ++k) o.command += " " + shell_word(argv[k]);
   bool quiet = false;
   const prog_def def = {
       name,

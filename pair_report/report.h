@@ -123,6 +123,7 @@ struct rep_opt {
   double q = Q_DEF;                         // --q: threshold on q
   std::string signif, null, annot, tsv, edges;  // optional files, empty when not given
   std::string version;
+  std::string command;  // the command line, for the page's footer
 };
 
 // Everything the page and the exports are made from.
@@ -178,7 +179,7 @@ flip_test test_flips(const rec_sum& s);
 struct page_in {
   std::string expr_path, ranked_path, rec_path;  // as given, for the page's heading
   std::string signif_path, null_path, annot_path;
-  std::string version;
+  std::string version, command;
   int top_n = TOP_DEF;
   double q = Q_DEF;
   std::vector<std::string> names;  // sample names

@@ -113,6 +113,7 @@ std::vector<std::string> run_report(const rep_opt& o) {
   in.null_path = o.null;
   in.annot_path = o.annot;
   in.version = o.version;
+  in.command = o.command;
   in.top_n = o.top_n;
   in.q = o.q;
   in.names = d.names;

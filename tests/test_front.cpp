@@ -12,6 +12,12 @@ namespace {
 const std::string syn_bin = SYNERGY_BIN;
 const std::string example = std::string(SYN_SOURCE_DIR) + "/examples/all_bcr_abl_500.tsv";
 
+// A page without its footer, which names the command that wrote it.
+std::string no_footer(std::string page) {
+  const size_t a = page.find("<footer>"), b = page.find("</footer>");
+  return a == std::string::npos || b == std::string::npos ? page : page.erase(a, b - a);
+}
+
 }  // namespace
 
 TEST(front, SameOutputsAsTheProgramsExitZero) {
@@ -48,7 +54,8 @@ TEST(front, SameOutputsAsTheProgramsExitZero) {
     EXPECT_EQ(got[1].status, 0) << s.cmd << got[1].err;
     EXPECT_EQ(got[0].out, got[1].out) << s.cmd;
     for (const std::string& o : s.outs)
-      EXPECT_EQ(run::slurp(d + "/p." + o), run::slurp(d + "/s." + o)) << "synergy " << s.cmd << ": " << o;
+      EXPECT_EQ(no_footer(run::slurp(d + "/p." + o)), no_footer(run::slurp(d + "/s." + o)))
+          << "synergy " << s.cmd << ": " << o;
   }
   EXPECT_FALSE(run::slurp(d + "/s.rec").empty());
 }
