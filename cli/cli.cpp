@@ -20,6 +20,7 @@
 #include <new>
 #include <thread>
 
+#include "sheet.h"
 #include "synergy.h"
 
 #ifndef SYN_VERSION
@@ -57,6 +58,82 @@ void print_help(const prog_def& def, const std::vector<opt>& table) {
     t += line + "\n";
   }
   t += "\n" + def.exits + "\n";
+  std::fputs(t.c_str(), stdout);
+}
+
+// ---- manual pages ----------------------------------------------------------------
+
+// Text for roff: backslashes and hyphens escaped, a leading dot or quote kept
+// from reading as a request.
+std::string roff(const std::string& s) {
+  std::string o;
+  for (char c : s) {
+    if (c == '\\') o += "\\e";
+    else if (c == '-') o += "\\-";
+    else o += c;
+  }
+  if (!o.empty() && (o[0] == '.' || o[0] == '\'')) o.insert(0, "\\&");
+  return o;
+}
+
+std::vector<std::string> lines_of(const std::string& s) {
+  std::vector<std::string> v;
+  size_t a = 0;
+  for (;;) {
+    size_t b = s.find('\n', a);
+    v.push_back(s.substr(a, b == std::string::npos ? std::string::npos : b - a));
+    if (b == std::string::npos) return v;
+    a = b + 1;
+  }
+}
+
+// Help prose as roff: filled paragraphs, blank lines between them, lines that
+// start with a blank (tables of arguments) kept as they are.
+std::string roff_text(const std::string& s) {
+  std::string o;
+  bool nf = false;
+  for (const std::string& l : lines_of(s)) {
+    bool keep = !l.empty() && l[0] == ' ';
+    if (keep != nf) o += keep ? ".nf\n" : ".fi\n";
+    nf = keep;
+    o += l.empty() ? ".PP\n" : roff(l) + "\n";
+  }
+  if (nf) o += ".fi\n";
+  return o;
+}
+
+void print_man(const prog_def& def, const std::vector<opt>& table, man_kind kind) {
+  const bool whole = kind == man_kind::whole;
+  std::string t = whole ? ".SH SYNOPSIS\n" : ".SS \"" + roff(def.name) + "\"\n";
+  for (const std::string& f : def.forms) {
+    std::string form = f;
+    // continuation lines of a long form are indented for the help only
+    for (size_t k; (k = form.find("\n")) != std::string::npos;) {
+      size_t e = form.find_first_not_of(' ', k + 1);
+      form.replace(k, e == std::string::npos ? std::string::npos : e - k, " ");
+    }
+    t += ".br\n\\fB" + roff(def.name) + "\\fR " + roff(form) + "\n";
+  }
+  t += whole ? ".SH DESCRIPTION\n" : ".PP\n";
+  t += roff_text(def.about);
+  t += whole ? ".SH OPTIONS\n" : ".PP\nOptions:\n";
+  std::vector<opt> all = table;
+  all.push_back({'h', "help", "", "show this help and exit", nullptr});
+  all.push_back({0, "version", "", "show the version and exit", nullptr});
+  for (const opt& o : all) {
+    t += ".TP\n";
+    if (o.shrt) t += std::string("\\fB\\-") + o.shrt + "\\fR, ";
+    t += "\\fB\\-\\-" + roff(o.lng) + "\\fR";
+    if (!o.arg.empty()) t += " \\fI" + roff(o.arg) + "\\fR";
+    std::string h = o.help;
+    std::replace(h.begin(), h.end(), '\n', ' ');
+    t += "\n" + roff(h) + "\n";
+  }
+  std::string ex = def.exits;
+  const std::string lead = "Exit status: ";
+  if (whole && ex.compare(0, lead.size(), lead) == 0) ex.erase(0, lead.size());
+  std::replace(ex.begin(), ex.end(), '\n', ' ');
+  t += (whole ? ".SH \"EXIT STATUS\"\n" : ".PP\n") + roff(ex) + "\n";
   std::fputs(t.c_str(), stdout);
 }
 
@@ -136,8 +213,16 @@ std::vector<std::string> parse(const std::vector<opt>& table, int argc, char** a
 
 }  // namespace
 
+man_kind man_mode = man_kind::off;
+
+const char* syn_version() { return SYN_VERSION; }
+
 int run_main(const prog_def& def, const std::vector<opt>& table, int argc, char** argv,
              const std::function<int(std::vector<std::string>& args)>& body) {
+  if (man_mode != man_kind::off) {
+    print_man(def, table, man_mode);
+    return std::fflush(stdout) == 0 ? 0 : 2;
+  }
   // help and version win wherever they stand among the options
   for (int k = 1; k < argc && std::strcmp(argv[k], "--") != 0; ++k) {
     if (std::strcmp(argv[k], "-h") == 0 || std::strcmp(argv[k], "--help") == 0) {
@@ -160,6 +245,32 @@ int run_main(const prog_def& def, const std::vector<opt>& table, int argc, char*
     std::fprintf(stderr, "%s: %s\n", def.name, e.what());
   }
   return 2;
+}
+
+std::vector<opt> with_pheno(std::vector<opt> table) {
+  auto text = [](std::string& dst, const char* name) {
+    return [&dst, name](const char* v) {
+      if (!*v) throw usage_error(std::string("--") + name + " needs a value");
+      dst = v;
+    };
+  };
+  table.push_back({0, "pheno", "SHEET",
+                   "labels from the sample sheet SHEET (tab-separated: a header,\nthen one line per sample, "
+                   "its name first); EXPR then has\nno label line: its line 1 names the samples",
+                   text(pheno.sheet, "pheno")});
+  table.push_back({0, "column", "COL", "the sheet's column of the phenotype", text(pheno.column, "column")});
+  table.push_back({0, "case", "V", "the value of COL that gives label 1", text(pheno.cas, "case")});
+  table.push_back({0, "control", "V",
+                   "the value of COL that gives label 0 (default: every other\nvalue, but an empty one or NA)",
+                   text(pheno.control, "control")});
+  table.push_back({0, "drop-other", "", "leave out the samples of other values (default: an error)",
+                   [](const char*) { pheno.drop = true; }});
+  return table;
+}
+
+void check_pheno() {
+  const std::string why = pheno_usage();
+  if (!why.empty()) throw usage_error(why);
 }
 
 void want_args(const std::vector<std::string>& args, size_t n, const char* names) {
@@ -602,12 +713,15 @@ void note(const char* prog, bool quiet, const std::string& text) {
 // ---- the table --------------------------------------------------------------------
 
 void load_table(const char* prog, const std::string& path, bool quiet) {
+  check_pheno();
   std::optional<meter> reading;
   load_exp(path.c_str(), [&](uint64_t done, uint64_t total) {
     if (total < (32u << 20)) return;  // smaller tables load in well under a second
     if (!reading) reading.emplace(prog, "read", static_cast<long>(total), !quiet, 1e6);
     (*reading)(static_cast<long>(std::min(done, total)));
   });
+  const std::string why = scale_why();
+  if (!why.empty()) note(prog, quiet, why);
 }
 
 std::string label_why(double bound) {

@@ -66,6 +66,20 @@ struct prog_def {
 int run_main(const prog_def& def, const std::vector<opt>& table, int argc, char** argv,
              const std::function<int(std::vector<std::string>& args)>& body);
 
+// The exit status of a complete run: the program's own (1 for probe_rank and
+// pair_search), or 0 when run as a command of the synergy front door (front).
+inline int done_status(int own, bool front) { return front && own == 1 ? 0 : own; }
+
+// The toolkit's version ("1.0.0").
+const char* syn_version();
+
+// Manual pages from the option tables: while man_mode is not off, run_main
+// prints the page of the program (whole: a page of its own; section: a
+// subsection of the front door's page) on stdout instead of running it, and
+// returns 0. Set only by the tool that writes the pages at build time.
+enum class man_kind { off, whole, section };
+extern man_kind man_mode;
+
 // Throws usage_error unless there are exactly n arguments (names: "EXPR OUT").
 void want_args(const std::vector<std::string>& args, size_t n, const char* names);
 
@@ -76,6 +90,12 @@ opt shuffle_opt(std::optional<uint64_t>& seed);  // --shuffle-labels SEED
 opt bound_opt(double& bound);                    // --bound X (bits)
 // The candidate bound's rule, 0 to 1 bits: throws usage_error naming `what`.
 void want_bound(double x, const std::string& what);
+// The table plus the options that take the labels from a sample sheet
+// (--pheno, --column, --case, --control, --drop-other; sheet.h), which set the
+// core's process-wide `pheno`.
+std::vector<opt> with_pheno(std::vector<opt> table);
+// Throws usage_error when those options do not go together.
+void check_pheno();
 
 // Values of options and arguments; each throws usage_error naming `what`.
 uint64_t arg_u64(const char* s, const std::string& what);   // decimal, 0 to 2^64 - 1

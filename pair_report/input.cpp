@@ -10,6 +10,7 @@
 
 #include "line_src.h"
 #include "report.h"
+#include "sheet.h"
 
 
 std::vector<std::string> read_names(const char* path, int n_samp_) {
@@ -21,7 +22,7 @@ std::vector<std::string> read_names(const char* path, int n_samp_) {
   split_tabs(line, f);
   std::vector<std::string> names(n_samp_);
   for (int s = 0; s < n_samp_; ++s) {
-    size_t k = static_cast<size_t>(s) + 1;
+    size_t k = samp_field.empty() ? static_cast<size_t>(s) + 1 : static_cast<size_t>(samp_field[s]);
     if (k < f.size() && !f[k].empty())
       names[s] = std::string(f[k]);
     else

@@ -1,4 +1,5 @@
 // pair_report: an HTML page of the strongest pairs of a finished search.
+// The whole command line, shared by the program (bin.cpp) and "synergy report".
 #include <string>
 #include <vector>
 
@@ -18,12 +19,14 @@ opt file_opt(const char* name, const char* arg, const std::string& help, std::st
 
 }  // namespace
 
-int main(int argc, char** argv) {
+int report_cmd(int argc, char** argv, const char* name) {
   rep_opt o;
-  o.version = SYN_VERSION;
+  o.version = syn_version();
+  o.command = name;
+  for (int k = 1; k < argc; ++k) o.command += " " + sh_word(argv[k]);
   bool quiet = false;
   const prog_def def = {
-      "pair_report",
+      name,
       {"[--top N] [--signif SIGNIF] [--search-null NULL] [--annot ANNOT] [--q Q]\n"
        "                   [--bound X] [--tsv FILE] [--edges FILE] EXPR RANKED RECORDS OUT.html"},
       "Write one self-contained HTML page (inline SVG, no scripts, no external\n"
@@ -68,15 +71,16 @@ int main(int argc, char** argv) {
       bound_opt(o.bound),
       quiet_opt(quiet),
   };
-  return run_main(def, table, argc, argv, [&](std::vector<std::string>& args) {
+  return run_main(def, with_pheno(table), argc, argv, [&](std::vector<std::string>& args) {
     want_args(args, 4, "EXPR RANKED RECORDS OUT.html");
+    check_pheno();
     o.expr = args[0];
     o.ranked = args[1];
     o.records = args[2];
     o.out = args[3];
     const std::string bad = opt_error(o);
     if (!bad.empty()) throw usage_error(bad);
-    for (const std::string& n : run_report(o)) note("pair_report", quiet, n);
+    for (const std::string& n : run_report(o)) note(name, quiet, n);
     return 0;
   });
 }

@@ -124,6 +124,7 @@ struct rep_opt {
   double bound = CAND_BOUND;                // --bound: the search's candidate bound
   std::string signif, null, annot, tsv, edges;  // optional files, empty when not given
   std::string version;
+  std::string command;  // the command line, for the page's footer
 };
 
 // Everything the page and the exports are made from.
@@ -179,7 +180,7 @@ flip_test test_flips(const rec_sum& s);
 struct page_in {
   std::string expr_path, ranked_path, rec_path;  // as given, for the page's heading
   std::string signif_path, null_path, annot_path;
-  std::string version;
+  std::string version, command;
   int top_n = TOP_DEF;
   double q = Q_DEF;
   double bound = CAND_BOUND;       // the search's candidate bound
@@ -195,3 +196,7 @@ void write_edges(std::ostream& os, const rep_data& d, double q);
 
 // Write the self-contained HTML page (inline SVG and CSS, no scripts).
 void write_page(std::ostream& os, const page_in& in);
+
+// The whole command line of pair_report and "synergy report" (the same exit
+// statuses); name is what help and messages call it. Returns the exit status.
+int report_cmd(int argc, char** argv, const char* name);

@@ -98,6 +98,8 @@ std::vector<std::string> run_report(const rep_opt& o) {
   std::vector<out_file> dst;
   for (const std::string& f : outs) dst.emplace_back(f);
   load_exp(o.expr.c_str());  // a fresh table; the record checks search a few pairs again
+  const std::string scale = scale_why();
+  if (!scale.empty()) notes.push_back(scale);
   rep_data d;
   load_report(o, d);
 
@@ -109,6 +111,7 @@ std::vector<std::string> run_report(const rep_opt& o) {
   in.null_path = o.null;
   in.annot_path = o.annot;
   in.version = o.version;
+  in.command = o.command;
   in.top_n = o.top_n;
   in.q = o.q;
   in.bound = o.bound;

@@ -5,6 +5,8 @@
 #include <cmath>
 #include <cstdio>
 
+#include "sheet.h"
+
 namespace {
 
 // Colour-blind safe pair for the two labels, and the accent of the histograms.
@@ -334,8 +336,7 @@ std::string svg_scatter(const scat_in& s) {
     if (hl.size() == 1) pts += px(hl[0].first + 0.1) + "," + px(hl[0].second) + " ";  // all at one spot
     pts.pop_back();
     std::string tip = "joint cluster " + std::to_string(c) + ": " + std::to_string(mem[c].size()) + " samples, " +
-                      std::to_string(ones) + " with label 1, " + std::to_string(mem[c].size() - ones) +
-                      " with label 0";
+                      cls_count(ones, 1) + ", " + cls_count(static_cast<long>(mem[c].size()) - ones, 0);
     o += "<g class=\"cl c" + std::to_string(hue[c]) + "\"><title>" + esc(tip) + "</title><polygon stroke-width=\"" + px(2 * r + (n > 600 ? 4 : 8)) + "\" points=\"" +
          pts + "\"/></g>\n";
   }
@@ -364,9 +365,9 @@ std::string svg_scatter(const scat_in& s) {
 
   double x = f.l + 6, y = 16;
   legend_dot(o, x, y, "<circle class=\"l0\" cx=\"" + px(x) + "\" cy=\"" + px(y) + "\" r=\"4.5\"/>",
-             "label 0 (" + std::to_string(n - n1) + ")");
+             cls_name[0] + " (" + std::to_string(n - n1) + ")");
   legend_dot(o, x, y, "<circle class=\"l1\" cx=\"" + px(x) + "\" cy=\"" + px(y) + "\" r=\"4.5\"/>",
-             "label 1 (" + std::to_string(n1) + ")");
+             cls_name[1] + " (" + std::to_string(n1) + ")");
   legend_dot(o, x, y,
              "<circle class=\"l0\" cx=\"" + px(x) + "\" cy=\"" + px(y) + "\" r=\"3\"/><circle class=\"ring\" cx=\"" + px(x) +
                  "\" cy=\"" + px(y) + "\" r=\"5.8\"/>",

@@ -72,3 +72,8 @@ class rec_out {
 constexpr size_t MIRROR_BYTES = size_t{32} << 20;
 void run_search(const std::vector<int>& cand, int start, int end, int n_thr, rec_out& rec,
                 std::FILE* prog, const std::function<void(long)>& tick, size_t mirror_bytes = MIRROR_BYTES);
+
+// The whole command line of pair_search, and of "synergy search" (front:
+// exit status 0 after a complete run, where pair_search ends with 1). name is
+// what help and messages call it. Returns the exit status.
+int search_cmd(int argc, char** argv, const char* name, bool front);

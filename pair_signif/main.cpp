@@ -1,4 +1,5 @@
 // pair_signif: permutation significance of every pair of a finished search.
+// The whole command line, shared by the program (bin.cpp) and "synergy signif".
 #include <cstdint>
 #include <cstdio>
 #include <optional>
@@ -13,8 +14,6 @@
 
 namespace {
 
-const char* const PROG = "pair_signif";
-
 // The command line, with its defaults.
 struct signif_opts {
   sig_opt s;
@@ -24,9 +23,9 @@ struct signif_opts {
 };
 
 // The search-null line of a run made with --shuffle-labels SEED.
-int null_main(const signif_opts& o, const std::vector<std::string>& args) {
+int null_main(const char* prog, const signif_opts& o, const std::vector<std::string>& args) {
   want_args(args, 3, "EXPR RANKED RECORDS");
-  load_table(PROG, args[0], o.quiet);
+  load_table(prog, args[0], o.quiet);
   shuffle_phe(*o.null_line);
   const rl_info rk = read_ranked(args[1].c_str(), o.s.bound);
   const int n_cand = rk.n_cand;
@@ -38,22 +37,22 @@ int null_main(const signif_opts& o, const std::vector<std::string>& args) {
   return 0;
 }
 
-int signif_main(const signif_opts& o, const std::vector<std::string>& args) {
+int signif_main(const char* prog, const signif_opts& o, const std::vector<std::string>& args) {
   want_args(args, 4, "EXPR RANKED RECORDS OUT");
   std::vector<std::string> ins = {args[0], args[1], args[2]};
   if (!o.null_path.empty()) ins.push_back(o.null_path);
   distinct_files(ins, {args[3]});
   out_file out(args[3]);  // checked before the long work, not after it
-  load_table(PROG, args[0], o.quiet);
+  load_table(prog, args[0], o.quiet);
   // the list must come from this table, the records from this table, list and bound
   const rl_info rk = read_ranked(args[1].c_str(), o.s.bound);
   rec_check chk(rk, args[1], o.s.bound, o.s.n_thr, false);  // partitions checked as sig_run makes them
   sig_in in = read_pairs(args[2].c_str(), o.s.n_thr, &chk);
   std::vector<double> null_final;
   if (!o.null_path.empty()) null_final = null_finals(o.null_path.c_str());
-  if (in.pr.empty()) note(PROG, o.quiet, args[2] + " holds no pair record: " + args[3] + " has the header line only");
+  if (in.pr.empty()) note(prog, o.quiet, args[2] + " holds no pair record: " + args[3] + " has the header line only");
   {
-    meter show(PROG, "pairs settled", static_cast<long>(in.pr.size()), !o.quiet);
+    meter show(prog, "pairs settled", static_cast<long>(in.pr.size()), !o.quiet);
     sig_opt so = o.s;
     so.joint = [&chk](size_t i, const part& pj) { chk.check_joint(i, pj); };
     sig_run(in.pr, so, [&](long done) { show(done); });
@@ -64,10 +63,10 @@ int signif_main(const signif_opts& o, const std::vector<std::string>& args) {
 
 }  // namespace
 
-int main(int argc, char** argv) {
+int signif_cmd(int argc, char** argv, const char* name) {
   signif_opts o;
   const prog_def def = {
-      PROG,
+      name,
       {"[-t N] [-q] [--perm B] [--seed S] [--hits H] [--bound X] [--search-null NULL]\n"
        "                   EXPR RANKED RECORDS OUT",
        "--null-line SEED [--bound X] EXPR RANKED RECORDS"},
@@ -109,7 +108,7 @@ int main(int argc, char** argv) {
        "for a search run with --shuffle-labels SEED, print its search-null\nline (seed, candidates, best base, best final)",
        [&o](const char* v) { o.null_line = arg_u64(v, "--null-line"); }},
   };
-  return run_main(def, table, argc, argv, [&](std::vector<std::string>& args) {
-    return o.null_line ? null_main(o, args) : signif_main(o, args);
+  return run_main(def, with_pheno(table), argc, argv, [&](std::vector<std::string>& args) {
+    return o.null_line ? null_main(name, o, args) : signif_main(name, o, args);
   });
 }

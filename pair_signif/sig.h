@@ -54,3 +54,7 @@ std::string sig_table(const sig_in& in, const std::vector<double>* null_final);
 // The search-null line of a shuffled-label run: seed, candidates, best base
 // and best final over its pairs ("NA" for both without pairs). Needs bases.
 std::string null_line(uint64_t seed, int n_cand, const sig_in& in);
+
+// The whole command line of pair_signif and "synergy signif" (the same exit
+// statuses); name is what help and messages call it. Returns the exit status.
+int signif_cmd(int argc, char** argv, const char* name);

@@ -30,3 +30,8 @@ std::vector<rank_row> rank_probes(int n_thr, const std::function<void(long)>& ti
 
 // The list's text for rows, in the given order.
 std::string rank_text(const std::vector<rank_row>& rows);
+
+// The whole command line of probe_rank, and of "synergy rank" (front: exit
+// status 0 after a complete run, where probe_rank ends with 1). name is what
+// help and messages call it. Returns the exit status.
+int rank_cmd(int argc, char** argv, const char* name, bool front);

@@ -3,14 +3,17 @@
 #include <sys/stat.h>
 #include <zlib.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <charconv>
 #include <climits>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
 #include "line_src.h"
+#include "sheet.h"
 #include "synergy.h"
 
 line_src::line_src(const char* path) : path_(path), buf_(1 << 16) {
@@ -232,7 +235,16 @@ void read_exp(const char* path, const load_tick& tick) {
   n_line = 0;
   if (!in.next(line)) return;  // empty file: no header, no labels
   n_line = 1;
-  if (in.next(line)) {
+  // with a sample sheet: the header names the samples, the sheet labels them,
+  // and `keep` holds the field of each sample kept
+  std::vector<int> keep;
+  const bool sheet = !pheno.sheet.empty();
+  if (sheet) {
+    sheet_tab t = read_sheet();
+    keep = header_labels(path, line, t);
+    samp_field = keep;
+    sheet_names(t);
+  } else if (in.next(line)) {
     n_line = 2;
     split(line, f);
     for (size_t k = 1; k < f.size(); ++k) {
@@ -261,9 +273,11 @@ void read_exp(const char* path, const load_tick& tick) {
     probe.emplace_back(line, 0, tab == std::string::npos ? line.size() : tab);
     split(line, f);
     std::vector<double> row;
-    row.reserve(f.size() - 1);
-    for (size_t k = 1; k < f.size(); ++k) {
-      if (k > ns) {
+    row.reserve(sheet ? ns : f.size() - 1);
+    for (size_t j = 0; j < (sheet ? ns : f.size() - 1); ++j) {
+      const size_t k = sheet ? static_cast<size_t>(keep[j]) : j + 1;  // the field
+      if (k >= f.size()) break;  // a short row: check_exp says so
+      if (!sheet && k > ns) {
         // beyond the samples: kept, never read
         row.push_back(std::strtod(f[k], nullptr));
         continue;
@@ -273,7 +287,7 @@ void read_exp(const char* path, const load_tick& tick) {
       num_kind r = num_field(fld, k + 1 == f.size(), v);
       if (r != num_kind::ok)
         throw syn_error(where(path, n_line) + "probe " + show_field(probe.back()) + ", sample " +
-                        std::to_string(k - 1) + " (field " + std::to_string(k + 1) + "): value " +
+                        std::to_string(j) + " (field " + std::to_string(k + 1) + "): value " +
                         num_problem(r, fld));
       row.push_back(v);
     }
@@ -295,13 +309,50 @@ std::string name_fault(const std::string& name) {
   return "";
 }
 
+std::string scale_why() {
+  if (n_prob == 0 || n_samp < 2) return "";
+  double lo = expr[0][0], hi = lo;
+  bool z = true;
+  for (int p = 0; p < n_prob; ++p) {
+    double sum = 0.0, sq = 0.0;
+    for (int s = 0; s < n_samp; ++s) {
+      const double x = expr[p][s];
+      lo = std::min(lo, x);
+      hi = std::max(hi, x);
+      sum += x;
+    }
+    const double mean = sum / n_samp;
+    for (int s = 0; s < n_samp; ++s) sq += (expr[p][s] - mean) * (expr[p][s] - mean);
+    // either standard deviation (n or n - 1) near 1
+    const double sd_n = std::sqrt(sq / n_samp), sd_1 = std::sqrt(sq / (n_samp - 1));
+    if (std::fabs(mean) > 0.05 || (std::fabs(sd_n - 1) > 0.05 && std::fabs(sd_1 - 1) > 0.05)) z = false;
+  }
+  char buf[96], c[32];
+  std::snprintf(buf, sizeof buf, "values run from %g to %g", lo, hi);
+  std::snprintf(c, sizeof c, "%g", cut);
+  if (hi - lo > SCALE_SPAN || hi > SCALE_TOP)
+    return std::string(buf) + ": this looks like linear intensities or counts, not log-scale expression. " +
+           "Samples are clustered when their values differ by less than the cut height " + std::string(c) +
+           ", in the units of the values: on log2 data about a 4% fold change, here next to nothing, so the "
+           "clusters and scores say little. Log-transform the table (log2, or log2(x + 1) for counts) and run "
+           "again (-q silences this note)";
+  if (z)
+    return "every probe has mean near 0 and standard deviation near 1: this looks like z-scores, not "
+           "log-scale expression. The cut height " + std::string(c) + " is then " + c +
+           " standard deviations of each probe instead of a fixed fold change (about 4% on log2 "
+           "data); give the log-scale values from before the standardising (-q silences this note)";
+  return "";
+}
+
 void check_exp(const char* path) {
   std::string at = std::string(path) + ":";
   if (n_line == 0) throw syn_error(at + " empty file: expected a header line, a label line and probe rows");
-  if (n_line < 2) throw syn_error(at + "1: file ends within the header line: no label line");
+  const bool sheet = !pheno.sheet.empty();
+  if (n_line < 2 && !sheet) throw syn_error(at + "1: file ends within the header line: no label line");
   if (n_samp < 2)
-    throw syn_error(at + "2: " + std::to_string(n_samp) + (n_samp == 1 ? " sample" : " samples") +
-                    " on the label line; a table needs at least 2 (is it tab-separated?)");
+    throw syn_error(at + (sheet ? "1: " : "2: ") + std::to_string(n_samp) + (n_samp == 1 ? " sample" : " samples") +
+                    (sheet ? " labelled by the sample sheet" : " on the label line") +
+                    "; a table needs at least 2 (is it tab-separated?)");
   for (int s = 0; s < n_samp; ++s)
     if (phe[s] != 0 && phe[s] != 1)
       throw syn_error(at + "2: label of sample " + std::to_string(s) + " is " + std::to_string(phe[s]) +

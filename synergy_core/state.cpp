@@ -3,6 +3,7 @@
 
 #include "fast.h"
 #include "rng.h"
+#include "sheet.h"
 
 std::vector<std::string> probe;
 std::vector<int> phe;
@@ -41,6 +42,9 @@ void reset_exp() {
   dndr.clear();
   ent_tab.clear();
   phe_tab.clear();
+  cls_name[0] = "label 0";
+  cls_name[1] = "label 1";
+  samp_field.clear();
 }
 
 void load_exp(const char* path, const load_tick& tick) {

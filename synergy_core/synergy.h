@@ -87,6 +87,15 @@ void check_exp(const char* path);
 // back the same, or "": a tab or a line break in it, or the two bytes of a
 // gzip header at its start (a file beginning with it would be read as gzip).
 std::string name_fault(const std::string& name);
+// Why the loaded table does not look like log-scale expression, or "": its
+// values span more than SCALE_SPAN or reach above SCALE_TOP (linear
+// intensities or counts), or every probe has mean within 0.05 of 0 and
+// standard deviation within 0.05 of 1 (z-scores). The cut height is in the
+// units of the values, so such a table gives other clusters than its log
+// values would. Only a warning: nothing is changed.
+std::string scale_why();
+constexpr double SCALE_SPAN = 100.0;
+constexpr double SCALE_TOP = 1000.0;
 
 // atoi without its undefined overflow: out-of-range values clamp to INT_MIN
 // and INT_MAX.

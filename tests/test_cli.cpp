@@ -2,7 +2,9 @@
 // usage errors, and the progress display that only a terminal sees.
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstdio>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -188,4 +190,51 @@ TEST_F(cli, ProgressOnlyOnATerminal) {
   r = on_tty(run::q(pair_bin) + " -q " + run::q(d + "/t.tsv") + " " + run::q(d + "/l.tsv") + " 0 2 " +
              run::q(d + "/rec.tsv") + " > /dev/null");
   EXPECT_EQ(r.out.find("pairs"), std::string::npos) << r.out;
+}
+
+// The note on a table that does not look like log-scale expression: for the
+// example made linear or z-scored, not for it on the log2, natural-log or log10
+// scale; -q silences it, and the list is what it would be without the note.
+TEST_F(cli, ScaleNote) {
+  const std::string src = run::slurp(std::string(SYN_SOURCE_DIR) + "/examples/all_bcr_abl_500.tsv");
+  struct scale {
+    const char* name;
+    double (*f)(double x, double mean, double sd);
+    bool note;
+  };
+  const std::vector<scale> scales = {
+      {"log2", [](double x, double, double) { return x; }, false},
+      {"ln", [](double x, double, double) { return x * std::log(2.0); }, false},
+      {"log10", [](double x, double, double) { return x * std::log10(2.0); }, false},
+      {"linear", [](double x, double, double) { return std::pow(2.0, x); }, true},
+      {"z", [](double x, double m, double s) { return (x - m) / s; }, true},
+  };
+  for (const scale& sc : scales) {
+    std::istringstream in(src);
+    std::string out, line;
+    for (int n = 0; std::getline(in, line); ++n) {
+      if (n < 2 || line.empty()) {
+        out += line + "\n";
+        continue;
+      }
+      std::vector<double> v;
+      std::istringstream f(line.substr(line.find('\t') + 1));
+      for (std::string x; std::getline(f, x, '\t');) v.push_back(std::stod(x));
+      double m = 0, ss = 0;
+      for (double x : v) m += x / v.size();
+      for (double x : v) ss += (x - m) * (x - m);
+      out += line.substr(0, line.find('\t'));
+      for (double x : v) out += "\t" + std::to_string(sc.f(x, m, std::sqrt(ss / (v.size() - 1))));
+      out += "\n";
+    }
+    run::spit(d + "/s.tsv", out);
+    run::result r = rank({d + "/s.tsv", d + "/r.tsv"});
+    EXPECT_EQ(r.status, 1) << sc.name << r.err;
+    EXPECT_EQ(r.err.find("not log-scale expression") != std::string::npos, sc.note)
+        << sc.name << ": " << r.err;
+    const std::string list = run::slurp(d + "/r.tsv");
+    r = rank({"-q", d + "/s.tsv", d + "/r.tsv"});
+    EXPECT_EQ(r.err, "") << sc.name;
+    EXPECT_EQ(run::slurp(d + "/r.tsv"), list) << sc.name;
+  }
 }

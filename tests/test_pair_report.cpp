@@ -375,6 +375,19 @@ TEST_F(Report, ProgramWritesASelfContainedPage) {
   EXPECT_TRUE(has(page, "<td class=\"probe\">A1</td><td class=\"n\">0</td>"));  // sample 0, flipped once
   EXPECT_EQ(page.substr(page.size() - 8), "</html>\n");
   EXPECT_EQ(files(dir), (std::vector<std::string>{"out.html", "ranked.tsv", "rec.tsv", "t.tsv"}));
+  // without a search null the headline is marked untested; the footer says how the page was made
+  EXPECT_TRUE(has(page, "best final synergy (bits), not tested against chance"));
+  EXPECT_TRUE(has(page, "<b>Caution:</b> no search null was given"));
+  EXPECT_TRUE(has(page, "<code>pair_report " + dir + "/t.tsv "));
+  // with one: the best (0.5) beside its p_search, one of two searches reaching it: (1 + 1) / (1 + 2)
+  run::spit(dir + "/null.tsv", "1\t3\t0.1\t0.6\n2\t3\t0.1\t0.4\n");
+  r = run::prog(bin, {"--search-null", dir + "/null.tsv", dir + "/t.tsv", dir + "/ranked.tsv", dir + "/rec.tsv", out},
+                dir + "/run");
+  EXPECT_EQ(r.status, 0) << r.err;
+  page = run::slurp(out);
+  EXPECT_TRUE(has(page, "best final synergy (bits), p_search 0.6667 over 2 shuffled-label searches"));
+  EXPECT_FALSE(has(page, "Caution:"));
+  std::remove((dir + "/null.tsv").c_str());
 
   r = run::prog(bin, {"--top", "1", dir + "/t.tsv", dir + "/ranked.tsv", dir + "/rec.tsv", out}, dir + "/run");
   EXPECT_EQ(r.status, 0) << r.err;

@@ -1,7 +1,8 @@
 #!/bin/sh
 # Copy the C++ sources of the analysis core and of the programs' routine
-# libraries (not their mains) from the repository into src/, so that the
-# package compiles exactly the code the programs run. The copies are
+# libraries (not their command lines, main.cpp, nor their mains, bin.cpp)
+# from the repository into src/, so that the package compiles exactly the
+# code the programs run. The copies are
 # generated: git ignores them, and R CMD build puts them into the tarball.
 #   usage: tools/sync.sh [REPOSITORY]   (default: the folder above the package)
 set -eu
@@ -23,7 +24,7 @@ for dir in synergy_core cli probe_rank pair_search pair_signif; do
   [ -d "$repo/$dir" ] || continue
   for f in "$repo/$dir"/*.h "$repo/$dir"/*.cpp; do
     [ -f "$f" ] || continue
-    case $(basename "$f") in main.cpp) continue ;; esac
+    case $(basename "$f") in main.cpp | bin.cpp) continue ;; esac
     if [ -e "$pkg/src/$(basename "$f")" ] && ! cmp -s "$f" "$pkg/src/$(basename "$f")"; then
       echo "tools/sync.sh: two sources named $(basename "$f")" >&2
       exit 2

@@ -1,7 +1,21 @@
 # Shared parts of the workflow tests; sourced by local_test.sh and slurm_test.sh.
-# The caller sets: probe_rank, pair_search, pair_signif (paths of the real
-# programs) and tmp (a fresh folder that the caller removes). run_wf passes
+# The caller sets tmp (a fresh folder that the caller removes) and calls
+# take_args "$@" for the paths of the real programs: probe_rank, pair_search,
+# pair_signif, pair_report, synergy. The workflow runs synergy; the
+# references are made with the other programs. run_wf passes
 # wf_extra (an array of further --config settings) when set.
+
+take_args() {
+  if [ $# -ne 5 ]; then
+    echo "usage: $0 PROBE_RANK PAIR_SEARCH PAIR_SIGNIF PAIR_REPORT SYNERGY" >&2
+    exit 2
+  fi
+  probe_rank=$(realpath "$1")
+  pair_search=$(realpath "$2")
+  pair_signif=$(realpath "$3")
+  pair_report=$(realpath "$4")
+  synergy=$(realpath "$5")
+}
 
 wf_dir=$(cd "$(dirname "$0")/.." && pwd)
 test_dir=$wf_dir/test
@@ -43,26 +57,28 @@ ref_case() {
     fail "$name: pair_signif failed"
 }
 
-# A stand-in for pair_search that runs the real one, logs each range it is
-# given (tmp/calls.log: threads, start, end), waits first for the seconds in
-# tmp/slow when that file exists, and can fail chosen ranges:
-# each line "START STATUS" of tmp/fail makes the range starting at START end
-# with STATUS, after the real run has written its output.
+# A stand-in for synergy that runs the real one and, for a search (not a
+# count), logs each range it is given (tmp/calls.log: threads, start, end),
+# waits first for the seconds in tmp/slow when that file exists, and can fail
+# chosen ranges: each line "START STATUS" of tmp/fail makes the range
+# starting at START end with STATUS, after the real run has written its
+# output.
 make_stand_in() {
-  cat > "$tmp/pair_search" <<EOF
+  cat > "$tmp/synergy" <<EOF
 #!/bin/sh
-case " \$* " in *" --count-candidates "*) exec "$pair_search" "\$@" ;; esac
-echo "\$2 \$6 \$7" >> "$tmp/calls.log"
+case " \$* " in *" --count-candidates "*) exec "$synergy" "\$@" ;; esac
+[ "\$1" = search ] || exec "$synergy" "\$@"
+echo "\$3 \$7 \$8" >> "$tmp/calls.log"
 [ -f "$tmp/slow" ] && sleep "\$(cat "$tmp/slow")"
-"$pair_search" "\$@"
+"$synergy" "\$@"
 st=\$?
 if [ -f "$tmp/fail" ]; then
-  forced=\$(awk -v s="\$6" '\$1 == s { print \$2 }' "$tmp/fail")
+  forced=\$(awk -v s="\$7" '\$1 == s { print \$2 }' "$tmp/fail")
   [ -n "\$forced" ] && exit "\$forced"
 fi
 exit \$st
 EOF
-  chmod +x "$tmp/pair_search"
+  chmod +x "$tmp/synergy"
 }
 
 # run_wf NAME OUTDIR SHARDS THREADS [snakemake options...]: the workflow on
@@ -75,8 +91,7 @@ run_wf() {
   # In the background, so that a signal to the test is handled at once.
   snakemake -s "$wf_dir/Snakefile" -d "$tmp/work" "$@" \
     --config "expr=$tmp/$name.tsv" "outdir=$out" "shards=$shards" "threads=$threads" \
-      mem_mb=200 "probe_rank=$probe_rank" "pair_search=$tmp/pair_search" \
-      "pair_signif=$pair_signif" perm=2000 report=false "${wf_extra[@]}" \
+      mem_mb=200 "synergy=$tmp/synergy" perm=2000 report=false "${wf_extra[@]}" \
     > "$tmp/work/$out.log" 2>&1 &
   sm_pid=$!
   local st=0

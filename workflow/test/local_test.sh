@@ -1,18 +1,11 @@
 #!/usr/bin/env bash
 # The workflow on this machine (snakemake --cores): sharded runs must give
 # the records and progress lines of one whole pair_search run, byte for byte.
-# usage: local_test.sh PROBE_RANK PAIR_SEARCH PAIR_SIGNIF [PAIR_REPORT]   (exit 77 when snakemake is missing)
+# usage: local_test.sh PROBE_RANK PAIR_SEARCH PAIR_SIGNIF PAIR_REPORT SYNERGY   (exit 77 when snakemake is missing)
 set -euo pipefail
-if [ $# -lt 3 ] || [ $# -gt 4 ]; then
-  echo "usage: $0 PROBE_RANK PAIR_SEARCH PAIR_SIGNIF [PAIR_REPORT]" >&2
-  exit 2
-fi
-probe_rank=$(realpath "$1")
-pair_search=$(realpath "$2")
-pair_signif=$(realpath "$3")
-pair_report=$(realpath "${4:-/nonexistent}" 2>/dev/null || echo /nonexistent)
 wf_extra=()
 . "$(dirname "$0")/common.sh"
+take_args "$@"
 need snakemake python3
 
 tmp=$(mktemp -d "${TMPDIR:-/tmp}/wf-local.XXXXXX")
@@ -29,6 +22,10 @@ make_case main 3 48 40
 run_wf main three 3 2 --cores 2 || { show_log three; fail "three shards: snakemake failed"; }
 same_as_ref main three
 no_leftovers three
+for f in logs/rank.log logs/shards/2-of-3.log logs/signif.log benchmarks/rank.tsv benchmarks/shards/0-of-3.tsv \
+  benchmarks/signif.tsv; do
+  [ -f "$tmp/work/three/$f" ] || fail "three shards: no $f"
+done
 [ "$(awk '{ print $1 }' "$tmp/calls.log" | sort -u)" = 2 ] ||
   fail "three shards: pair_search was not given the configured thread count"
 
@@ -37,13 +34,25 @@ no_leftovers three
 run_wf main three 3 2 --cores 2 || { show_log three; fail "second run failed"; }
 [ ! -s "$tmp/calls.log" ] || fail "second run redid shards that were done"
 
-# One shard stops with status 0 (not a complete run), another with 3; both
-# must fail without leaving output, and the rerun redoes just those two.
-failed_rerun main failed 3 "0 0
+# One shard stops with status 1 (what pair_search gives after a complete
+# run), another with 3; both must fail without leaving output, and the rerun
+# redoes just those two.
+failed_rerun main failed 3 "0 1
 8 3" --cores 2 --keep-going
-grep -q "exit status 0 instead of 1" "$tmp/work/failed.failed.log" &&
-  grep -q "failed with exit status 3" "$tmp/work/failed.failed.log" ||
-  fail "failed shards: reasons not reported"
+[ "$(grep -c "Error in rule shard" "$tmp/work/failed.failed.log")" -eq 2 ] ||
+  fail "failed shards: not both reported"
+
+# The labels from a sample sheet (the table without its label line): the
+# results of the table with it; a rule's own thread count wins.
+awk -F'\t' 'NR == 1 { for (k = 2; k <= NF; k++) name[k] = $k; print "sample\tgroup" > "'"$tmp/sheet.tsv"'" }
+  NR == 2 { for (k = 2; k <= NF; k++) print name[k] "\t" ($k == 1 ? "case" : "ctrl") > "'"$tmp/sheet.tsv"'"; next }
+  { print }' "$tmp/main.tsv" > "$tmp/nolab.tsv"
+: > "$tmp/calls.log"
+wf_extra=("pheno=$tmp/sheet.tsv" column=group case=case control=ctrl shard_threads=1)
+run_wf nolab sheet 3 2 --cores 2 || { show_log sheet; fail "sample sheet: snakemake failed"; }
+wf_extra=()
+same_as_ref main sheet
+[ "$(awk '{ print $1 }' "$tmp/calls.log" | sort -u)" = 1 ] || fail "sample sheet: shard_threads not given to the shards"
 
 # More shards than candidates: some shards are empty ranges.
 make_case few 1 20 16
@@ -81,20 +90,9 @@ same_as_ref none empty
 # the workflow and leaves no ranked list.
 printf 'probe\ts0\ts1\nlabel\t1\t0\ng0\t0\n' > "$tmp/bad.tsv"
 if run_wf bad bad 2 1 --cores 2; then fail "bad table: workflow reported success"; fi
-grep -q "exit status 2" "$tmp/work/bad.log" || { show_log bad; fail "bad table: no reason given"; }
+grep -q "synergy rank: .*bad.tsv:3: " "$tmp/work/bad/logs/rank.log" || { show_log bad; fail "bad table: no reason given"; }
 [ ! -e "$tmp/work/bad/ranked.tsv" ] || fail "bad table: ranked list written"
 no_leftovers bad
-
-# A stop signal reaches a job's program at once, not when it ends.
-sh "$wf_dir/scripts/completed.sh" sleep 30 2> "$tmp/stop.log" &
-cpid=$!
-sleep 0.5
-t0=$(date +%s)
-kill -TERM "$cpid"
-st=0
-wait "$cpid" || st=$?
-[ $(( $(date +%s) - t0 )) -lt 5 ] || fail "a stopped job ran on"
-[ "$st" -ne 0 ] && grep -q "killed by signal 15" "$tmp/stop.log" || fail "a stopped job: no reason given"
 
 # Snakemake stopped with Ctrl-C in the middle of a shard: the README's rerun
 # command (with --rerun-incomplete) finishes the run without complaint.
@@ -103,7 +101,7 @@ echo 3 > "$tmp/slow"
 mkdir -p "$tmp/work"
 snakemake -s "$wf_dir/Snakefile" -d "$tmp/work" --cores 2 \
   --config "expr=$tmp/main.tsv" outdir=killed shards=3 threads=1 mem_mb=200 \
-    "probe_rank=$probe_rank" "pair_search=$tmp/pair_search" "pair_signif=$pair_signif" perm=2000 report=false \
+    "synergy=$tmp/synergy" perm=2000 report=false \
     > "$tmp/work/killed.log" 2>&1 &
 sm_pid=$!
 for _ in $(seq 100); do [ -s "$tmp/calls.log" ] && break; sleep 0.1; done
@@ -159,11 +157,7 @@ for k in 1 2; do
 done
 "$pair_signif" -q --perm 2000 --search-null "$ref/null.tsv" "$tmp/main.tsv" "$ref/ranked.tsv" "$ref/records.tsv" \
   "$ref/signif.tsv" || fail "pair_signif with the search null failed"
-wf_extra=(permutations=2)
-# the report with the significance table, where pair_report reads it
-if "$pair_report" --help 2>/dev/null | grep -q -- --signif; then
-  wf_extra+=(report=true "pair_report=$pair_report")
-fi
+wf_extra=(permutations=2 report=true)
 run_wf main nulls 2 1 --cores 2 || { show_log nulls; fail "search null: snakemake failed"; }
 cmp "$ref/null.tsv" "$tmp/work/nulls/null.tsv" || fail "search null: null.tsv differs from the runs by hand"
 same_as_ref main nulls
@@ -179,7 +173,8 @@ wf_extra=()
 no_leftovers nulls
 
 # Settings that make no sense are refused before anything runs.
-for bad in shards=0 shards=two threads=1.5 mem_mb=-5 bound=2 bound=x permutations=-1 perm=0 seed=x report=maybe; do
+for bad in shards=0 shards=two threads=1.5 mem_mb=-5 runtime=0 shard_threads=x bound=2 bound=x permutations=-1 perm=0 \
+  seed=x report=maybe "pheno=$tmp/sheet.tsv" drop_other=maybe; do
   if snakemake -s "$wf_dir/Snakefile" -d "$tmp/work" -n --cores 1 \
       --config "expr=$tmp/main.tsv" "$bad" > "$tmp/work/bad-config.log" 2>&1; then
     fail "config $bad accepted"

@@ -4,19 +4,12 @@
 # everything under a temporary folder), runs the workflow with the profile
 # workflow/profiles/slurm, checks the results against one whole pair_search
 # run, and stops every daemon it started, by process id, however it ends.
-# usage: slurm_test.sh PROBE_RANK PAIR_SEARCH PAIR_SIGNIF [PAIR_REPORT]
+# usage: slurm_test.sh PROBE_RANK PAIR_SEARCH PAIR_SIGNIF PAIR_REPORT SYNERGY
 # Exit 77 (skipped) when snakemake, Slurm or munge is missing, or not root.
 set -euo pipefail
-if [ $# -lt 3 ] || [ $# -gt 4 ]; then
-  echo "usage: $0 PROBE_RANK PAIR_SEARCH PAIR_SIGNIF [PAIR_REPORT]" >&2
-  exit 2
-fi
-probe_rank=$(realpath "$1")
-pair_search=$(realpath "$2")
-pair_signif=$(realpath "$3")
-pair_report=$(realpath "${4:-/nonexistent}" 2>/dev/null || echo /nonexistent)
 wf_extra=()
 . "$(dirname "$0")/common.sh"
+take_args "$@"
 need snakemake python3 munged mungekey slurmctld slurmd sbatch squeue scontrol scancel sinfo
 if [ "$(id -u)" -ne 0 ]; then
   echo "skipped: slurmd must run as root"
@@ -158,7 +151,7 @@ no_leftovers nulls
 # A shard that fails as a Slurm job is seen as failed and leaves no output;
 # the rerun submits just that shard again.
 failed_rerun main failed 3 "4 3" --profile "$profile"
-grep -q "failed with exit status 3" "$tmp/work/.snakemake/slurm_logs/"shard-*.log ||
+grep -q "Error in rule shard" "$tmp/work/.snakemake/slurm_logs/"shard-*.log ||
   fail "failed shard: reason not in its Slurm log"
 
 echo "Slurm workflow test passed"
