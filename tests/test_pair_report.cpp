@@ -379,8 +379,8 @@ TEST_F(Report, ProgramWritesASelfContainedPage) {
   EXPECT_TRUE(has(page, "best final synergy (bits), not tested against chance"));
   EXPECT_TRUE(has(page, "<b>Caution:</b> no search null was given"));
   EXPECT_TRUE(has(page, "<code>pair_report " + dir + "/t.tsv "));
-  // with one: the best (0.5) beside its p_search, one of two searches reaching it: (1 + 1) / (1 + 2)
-  run::spit(dir + "/null.tsv", "1\t3\t0.1\t0.6\n2\t3\t0.1\t0.4\n");
+  // with one: the best (0.998527) beside its p_search, one of two searches reaching it: (1 + 1) / (1 + 2)
+  run::spit(dir + "/null.tsv", "1\t3\t0.1\t0.999\n2\t3\t0.1\t0.4\n");
   r = run::prog(bin, {"--search-null", dir + "/null.tsv", dir + "/t.tsv", dir + "/ranked.tsv", dir + "/rec.tsv", out},
                 dir + "/run");
   EXPECT_EQ(r.status, 0) << r.err;
