@@ -121,7 +121,7 @@ echo 2 > "$tmp/slow"
 : > "$tmp/calls.log"
 setsid snakemake -s "$wf_dir/Snakefile" -d "$tmp/work" --cores 2 \
   --config "expr=$tmp/main.tsv" outdir=hard shards=3 threads=1 mem_mb=200 \
-    "probe_rank=$probe_rank" "pair_search=$tmp/pair_search" "pair_signif=$pair_signif" perm=2000 report=false \
+    "synergy=$tmp/synergy" perm=2000 report=false \
     > "$tmp/work/hard.log" 2>&1 &
 sm_pid=$!
 for _ in $(seq 100); do [ -s "$tmp/calls.log" ] && break; sleep 0.1; done
