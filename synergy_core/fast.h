@@ -3,8 +3,8 @@
 //
 // | fast routine  | literal counterpart                                   | test holding them equal (tests/) |
 // |---------------|-------------------------------------------------------|----------------------------------|
-// | sin_part (run_grp, runs.cpp; the matrix where its replays cost more) | comp_sin_dis + cluster (the partition of call_sin_syn) | test_diff.cpp DiffFast.PartitionsAndEntropiesMatchOracle; test_diff_real.cpp DiffReal.DenseTablesMatchOracle, DiffReal.RunsOfValuesGiveThePlainPartition |
-// | two_part (bnd_grp for large Chebyshev groups) | comp_ch_dis / comp_eu_dis + cluster | test_diff.cpp DiffFast.PartitionsAndEntropiesMatchOracle, DiffFast.RoundingAtTheCutCanJoinSamplesFartherApart; test_diff_real.cpp DiffReal.DenseTablesMatchOracle |
+// | sin_part (run_grp, runs.cpp; the matrix where its replays cost more) | comp_sin_dis + cluster (the partition of call_sin_syn) | test_diff.cpp DiffFast.PartitionsAndEntropiesMatchOracle; test_diff_real.cpp DiffReal.DenseTablesMatchOracle, DiffReal.RunsOfValuesGiveThePlainPartition, DiffReal.RoundedTablesMatchOracle; fuzz/fuzz_diff.cpp (rounded inputs) |
+// | two_part (bnd_grp for large Chebyshev groups) | comp_ch_dis / comp_eu_dis + cluster | test_diff.cpp DiffFast.PartitionsAndEntropiesMatchOracle, DiffFast.RoundingAtTheCutCanJoinSamplesFartherApart; test_diff_real.cpp DiffReal.DenseTablesMatchOracle, DiffReal.RoundedTablesMatchOracle; fuzz/fuzz_diff.cpp (rounded inputs) |
 // | part_ent      | synergic (and call_sin_syn's score)                    | test_diff.cpp DiffFast.PartitionsAndEntropiesMatchOracle |
 // | tab_init      | mi(S/M)*M and phe_synergic, computed per call          | through part_ent and flip_search in the tests above |
 // | ent_term      | mi(S/M)*M of synergic, table or computed above ENT_ROWS | test_diff.cpp DiffFast.ClustersBeyondTheEntropyTableScoreAsTheLiteralSum |
