@@ -110,7 +110,7 @@ bool run_grp(const std::pair<double, int>* v, int m, work& w) {
     z.est.resize(n);
     z.key.resize(n);
     z.sec.resize(n);
-    for (auto* a : {&z.nxt, &z.prv, &z.cnt, &z.low, &z.cur}) a->resize(n);
+    for (auto* a : {&z.nxt, &z.prv, &z.cnt, &z.nv, &z.low, &z.cur}) a->resize(n);
     z.node.resize(2 * n);
   }
   run_sum* rs = z.rs.data();
@@ -120,6 +120,7 @@ bool run_grp(const std::pair<double, int>* v, int m, work& w) {
   int* nxt = z.nxt.data();
   int* prv = z.prv.data();
   int* cnt = z.cnt.data();
+  int* nv = z.nv.data();    // distinct values of the run: its replay's depth
   int* low = z.low.data();  // smallest sample of the run
   int* cur = z.cur.data();  // the run's node in the merge history
   run_node* nd = z.node.data();
@@ -142,6 +143,7 @@ bool run_grp(const std::pair<double, int>* v, int m, work& w) {
     last = i;
     rs[i] = run_sum{};
     cnt[i] = 1;
+    nv[i] = 1;
     low[i] = v[i].second;
     cur[i] = i;
   }
@@ -198,6 +200,7 @@ bool run_grp(const std::pair<double, int>* v, int m, work& w) {
     a.e = a.e + b.e + 4 * U * (std::fabs(a.s) + std::fabs(b.s) + std::fabs(tq));
     a.s = (a.s + b.s) + tq;
     cnt[p] += cnt[q];
+    nv[p] += nv[q];
     a.mean = a.s / cnt[p];
     // the survivor of the plain merge is the cluster with the smaller sample
     const bool p_lo = low[p] < low[q];
@@ -240,7 +243,7 @@ bool run_grp(const std::pair<double, int>* v, int m, work& w) {
       continue;
     }
     const int q = nxt[p];
-    if (!(budget > 0) || cnt[p] + cnt[q] > 4096) return false;  // also bounds the replay's depth
+    if (!(budget > 0) || nv[p] + nv[q] > 4096) return false;  // also bounds the replay's depth
     double ops = 0;
     exact(p, replay(v, m, nd, cur[p], cur[q], ops));
     budget -= ops;
