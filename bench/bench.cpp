@@ -428,8 +428,8 @@ void rounded_literal(const std::string& path, const std::string& ranked) {
 // are timed in turn, R rounds, best of each: on a loaded machine that keeps
 // them comparable.
 void rounded_rows(const grow::table& src, const std::vector<int>& sizes, const opts& o) {
-  std::printf("\nrounded tables, one thread, best of %d rounds over the five roundings in turn: probe_rank scoring\n"
-              "and pair_search over candidate 0 against all candidates (per pair: one single and one joint\n"
+  std::printf("\nrounded tables, one thread, best of %d rounds over the five roundings in turn:\n"
+              "probe_rank scoring and pair_search over candidate 0 against all candidates (per pair: one single and one joint\n"
               "partition); ratios against the same table with six decimals; every table checked against the\n"
               "literal step order on two probes' ranked lines and two candidate pairs' joint partitions\n",
               o.reps);
@@ -461,8 +461,8 @@ void rounded_rows(const grow::table& src, const std::vector<int>& sizes, const o
         load_exp(path.c_str());
         spit(path + ".rank", ranked[k]);
         rounded_literal(path, ranked[k]);
-        std::printf("  %-7s %7d %8d %8d %9.3f %6.2f %5d %10.1f %6.2f\n", kind == 0 ? "grown" : "normal", n, decs[k],
-                    n_prob, tr[k], tr[k] / tr[0], nc[k], ts[k] * 1e6, ts[k] / ts[0]);
+        std::printf("  %-7s %7d %8d %8d %9.3f %6.2f %5d %10.1f %6.2f\n", kind == 0 ? "grown" : "normal", n,
+                    decs[k], n_prob, tr[k], tr[k] / tr[0], nc[k], ts[k] * 1e6, ts[k] / ts[0]);
         std::fflush(stdout);
       }
     }
@@ -500,7 +500,8 @@ int main(int argc, char** argv) {
     } else if (a == "--dir" && k + 1 < argc) {
       o.dir = argv[++k];
     } else {
-      std::printf("usage: syn_bench [--quick] [--all PATH] [--whole] [--rounded] [--lit-pairs K] [--lit-probes P] "
+      std::printf("usage: syn_bench [--quick] [--all PATH] [--whole] [--rounded] [--lit-pairs K] "
+                  "[--lit-probes P] "
                   "[--sizes 250,500,1000,2000] [--reps R] [--dir D]\n");
       return a == "--help" ? 0 : 2;
     }
@@ -520,8 +521,8 @@ int main(int argc, char** argv) {
     if (n >= 1000) big.push_back(n);
   if (quick) big = {1000};
   if (rounded) {
-    rounded_rows(grow::read(all.empty() ? std::string(SYN_SOURCE_DIR) + "/examples/all_bcr_abl_500.tsv" : all, 2000),
-                 big, o);
+    const std::string src = all.empty() ? std::string(SYN_SOURCE_DIR) + "/examples/all_bcr_abl_500.tsv" : all;
+    rounded_rows(grow::read(src, 2000), big, o);
     return 0;
   }
 

@@ -745,7 +745,8 @@ bool bnd_grp(const int* smp, int m, work& w) {
   {
     std::vector<int>& o = z.rare;
     for (int i = 0; i < m; ++i) o[i] = i;
-    std::sort(o.begin(), o.begin() + m, [gx, gy](int a, int b) { return gx[a] < gx[b] || (gx[a] == gx[b] && gy[a] < gy[b]); });
+    std::sort(o.begin(), o.begin() + m,
+              [gx, gy](int a, int b) { return gx[a] < gx[b] || (gx[a] == gx[b] && gy[a] < gy[b]); });
     for (int i = 1; i < m && !equal; ++i) equal = gx[o[i]] == gx[o[i - 1]] && gy[o[i]] == gy[o[i - 1]];
   }
   for (int s = 0; s < m && !equal; ++s) {

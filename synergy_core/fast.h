@@ -123,8 +123,8 @@ struct run_buf {
   std::vector<run_sum> rs;
   std::vector<double> est, key;   // each gap's estimate; its plain distance where exact, else a lower bound
   std::vector<long long> sec;     // an exact gap's pair in scan order, else -1
-  std::vector<int> nxt, prv, cnt, nv, low, cur, tr;  // neighbours, size, distinct values, smallest sample, merge node;
-                                                     // the gaps' tree
+  std::vector<int> nxt, prv, cnt, nv;  // neighbours, size, distinct values
+  std::vector<int> low, cur, tr;       // smallest sample, merge node; the gaps' tree
   std::vector<run_node> node;     // the history of the runs' merges
 };
 

@@ -110,7 +110,8 @@ void check_table(uint64_t seed, int n, int n_prob, const std::vector<std::pair<i
   work w;
   work_init(w);
   std::vector<part> sp(n_prob);
-  const std::string at = "seed " + std::to_string(seed) + " n " + std::to_string(n) + " dec " + std::to_string(dec);
+  const std::string at =
+      "seed " + std::to_string(seed) + " n " + std::to_string(n) + " dec " + std::to_string(dec);
   // single partitions as runs, and with every group whose runs need a
   // replay from its matrix
   for (double cap : {0.0, work().run_cap})
