@@ -18,8 +18,10 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <cstdlib>
 #include <memory>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -126,6 +128,7 @@ struct run_buf {
   std::vector<int> nxt, prv, cnt, nv;  // neighbours, size, distinct values
   std::vector<int> low, cur, tr;       // smallest sample, merge node; the gaps' tree
   std::vector<run_node> node;     // the history of the runs' merges
+  std::unordered_map<uint64_t, double> memo;  // replays of two large sets of equal values
 };
 
 // Per-thread scratch, sized once by work_init and reused by every call.
