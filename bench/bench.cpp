@@ -1,8 +1,8 @@
 // syn_bench: speed of the fast path against the literal step order of
 // tests/oracle, on generated and real-shaped tables, with byte-identity checks.
 //
-//   syn_bench [--quick] [--all PATH] [--whole] [--lit-pairs K] [--lit-probes P]
-//             [--sizes 250,500,1000,2000] [--reps R] [--dir D]
+//   syn_bench [--quick] [--all PATH] [--whole] [--rounded] [--lit-pairs K]
+//             [--lit-probes P] [--sizes 250,500,1000,2000] [--reps R] [--dir D]
 //
 // Rows (one thread unless said; fast times are best of R):
 //   grid      100 samples, values on a grid, blobs 0.5 apart, about 40
@@ -18,6 +18,11 @@
 //   grown     tables of 250 ... 2000 samples grown from the ALL table (or the
 //             example) by bench/grow.h: per probe and per pair, growth exponent
 //             between sizes, peak memory of pair_search at the largest size.
+//   rounded   the grown tables (first 100 probes) and generated normal tables
+//             (100 probes) at the sizes from 1000 on, with six decimals and
+//             rounded to 1, 2, 3, 4: probe_rank and a pair_search range, one
+//             thread, each against its six-decimal table, with a literal check
+//             on a sample; --rounded runs these rows alone.
 // The literal search runs K pairs spread over the range (each costs
 // 1 + n_samp * (passes + 1) pair scorings); the ratio is per pair. Nothing here
 // passes or fails but a byte difference.
@@ -360,42 +365,40 @@ void grown_rows(const grow::table& src, const std::vector<int>& sizes, const opt
 #endif
 }
 
-// One table of the rounded rows: probe_rank's scoring and a pair_search range
-// (candidate 0 against every candidate), one thread, best of R; then the
-// literal step order on a sample (two probes' ranked lines, two pairs' joint
-// partitions). Returns the two times.
-std::pair<double, double> rounded_one(const std::string& path, const opts& o, int& n_cand) {
-  load_exp(path.c_str());
-  double tr = 1e30, ts = 1e30;
-  std::string ranked;
-  for (int rep = 0; rep < o.reps; ++rep) {
-    const double t0 = now();
-    ranked = rank_text(rank_probes(1, {}));
-    tr = std::min(tr, now() - t0);
-  }
+// One table of the rounded rows, loaded: probe_rank's scoring and a
+// pair_search range (candidate 0 against every candidate), one thread, each
+// timed once; the ranked list into *ranked, the candidate count into n_cand.
+std::pair<double, double> rounded_once(const opts& o, std::string* ranked, int& n_cand) {
+  double t0 = now();
+  *ranked = rank_text(rank_probes(1, {}));
+  const double tr = now() - t0;
   const std::string rank_path = o.dir + "/rounded.rank";
-  spit(rank_path, ranked);
+  spit(rank_path, *ranked);
   const std::vector<int> cand = read_cand(rank_path, n_prob);
   n_cand = static_cast<int>(cand.size());
-  if (cand.empty()) die("no candidates in " + path);
-  for (int rep = 0; rep < o.reps; ++rep) {
-    std::remove((o.dir + "/rounded.rec").c_str());
-    std::FILE* prog = std::fopen((o.dir + "/rounded.prog").c_str(), "wb");
-    if (!prog) die("cannot write " + o.dir + "/rounded.prog");
-    const double t0 = now();
-    {
-      rec_out rec(o.dir + "/rounded.rec");
-      run_search(cand, 0, 1, 1, rec, prog, {});
-    }
-    ts = std::min(ts, now() - t0);
-    std::fclose(prog);
+  if (cand.empty()) die("no candidates in a rounded table");
+  std::remove((o.dir + "/rounded.rec").c_str());
+  std::FILE* prog = std::fopen((o.dir + "/rounded.prog").c_str(), "wb");
+  if (!prog) die("cannot write " + o.dir + "/rounded.prog");
+  t0 = now();
+  {
+    rec_out rec(o.dir + "/rounded.rec");
+    run_search(cand, 0, 1, 1, rec, prog, {});
   }
-  // the literal step order on the sample
+  const double ts = now() - t0;
+  std::fclose(prog);
+  return {tr, ts};
+}
+
+// The literal step order on a sample of the table at path (loaded, ranked
+// list given): two probes' ranked lines and the joint partitions of two
+// candidate pairs (Chebyshev, as pair_search takes them).
+void rounded_literal(const std::string& path, const std::string& ranked) {
+  const std::vector<int> cand = read_cand(path + ".rank", n_prob);
   work w;
   work_init(w);
+  const int c1 = cand[0], c2 = cand[cand.size() / 2], c3 = cand.back();
   std::vector<part> sp(n_prob);
-  for (int p : {0, n_prob / 2}) sin_part(p, w, sp[p]);
-  const int c1 = cand[0], c2 = cand[n_cand / 2], c3 = cand[n_cand - 1];
   for (int p : {c1, c2, c3}) sin_part(p, w, sp[p]);
   part j1, j2;
   two_part(c1, c2, 0, sp[c1], sp[c2], w, j1);
@@ -406,8 +409,7 @@ std::pair<double, double> rounded_one(const std::string& path, const opts& o, in
     r.p = p;
     r.score = oracle::sin_syn(p, oracle::labels());
     r.n_cl = r.score == NO_PART ? 1 : *std::max_element(oracle::s_cid().begin(), oracle::s_cid().end()) + 1;
-    const std::string line = rank_text({r});
-    if (("\n" + ranked).find("\n" + line) == std::string::npos)
+    if (("\n" + ranked).find("\n" + rank_text({r})) == std::string::npos)
       die("ranked line of probe " + std::to_string(p) + " differs from the literal one in " + path);
   }
   const std::pair<int, int> pr[2] = {{c1, c2}, {c3, c1}};
@@ -418,34 +420,49 @@ std::pair<double, double> rounded_one(const std::string& path, const opts& o, in
     if (jp[k]->n_cl != n_cl || (n_cl > 0 && jp[k]->cid != c))
       die("joint partition of a pair differs from the literal one in " + path);
   }
-  return {tr, ts};
 }
 
 // Tables rounded to 1 to 4 decimals beside the same tables with six: grown
-// from src (its first 100 probes) and generated normal values (100 probes,
-// mean 4 to 10, sd 0.2 to 1), at each size.
+// from src (its first 300 probes) and generated normal values (100 probes,
+// mean 4 to 10, sd 0.2 to 1), at each size. The five roundings of a table
+// are timed in turn, R rounds, best of each: on a loaded machine that keeps
+// them comparable.
 void rounded_rows(const grow::table& src, const std::vector<int>& sizes, const opts& o) {
-  std::printf("\nrounded tables, one thread, best of %d: probe_rank scoring (100 probes) and pair_search over\n"
-              "candidate 0 against all candidates; ratios against the same table with six decimals; each table\n"
-              "checked against the literal step order on two probes' ranked lines and two pairs' joint partitions\n",
+  std::printf("\nrounded tables, one thread, best of %d rounds over the five roundings in turn:\n"
+              "probe_rank scoring and pair_search over candidate 0 against all candidates (per pair: one single and one joint\n"
+              "partition); ratios against the same table with six decimals; every table checked against the\n"
+              "literal step order on two probes' ranked lines and two candidate pairs' joint partitions\n",
               o.reps);
-  std::printf("  %-8s %8s %9s %10s %7s %11s %7s %6s\n", "table", "samples", "decimals", "rank s", "ratio", "search s",
-              "ratio", "cand");
+  std::printf("  %-7s %7s %8s %8s %9s %6s %5s %10s %6s\n", "table", "samples", "decimals", "probes", "rank s",
+              "ratio", "cand", "us/pair", "ratio");
   std::vector<int> rows;
-  for (int p = 0; p < 100 && p < static_cast<int>(src.val.size()); ++p) rows.push_back(p);
+  for (int p = 0; p < 300 && p < static_cast<int>(src.val.size()); ++p) rows.push_back(p);
+  const int decs[5] = {6, 1, 2, 3, 4};
   for (int kind = 0; kind < 2; ++kind)
     for (int n : sizes) {
       const grow::table t = kind == 0 ? grow::make(src, n, 3000 + static_cast<uint64_t>(n), 0.05, rows)
                                       : grow::normal_table(n, 100, 4000 + static_cast<uint64_t>(n));
-      double base_r = 0, base_s = 0;
-      for (int dec : {6, 1, 2, 3, 4}) {
-        const std::string path = o.dir + "/rounded.tsv";
-        spit(path, grow::text(t, dec));
-        int c = 0;
-        const auto [tr, ts] = rounded_one(path, o, c);
-        if (dec == 6) base_r = tr, base_s = ts;
-        std::printf("  %-8s %8d %9d %10.3f %7.2f %11.3f %7.2f %6d\n", kind == 0 ? "grown" : "normal", n, dec, tr,
-                    tr / base_r, ts, ts / base_s, c);
+      double tr[5], ts[5];
+      int nc[5];
+      std::string ranked[5];
+      for (int k = 0; k < 5; ++k) {
+        tr[k] = ts[k] = 1e30;
+        spit(o.dir + "/rounded" + std::to_string(k) + ".tsv", grow::text(t, decs[k]));
+      }
+      for (int rep = 0; rep < o.reps; ++rep)
+        for (int k = 0; k < 5; ++k) {
+          load_exp((o.dir + "/rounded" + std::to_string(k) + ".tsv").c_str());
+          const auto [a, b] = rounded_once(o, &ranked[k], nc[k]);
+          tr[k] = std::min(tr[k], a);
+          ts[k] = std::min(ts[k], b / nc[k]);
+        }
+      for (int k = 0; k < 5; ++k) {
+        const std::string path = o.dir + "/rounded" + std::to_string(k) + ".tsv";
+        load_exp(path.c_str());
+        spit(path + ".rank", ranked[k]);
+        rounded_literal(path, ranked[k]);
+        std::printf("  %-7s %7d %8d %8d %9.3f %6.2f %5d %10.1f %6.2f\n", kind == 0 ? "grown" : "normal", n,
+                    decs[k], n_prob, tr[k], tr[k] / tr[0], nc[k], ts[k] * 1e6, ts[k] / ts[0]);
         std::fflush(stdout);
       }
     }
@@ -457,7 +474,7 @@ int main(int argc, char** argv) {
   opts o;
   std::string all = std::getenv("SYN_ALL_TABLE") ? std::getenv("SYN_ALL_TABLE") : "";
   std::string sizes_s = "250,500,1000,2000";
-  bool quick = false, whole = false;
+  bool quick = false, whole = false, rounded = false;
   for (int k = 1; k < argc; ++k) {
     std::string a = argv[k];
     if (a == "--quick") {
@@ -468,6 +485,8 @@ int main(int argc, char** argv) {
       sizes_s = "250,500";
     } else if (a == "--whole") {
       whole = true;
+    } else if (a == "--rounded") {
+      rounded = true;
     } else if (a == "--all" && k + 1 < argc) {
       all = argv[++k];
     } else if (a == "--lit-pairs" && k + 1 < argc) {
@@ -481,7 +500,8 @@ int main(int argc, char** argv) {
     } else if (a == "--dir" && k + 1 < argc) {
       o.dir = argv[++k];
     } else {
-      std::printf("usage: syn_bench [--quick] [--all PATH] [--whole] [--lit-pairs K] [--lit-probes P] "
+      std::printf("usage: syn_bench [--quick] [--all PATH] [--whole] [--rounded] [--lit-pairs K] "
+                  "[--lit-probes P] "
                   "[--sizes 250,500,1000,2000] [--reps R] [--dir D]\n");
       return a == "--help" ? 0 : 2;
     }
@@ -493,9 +513,18 @@ int main(int argc, char** argv) {
     a = b == std::string::npos ? sizes_s.size() : b + 1;
   }
   if (std::system(("mkdir -p '" + o.dir + "'").c_str()) != 0) die("cannot make " + o.dir);
-  std::printf("command: syn_bench%s%s%s --lit-pairs %d --lit-probes %d --reps %d --sizes %s\n",
+  std::printf("command: syn_bench%s%s%s%s --lit-pairs %d --lit-probes %d --reps %d --sizes %s\n",
               quick ? " --quick" : "", all.empty() ? "" : (" --all " + all).c_str(), whole ? " --whole" : "",
-              o.lit_pairs, o.lit_probes, o.reps, sizes_s.c_str());
+              rounded ? " --rounded" : "", o.lit_pairs, o.lit_probes, o.reps, sizes_s.c_str());
+  std::vector<int> big;  // sizes of the rounded rows
+  for (int n : sizes)
+    if (n >= 1000) big.push_back(n);
+  if (quick) big = {1000};
+  if (rounded) {
+    const std::string src = all.empty() ? std::string(SYN_SOURCE_DIR) + "/examples/all_bcr_abl_500.tsv" : all;
+    rounded_rows(grow::read(src, 2000), big, o);
+    return 0;
+  }
 
   // ---- generated grid tables ----
   const std::string tab_a = o.dir + "/grid.tsv";
@@ -541,10 +570,6 @@ int main(int argc, char** argv) {
   // ---- tables grown from the real samples, and rounded ----
   const grow::table src = grow::read(src_path, 2000);
   grown_rows(src, sizes, o);
-  std::vector<int> big;
-  for (int n : sizes)
-    if (n >= 1000) big.push_back(n);
-  if (quick) big = {1000};
   rounded_rows(src, big, o);
   return 0;
 }

@@ -117,7 +117,8 @@ std::string join(const std::vector<int>& v) {
 // The rounded tables: partitions of the fast path against the oracle's.
 void rounded(const uint8_t* data, size_t size) {
   bytes b{data + 1, size - 1};
-  const int n = 100 + static_cast<int>((b.next() << 8 | b.next()) % 501), dec = 1 + static_cast<int>(b.next() % 4);
+  const int n = 100 + static_cast<int>((b.next() << 8 | b.next()) % 501);
+  const int dec = 1 + static_cast<int>(b.next() % 4);
   uint64_t seed = 0;
   for (int k = 0; k < 8; ++k) seed = seed << 8 | b.next();
   std::mt19937_64 r(seed);

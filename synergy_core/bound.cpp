@@ -451,6 +451,10 @@ struct bnd_run {
       row_bounds(s, t0);
       least_two(z.lb.data(), z.px.data(), z.py.data(), z.pm.data(), t0, t0 + 1, count, ea, fr, best, sec, at);
     }
+    settled(s, best, sec, at);
+  }
+  // row s's key, second key and the candidate at list position at
+  void settled(int s, double best, double sec, int at) {
     w.rmin[s] = best;
     z.key2[s] = sec;
     w.redo[s] = 0;
@@ -597,6 +601,8 @@ struct bnd_run {
       const bnd_ent* e = known(s, c);
       bnd_ent k = e ? *e : single(s) && single(c) ? bnd_ent{c, z.cur[c], z.lb[u], z.lb[u]} : interval(s, c);
       if (!e && k.lo != k.hi) put(s, k);
+      z.lb[u] = std::max(z.lb[u], k.lo);
+      k.node = u;  // its list position, for below
       es.push_back(k);
       h2 = std::min(h2, k.hi);
     }
@@ -607,9 +613,15 @@ struct bnd_run {
         if (!(e.lo <= h2) || e.lo == e.hi) continue;
         double v;
         if (!exact(s, e.col, v)) return false;
-        put(s, bnd_ent{e.col, e.node, v, v});
+        put(s, bnd_ent{e.col, z.cur[e.col], v, v});
+        z.lb[e.node] = v;
       }
-    rescan(s);
+    // the row's bounds are now raised to all that is known
+    double best, sec;
+    int at;
+    least_two(z.lb.data(), z.px.data(), z.py.data(), z.pm.data(), t0, t0 + 1, count, ea, fr, best, sec, at);
+    unwatch(s);
+    settled(s, best, sec, at);
     return true;
   }
 
@@ -727,8 +739,17 @@ bool bnd_grp(const int* smp, int m, work& w) {
   r.ea = 2.03 * (m + 1) * U * mxy;
   r.fr = (1 - 2 * U) * (1 - r.rho - U) * (1 - 4 * U);
   w.rmin[m] = INF;
+  // samples at one point (values rounded to few decimals): the rows' least
+  // are found after those merge, not before as well
   bool equal = false;
-  for (int s = 0; s < m; ++s) {
+  {
+    std::vector<int>& o = z.rare;
+    for (int i = 0; i < m; ++i) o[i] = i;
+    std::sort(o.begin(), o.begin() + m,
+              [gx, gy](int a, int b) { return gx[a] < gx[b] || (gx[a] == gx[b] && gy[a] < gy[b]); });
+    for (int i = 1; i < m && !equal; ++i) equal = gx[o[i]] == gx[o[i - 1]] && gy[o[i]] == gy[o[i - 1]];
+  }
+  for (int s = 0; s < m && !equal; ++s) {
     // single samples: the least is the plain distance; the second key is not
     // known yet, and the least is a bound of it
     int at;
@@ -736,7 +757,6 @@ bool bnd_grp(const int* smp, int m, work& w) {
     w.ramin[s] = at;
     z.key2[s] = w.rmin[s];
     z.kup[s] = w.rmin[s];
-    equal |= w.rmin[s] == 0;
   }
   z.whd.assign(m, -1);
   z.wnx.resize(m);

@@ -3,8 +3,8 @@
 //
 // | fast routine  | literal counterpart                                   | test holding them equal (tests/) |
 // |---------------|-------------------------------------------------------|----------------------------------|
-// | sin_part (run_grp, runs.cpp; the matrix where its replays cost more) | comp_sin_dis + cluster (the partition of call_sin_syn) | test_diff.cpp DiffFast.PartitionsAndEntropiesMatchOracle; test_diff_real.cpp DiffReal.DenseTablesMatchOracle, DiffReal.RunsOfValuesGiveThePlainPartition |
-// | two_part (bnd_grp for large Chebyshev groups) | comp_ch_dis / comp_eu_dis + cluster | test_diff.cpp DiffFast.PartitionsAndEntropiesMatchOracle, DiffFast.RoundingAtTheCutCanJoinSamplesFartherApart; test_diff_real.cpp DiffReal.DenseTablesMatchOracle |
+// | sin_part (run_grp, runs.cpp; the matrix where its replays cost more) | comp_sin_dis + cluster (the partition of call_sin_syn) | test_diff.cpp DiffFast.PartitionsAndEntropiesMatchOracle; test_diff_real.cpp DiffReal.DenseTablesMatchOracle, DiffReal.RunsOfValuesGiveThePlainPartition, DiffReal.RoundedTablesMatchOracle; fuzz/fuzz_diff.cpp (rounded inputs) |
+// | two_part (bnd_grp for large Chebyshev groups) | comp_ch_dis / comp_eu_dis + cluster | test_diff.cpp DiffFast.PartitionsAndEntropiesMatchOracle, DiffFast.RoundingAtTheCutCanJoinSamplesFartherApart; test_diff_real.cpp DiffReal.DenseTablesMatchOracle, DiffReal.RoundedTablesMatchOracle; fuzz/fuzz_diff.cpp (rounded inputs) |
 // | part_ent      | synergic (and call_sin_syn's score)                    | test_diff.cpp DiffFast.PartitionsAndEntropiesMatchOracle |
 // | tab_init      | mi(S/M)*M and phe_synergic, computed per call          | through part_ent and flip_search in the tests above |
 // | ent_term      | mi(S/M)*M of synergic, table or computed above ENT_ROWS | test_diff.cpp DiffFast.ClustersBeyondTheEntropyTableScoreAsTheLiteralSum |
@@ -18,8 +18,10 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <cstdlib>
 #include <memory>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -123,8 +125,10 @@ struct run_buf {
   std::vector<run_sum> rs;
   std::vector<double> est, key;   // each gap's estimate; its plain distance where exact, else a lower bound
   std::vector<long long> sec;     // an exact gap's pair in scan order, else -1
-  std::vector<int> nxt, prv, cnt, low, cur, tr;  // neighbours, size, smallest sample, merge node; the gaps' tree
+  std::vector<int> nxt, prv, cnt, nv;  // neighbours, size, distinct values
+  std::vector<int> low, cur, tr;       // smallest sample, merge node; the gaps' tree
   std::vector<run_node> node;     // the history of the runs' merges
+  std::unordered_map<uint64_t, double> memo;  // replays of two large sets of equal values
 };
 
 // Per-thread scratch, sized once by work_init and reused by every call.

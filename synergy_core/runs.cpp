@@ -24,6 +24,7 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <unordered_map>
 
 #include "fast.h"
 #include "synergy.h"
@@ -38,11 +39,22 @@ constexpr double U = 0x1p-53, INF = std::numeric_limits<double>::infinity();
 // the plain value bit for bit. Sets of equal values (nodes before time 0,
 // each formed wholly before or after another) are not split pair by pair:
 // all their leaf distances are one double, so the replay of two of them is
-// a walk of their sizes. ops counts the steps.
-double replay(const std::pair<double, int>* v, int m, const run_node* nd, int a, int b, double& ops) {
+// a walk of their sizes, kept in memo when long (a large set, zeros say,
+// meets every set that merges into its run). ops counts the steps.
+double replay(const std::pair<double, int>* v, int m, const run_node* nd, int a, int b, double& ops,
+              std::unordered_map<uint64_t, double>& memo) {
   if (nd[a].t < 0 && nd[b].t < 0) {
     // e formed first (a leaf before all), then l; a set's last sample is nd.hi
     const int e = nd[a].t < nd[b].t ? a : b, l = e == a ? b : a;
+    const bool keep = nd[e].n + nd[l].n > 64;
+    const uint64_t key = static_cast<uint64_t>(e) << 32 | static_cast<uint32_t>(l);
+    if (keep) {
+      const auto it = memo.find(key);
+      if (it != memo.end()) {
+        ops += 1;
+        return it->second;
+      }
+    }
     const double d = std::fabs(v[e < m ? e : nd[e].hi].first - v[l < m ? l : nd[l].hi].first);
     const int ke = static_cast<int>(nd[e].n), kl = static_cast<int>(nd[l].n);
     ops += ke + kl;
@@ -58,13 +70,15 @@ double replay(const std::pair<double, int>* v, int m, const run_node* nd, int a,
       const double n_lo = j - 1, n_hi = 1.0;
       f = (n_lo * f + n_hi * g) / (n_lo + n_hi);
     }
+    if (keep) memo[key] = f;
     return f;
   }
   ops += 1;
   if (nd[a].t < nd[b].t) std::swap(a, b);
   const run_node& x = nd[a];
   const double n_lo = nd[x.lo].n, n_hi = nd[x.hi].n;
-  return (n_lo * replay(v, m, nd, x.lo, b, ops) + n_hi * replay(v, m, nd, x.hi, b, ops)) / (n_lo + n_hi);
+  return (n_lo * replay(v, m, nd, x.lo, b, ops, memo) + n_hi * replay(v, m, nd, x.hi, b, ops, memo)) /
+         (n_lo + n_hi);
 }
 
 struct runs {
@@ -110,9 +124,10 @@ bool run_grp(const std::pair<double, int>* v, int m, work& w) {
     z.est.resize(n);
     z.key.resize(n);
     z.sec.resize(n);
-    for (auto* a : {&z.nxt, &z.prv, &z.cnt, &z.low, &z.cur}) a->resize(n);
+    for (auto* a : {&z.nxt, &z.prv, &z.cnt, &z.nv, &z.low, &z.cur}) a->resize(n);
     z.node.resize(2 * n);
   }
+  z.memo.clear();
   run_sum* rs = z.rs.data();
   double* est = z.est.data();  // estimate of the gap from the run starting here to the next one
   double* key = z.key.data();  // the plain distance where exact, else a lower bound of it; key[m] = none
@@ -120,6 +135,7 @@ bool run_grp(const std::pair<double, int>* v, int m, work& w) {
   int* nxt = z.nxt.data();
   int* prv = z.prv.data();
   int* cnt = z.cnt.data();
+  int* nv = z.nv.data();    // distinct values of the run: its replay's depth
   int* low = z.low.data();  // smallest sample of the run
   int* cur = z.cur.data();  // the run's node in the merge history
   run_node* nd = z.node.data();
@@ -142,6 +158,7 @@ bool run_grp(const std::pair<double, int>* v, int m, work& w) {
     last = i;
     rs[i] = run_sum{};
     cnt[i] = 1;
+    nv[i] = 1;
     low[i] = v[i].second;
     cur[i] = i;
   }
@@ -181,7 +198,8 @@ bool run_grp(const std::pair<double, int>* v, int m, work& w) {
   for (int p = 0; nxt[p] < m; p = nxt[p]) {
     double ops = 0;
     const int q = nxt[p];
-    est[p] = cnt[p] == 1 && cnt[q] == 1 ? v[q].first - v[p].first : replay(v, m, nd, cur[p], cur[q], ops);
+    est[p] =
+        cnt[p] == 1 && cnt[q] == 1 ? v[q].first - v[p].first : replay(v, m, nd, cur[p], cur[q], ops, z.memo);
     exact(p, est[p]);
   }
   runs t{z, v, m};
@@ -198,6 +216,7 @@ bool run_grp(const std::pair<double, int>* v, int m, work& w) {
     a.e = a.e + b.e + 4 * U * (std::fabs(a.s) + std::fabs(b.s) + std::fabs(tq));
     a.s = (a.s + b.s) + tq;
     cnt[p] += cnt[q];
+    nv[p] += nv[q];
     a.mean = a.s / cnt[p];
     // the survivor of the plain merge is the cluster with the smaller sample
     const bool p_lo = low[p] < low[q];
@@ -240,9 +259,9 @@ bool run_grp(const std::pair<double, int>* v, int m, work& w) {
       continue;
     }
     const int q = nxt[p];
-    if (!(budget > 0) || cnt[p] + cnt[q] > 4096) return false;  // also bounds the replay's depth
+    if (!(budget > 0) || nv[p] + nv[q] > 4096) return false;  // also bounds the replay's depth
     double ops = 0;
-    exact(p, replay(v, m, nd, cur[p], cur[q], ops));
+    exact(p, replay(v, m, nd, cur[p], cur[q], ops, z.memo));
     budget -= ops;
     t.fix(p);
   }

@@ -110,7 +110,8 @@ void check_table(uint64_t seed, int n, int n_prob, const std::vector<std::pair<i
   work w;
   work_init(w);
   std::vector<part> sp(n_prob);
-  const std::string at = "seed " + std::to_string(seed) + " n " + std::to_string(n) + " dec " + std::to_string(dec);
+  const std::string at =
+      "seed " + std::to_string(seed) + " n " + std::to_string(n) + " dec " + std::to_string(dec);
   // single partitions as runs, and with every group whose runs need a
   // replay from its matrix
   for (double cap : {0.0, work().run_cap})
@@ -248,6 +249,26 @@ TEST(DiffReal, RoundedTablesMatchOracle) {
   for (int dec = 1; dec <= 4; ++dec) check_table(90 + dec, dec % 2 ? 100 : 250, 3, {{0, 1}, {2, 0}}, 0, dec);
   EXPECT_GT(oracle::counters().cut_equal, 0);
   EXPECT_GT(oracle::counters().ties, 0);
+  // mostly zeros, the rest small and rounded: one group whose large set of
+  // zeros meets every set that merges into its run
+  const int n = 400;
+  rng g(7);
+  std::vector<double> x(n);
+  for (double& v : x) v = g.below(5) < 3 ? 0.0 : std::round(std::fabs(0.05 * normal(g)) * 1000) / 1000;
+  load_mem("zeros", {"z"}, std::vector<int>(n, 0), x.data());
+  work w;
+  work_init(w);
+  part pt;
+  sin_part(0, w, pt);
+  comp_sin_dis(0);
+  cluster();
+  int k = 0;
+  const std::vector<int> c = gen::cid_of(dndr, n, k);
+  EXPECT_EQ(pt.n_cl, k);
+  if (k > 0) {
+    EXPECT_EQ(pt.cid, c);
+  }
+  EXPECT_EQ(w.n_run, 1);
 }
 
 TEST(DiffReal, DenseTablesMatchOracleFull) {
