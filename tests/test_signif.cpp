@@ -512,7 +512,7 @@ TEST(SignifFull, TailAgreesWithFullEnumeration) {
         std::vector<sig_pair> one = {q};
         sig_opt o;
         o.tail = true;
-        o.cap = 1000;
+        o.cap = 50000;  // enough admissible shufflings for the first particles
         o.hits = 1000000;  // every pair to the tail
         o.seed = 5 + n_case;
         sig_run(one, o, {});
