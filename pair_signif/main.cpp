@@ -16,7 +16,6 @@ const char* const PROG = "pair_signif";
 sig_opt tail_opt() {
   sig_opt s;
   s.tail = true;
-  s.cap = SIG_PERM_TAIL;
   return s;
 }
 
@@ -49,6 +48,8 @@ int signif_main(const signif_opts& o, const std::vector<std::string>& args) {
   distinct_files(ins, {args[3]});
   out_file out(args[3]);  // checked before the long work, not after it
   load_table(PROG, args[0], o.quiet);
+  sig_opt so = o.s;
+  if (!o.perm_set) so.cap = sig_cap(so.tail);
   count_cand(args[1].c_str(), o.s.bound);  // the list must come from this table
   sig_in in = read_pairs(args[2].c_str(), o.s.n_thr);
   std::vector<double> null_final;
@@ -56,7 +57,7 @@ int signif_main(const signif_opts& o, const std::vector<std::string>& args) {
   if (in.pr.empty()) note(PROG, o.quiet, args[2] + " holds no pair record: " + args[3] + " has the header line only");
   {
     meter show(PROG, "pairs settled", static_cast<long>(in.pr.size()), !o.quiet);
-    sig_run(in.pr, o.s, [&](long done) { show(done); });
+    sig_run(in.pr, so, [&](long done) { show(done); });
   }
   out.write(sig_table(in, o.null_path.empty() ? nullptr : &null_final, o.s.tail));
   return 0;
@@ -91,7 +92,8 @@ int main(int argc, char** argv) {
       threads_opt(o.s.n_thr),
       quiet_opt(o.quiet),
       {0, "perm", "B",
-       "shufflings drawn at most per pair (default " + std::to_string(SIG_PERM_TAIL) + ", with --tail none " +
+       "shufflings drawn at most per pair (default " + std::to_string(SIG_PERM_TAIL) + ", at most " +
+           std::to_string(static_cast<uint64_t>(SIG_WORK)) + " / samples;\nwith --tail none " +
            std::to_string(SIG_PERM) + ")",
        [&o](const char* v) {
          o.s.cap = arg_u64(v, "--perm");
@@ -103,7 +105,6 @@ int main(int argc, char** argv) {
          const std::string m = v;
          if (m != "split" && m != "none") throw usage_error("--tail must be split or none, not '" + m + "'");
          o.s.tail = m == "split";
-         if (!o.perm_set) o.s.cap = o.s.tail ? SIG_PERM_TAIL : SIG_PERM;
        }},
       {0, "particles", "N",
        "particles of each of the tail's " + std::to_string(SIG_REPS) + " runs (default " + std::to_string(SIG_PART) +

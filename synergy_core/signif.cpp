@@ -241,6 +241,7 @@ struct tail_pair {
   std::vector<int> cid[3];  // per partition and sample: cluster number + off
   std::vector<int> m;       // cluster sizes, all three partitions
   double h = 0.0, bound = 0.0;
+  double lo = 0.0;  // single-probe scores below this are surely not candidates
 };
 
 void tail_init(tail_pair& t, const bit_part* b[3], double h, double bound) {
@@ -260,6 +261,7 @@ void tail_init(tail_pair& t, const bit_part* b[3], double h, double bound) {
   }
   t.h = h;
   t.bound = bound;
+  t.lo = std::isfinite(bound) ? bound - 1e-5 * std::fabs(bound) - 1e-9 : bound;
 }
 
 // One particle: its labels as the samples labelled 1 and 0, the label counts
@@ -312,6 +314,14 @@ bool tail_move(const tail_pair& t, particle& z, double ls, double lu, rng& g) {
   const double u = static_cast<double>(w >> 11) * (1.0 / 9007199254740992.0);
   uint32_t sw[3][2];
   bool ch[3] = {false, false, false};
+  // clusters the exchanges touch, with their counts before them
+  int tc[18], ts[18], nt = 0;
+  auto touch = [&](int c) {
+    for (int k = 0; k < nt; ++k)
+      if (tc[k] == c) return;
+    tc[nt] = c;
+    ts[nt++] = z.s[c];
+  };
   for (int k = 0; k < r; ++k) {
     const uint32_t r1 = g.below(static_cast<uint32_t>(z.one.size()));
     const uint32_t r0 = g.below(static_cast<uint32_t>(z.zero.size()));
@@ -320,15 +330,27 @@ bool tail_move(const tail_pair& t, particle& z, double ls, double lu, rng& g) {
     const int i = z.one[r1], j = z.zero[r0];
     for (int x = 0; x < 3; ++x) {
       const int ci = t.cid[x][i], cj = t.cid[x][j];
+      if (ci == cj) continue;
+      touch(ci);
+      touch(cj);
       --z.s[ci];
       ++z.s[cj];
-      ch[x] = ch[x] || ci != cj;
+      ch[x] = true;
     }
     z.one[r1] = j;
     z.zero[r0] = i;
   }
+  // the sums moved by the touched terms alone: within far less than the
+  // margins of the exact sums, so they reject what is clearly out (most
+  // proposals at high levels) and the exact sums decide the rest
+  double d[3] = {0.0, 0.0, 0.0};
+  for (int k = 0; k < nt; ++k) {
+    const int c = tc[k], x = c >= t.off[2] ? 2 : c >= t.off[1] ? 1 : 0;
+    d[x] += ent_term(t.m[c], z.s[c]) - ent_term(t.m[c], ts[k]);
+  }
+  bool ok = !(ch[0] && (z.e[0] + d[0]) / n < t.lo) && !(ch[1] && (z.e[1] + d[1]) / n < t.lo) &&
+            syn_of(z.e[0] + d[0], z.e[1] + d[1], z.e[2] + d[2], t.h) >= ls - 1e-9;
   double e[3];
-  bool ok = true;
   for (int x = 0; x < 3 && ok; ++x) {
     e[x] = ch[x] ? tail_ent(t, z, x) : z.e[x];
     if (x < 2 && ch[x]) ok = sig_cand(e[x] / n, t.bound);
@@ -339,15 +361,10 @@ bool tail_move(const tail_pair& t, particle& z, double ls, double lu, rng& g) {
     ok = above(syn, u, ls, lu);
   }
   if (!ok) {
+    for (int k = 0; k < nt; ++k) z.s[tc[k]] = ts[k];
     for (int k = r - 1; k >= 0; --k) {
       const uint32_t r1 = sw[k][0], r0 = sw[k][1];
-      const int j = z.one[r1], i = z.zero[r0];  // i was the one, j the zero
-      for (int x = 0; x < 3; ++x) {
-        ++z.s[t.cid[x][i]];
-        --z.s[t.cid[x][j]];
-      }
-      z.one[r1] = i;
-      z.zero[r0] = j;
+      std::swap(z.one[r1], z.zero[r0]);
     }
     return false;
   }
@@ -450,6 +467,11 @@ double perm_l2err(const sig_pair& q, int h) {
   const double k =
       q.hits >= static_cast<uint64_t>(h) ? static_cast<double>(q.hits) : static_cast<double>(q.hits + 1);
   return std::sqrt(std::max(0.0, 1.0 - q.p) / k) / std::log(2.0);
+}
+
+uint64_t sig_cap(bool tail) {
+  if (!tail) return SIG_PERM;
+  return std::min<uint64_t>(SIG_PERM_TAIL, static_cast<uint64_t>(SIG_WORK / std::max(1, n_samp)));
 }
 
 uint64_t sig_seed(uint64_t seed, uint64_t j) {

@@ -51,7 +51,8 @@
 #include "synergy.h"
 
 constexpr uint64_t SIG_PERM = 10000000;      // default cap on shufflings per pair without the tail
-constexpr uint64_t SIG_PERM_TAIL = 1000000;  // default cap when the tail takes over below it
+constexpr uint64_t SIG_PERM_TAIL = 1000000;  // default cap when the tail takes over below it...
+constexpr double SIG_WORK = 1e8;  // ...and at most this over the sample count (a shuffling costs ~n)
 constexpr int SIG_PART = 64;                 // particles per run of the tail
 constexpr int SIG_REPS = 4;                  // independent runs: sd(ln p) 0.36 (a factor 1.43) at 1e-12
 constexpr int SIG_MOVES = 100;               // proposals per replaced particle
@@ -90,6 +91,10 @@ struct sig_pair {
   double l2err = 0.0;     // standard deviation of log2 p (approximate for perm)
   uint64_t kills = 0;     // tail: particles replaced
 };
+
+// The default cap for the loaded table: SIG_PERM without the tail; with it
+// SIG_PERM_TAIL, at most SIG_WORK / n_samp (10^5 at 1000 samples).
+uint64_t sig_cap(bool tail);
 
 // Seed of shuffling j of the pool.
 uint64_t sig_seed(uint64_t seed, uint64_t j);

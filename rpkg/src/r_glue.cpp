@@ -307,7 +307,7 @@ Rcpp::List syn_signif(Rcpp::NumericMatrix x, std::vector<std::string> names, std
     o.part = static_cast<int>(particles);
     try {
       // an empty perm: the program's default for the tail mode
-      o.cap = perm.empty() ? (o.tail ? SIG_PERM_TAIL : SIG_PERM) : arg_u64(perm.c_str(), "perm:");
+      o.cap = perm.empty() ? 1 : arg_u64(perm.c_str(), "perm:");
       o.seed = arg_u64(seed.c_str(), "seed:");
     } catch (const usage_error& e) {
       fail(e.what());
@@ -318,6 +318,7 @@ Rcpp::List syn_signif(Rcpp::NumericMatrix x, std::vector<std::string> names, std
     o.bound = bound;
     o.n_thr = nt;
     load(x, names, labels);
+    if (perm.empty()) o.cap = sig_cap(o.tail);
     if (!rank_path.empty()) {
       path = rank_path, shown = rank_name;
       count_cand(rank_path.c_str(), bound);  // the list must come from this table
