@@ -8,8 +8,8 @@
 // whose probes are not both candidates is not searched, so not called.
 //   signif_power TABLE SIGNIF [--plants K] [--threads T]
 // Prints the share called (q < 0.05, and q < 0.005) by noise from 0 to 35%
-// (fx drawn from 0.3 to 0.5), then by acceptance at 20% noise (fx from 0.1
-// to 0.5).
+// (fx drawn from 0.42 to 0.5, so that both probes are usually candidates;
+// blob sd 0.05), then by acceptance at 20% noise (blob sd from 0.02 to 0.3).
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -62,11 +62,18 @@ double q_among(double p, const std::vector<double>& real) {
   return q;
 }
 
-plant_res plant(const std::vector<int>& lab, double noise, double fx, rng& g, const std::string& dir,
+plant_res plant(const std::vector<int>& lab, double noise, double fx, double sd, rng& g, const std::string& dir,
                 int n_thr, const std::vector<double>& real) {
   const int n = static_cast<int>(lab.size());
   std::vector<int> x(n), y(n), e(n, 0);
-  for (int s = 0; s < n; ++s) x[s] = unif(g) < fx;
+  // x takes a share fx of each label class, so that it says nothing about the labels alone
+  for (int l = 0; l < 2; ++l) {
+    std::vector<int> cl;
+    for (int s = 0; s < n; ++s)
+      if (lab[s] == l) cl.push_back(s);
+    shuffle_n(cl.data(), static_cast<int>(cl.size()), g);
+    for (int k = 0; k < static_cast<int>(std::lround(fx * static_cast<double>(cl.size()))); ++k) x[cl[k]] = 1;
+  }
   // samples against the pattern: a share noise of them, drawn without replacement
   std::vector<int> ord(n);
   for (int s = 0; s < n; ++s) ord[s] = s;
@@ -79,8 +86,8 @@ plant_res plant(const std::vector<int>& lab, double noise, double fx, rng& g, co
   t.name = {"plant_x", "plant_y"};
   t.val.assign(2, std::vector<double>(n));
   for (int s = 0; s < n; ++s) {
-    t.val[0][s] = 6 + x[s] + 0.05 * grow::normal(g);
-    t.val[1][s] = 9 + y[s] + 0.05 * grow::normal(g);
+    t.val[0][s] = 6 + x[s] + sd * grow::normal(g);
+    t.val[1][s] = 9 + y[s] + sd * grow::normal(g);
   }
   const std::string path = dir + "/plant.tsv";
   {
@@ -144,7 +151,7 @@ int main(int argc, char** argv) {
     int cand = 0, c05 = 0, c005 = 0, tail = 0;
     std::vector<double> ps, acc;
     for (int k = 0; k < k_plants; ++k) {
-      const plant_res r = plant(src.lab, nz / 100.0, 0.3 + 0.2 * unif(g), g, dir, n_thr, real);
+      const plant_res r = plant(src.lab, nz / 100.0, 0.42 + 0.08 * unif(g), 0.05, g, dir, n_thr, real);
       cand += r.cand;
       c05 += r.q < 0.05;
       c005 += r.q < 0.005;
@@ -158,11 +165,12 @@ int main(int argc, char** argv) {
                 c005 / double(k_plants), median(ps), median(acc), tail);
     std::fflush(stdout);
   }
-  // by acceptance at 20% noise: unbalanced blobs keep the probes candidates less often
+  // by acceptance at 20% noise: wider blobs split into more clusters, which
+  // keep the probes candidates under fewer shufflings
   const double edges[] = {0, 0.01, 0.05, 0.2, 1.01};
   int n_b[4] = {0, 0, 0, 0}, c_b[4] = {0, 0, 0, 0}, c5_b[4] = {0, 0, 0, 0};
   for (int k = 0; k < 4 * k_plants; ++k) {
-    const plant_res r = plant(src.lab, 0.2, 0.1 + 0.4 * unif(g), g, dir, n_thr, real);
+    const plant_res r = plant(src.lab, 0.2, 0.42 + 0.08 * unif(g), 0.02 * std::pow(15.0, unif(g)), g, dir, n_thr, real);
     if (!r.cand) continue;
     int b = 0;
     while (r.acc >= edges[b + 1]) ++b;
