@@ -23,13 +23,13 @@
 //
 // The tail (sig_opt::tail): a pair that ends with fewer than h hits gets its
 // p from adaptive multilevel splitting over the admissible labellings instead
-// (the "last particle" form): N particles, the first N admissible shufflings
-// of the pool, each with an auxiliary uniform u drawn from the pair's own
-// generator; the statistic is (base, u) in lexicographic order, which has no
+// (the "last particle" form): R runs of N particles, the first N R
+// admissible shufflings of the pool, each with an auxiliary uniform u drawn
+// from the pair's own generator; the statistic is (base, u) in lexicographic order, which has no
 // ties, so P(base >= b0) = P((base, u) >= (b0, 0)) is a continuous tail. The
-// lowest particle is replaced by a copy of another moved by label swaps (a
-// one and a zero exchanged, u drawn afresh) kept only when both probes stay
-// candidates and the particle stays above the lowest level; after K
+// lowest particle is replaced by a copy of another moved by label swaps (one
+// to three exchanges of a one and a zero, u drawn afresh) kept only when both
+// probes stay candidates and the particle stays above the lowest level; after K
 // replacements every particle has base >= b0 and p = (1 - 1/N)^K, unbiased,
 // with K Poisson of mean -N ln p: sd(ln p) = sqrt(-ln p / N). Everything is
 // drawn from the seed and the pair's probe numbers. R such runs (reps) are
