@@ -415,16 +415,30 @@ void tail_run(sig_pair& q, const bit_part* b[3], const sig_opt& o, double h, int
   tail_init(t, b, h, o.bound);
   const int N = std::max(2, o.part), R = std::max(1, o.reps);
   std::vector<particle> z(static_cast<size_t>(N) * R);
-  // the first R N admissible shufflings of the pool: independent and uniform
-  // over the admissible labellings; the screen saw that many within its cap
-  // (a pair it saw fewer for keeps its permutation p: drawing them would cost
-  // more than the screen)
+  // R N admissible labellings, independent and uniform: uniform labellings
+  // (Floyd's sampling of the ones) from the pair's own generator, kept when
+  // both probes stay candidates, tested on bitsets. The screen saw that many
+  // admissible shufflings within its cap (a pair it saw fewer for keeps its
+  // permutation p: drawing them would cost more than the screen), so a limit
+  // of four times its shufflings is seldom reached.
   if (q.adm < z.size()) return;
+  rng gi(tail_seed(o.seed, q.a, q.b) ^ 0x696e6974ULL);
+  const int n = n_samp, nw = n_word;
+  int n1 = 0;
+  for (int v : ini_phe) n1 += v;
+  std::vector<uint64_t> L(nw);
   size_t got = 0;
-  for (uint64_t j = 0; j < q.perms && got < z.size(); ++j) {
-    std::copy(ini_phe.begin(), ini_phe.end(), lab);
-    rng gj(sig_seed(o.seed, j));
-    shuffle_n(lab, n_samp, gj);
+  for (uint64_t d = 0; d < 4 * q.perms && got < z.size(); ++d) {
+    std::fill(L.begin(), L.end(), 0);
+    for (int j = n - n1; j < n; ++j) {
+      const int r = static_cast<int>(gi.below(static_cast<uint32_t>(j) + 1));
+      const int k = (L[r / 64] >> (r % 64) & 1) ? j : r;
+      L[k / 64] |= uint64_t{1} << (k % 64);
+    }
+    if (!sig_cand(bits_ent(*b[0], L.data()) / n, o.bound) ||
+        !sig_cand(bits_ent(*b[1], L.data()) / n, o.bound))
+      continue;
+    for (int i = 0; i < n; ++i) lab[i] = static_cast<int>(L[i / 64] >> (i % 64) & 1);
     got += tail_set(t, lab, z[got]);
   }
   if (got < z.size()) return;              // too few admissible labellings: the permutation p stands
