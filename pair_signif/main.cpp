@@ -92,9 +92,9 @@ int main(int argc, char** argv) {
       threads_opt(o.s.n_thr),
       quiet_opt(o.quiet),
       {0, "perm", "B",
-       "shufflings drawn at most per pair (default " + std::to_string(SIG_PERM_TAIL) + ", at most " +
-           std::to_string(static_cast<uint64_t>(SIG_WORK)) + " / samples;\nwith --tail none " +
-           std::to_string(SIG_PERM) + ")",
+       "shufflings drawn at most per pair (default the smaller of\n" + std::to_string(SIG_PERM_TAIL) + " and " +
+           std::to_string(static_cast<uint64_t>(SIG_WORK)) + " / samples; " + std::to_string(SIG_PERM) +
+           " with --tail none)",
        [&o](const char* v) {
          o.s.cap = arg_u64(v, "--perm");
          if (o.s.cap == 0) throw usage_error("--perm must be at least 1");
