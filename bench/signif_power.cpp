@@ -62,8 +62,8 @@ double q_among(double p, const std::vector<double>& real) {
   return q;
 }
 
-plant_res plant(const std::vector<int>& lab, double noise, double fx, double sd, rng& g, const std::string& dir,
-                int n_thr, const std::vector<double>& real) {
+plant_res plant(const std::vector<int>& lab, double noise, double fx, double sd, rng& g,
+                const std::string& dir, int n_thr, const std::vector<double>& real) {
   const int n = static_cast<int>(lab.size());
   std::vector<int> x(n), y(n), e(n, 0);
   // x takes a share fx of each label class, so that it says nothing about the labels alone
@@ -135,16 +135,18 @@ int main(int argc, char** argv) {
   int k_plants = 20, n_thr = 2;
   for (int k = 3; k + 1 < argc; k += 2) {
     const std::string a = argv[k];
-    if (a == "--plants") k_plants = std::atoi(argv[k + 1]);
-    else if (a == "--threads") n_thr = std::atoi(argv[k + 1]);
+    if (a == "--plants")
+      k_plants = std::atoi(argv[k + 1]);
+    else if (a == "--threads")
+      n_thr = std::atoi(argv[k + 1]);
   }
   const grow::table src = grow::read(argv[1], 0);
   const std::vector<double> real = read_p(argv[2]);
   const char* tmp = std::getenv("TMPDIR");
   const std::string dir = tmp ? tmp : "/tmp";
   rng g(2026);
-  std::printf("%zu samples, %zu real pairs (smallest p %.3g); %d plants per row\n", src.lab.size(), real.size(),
-              real.front(), k_plants);
+  std::printf("%zu samples, %zu real pairs (smallest p %.3g); %d plants per row\n", src.lab.size(),
+              real.size(), real.front(), k_plants);
   std::printf("%6s %10s %10s %10s %12s %12s %8s\n", "noise", "candidate", "q<0.05", "q<0.005", "median p",
               "median acc", "tail");
   for (int nz = 0; nz <= 35; nz += 5) {
@@ -161,8 +163,8 @@ int main(int argc, char** argv) {
         acc.push_back(r.acc);
       }
     }
-    std::printf("%5d%% %10.2f %10.2f %10.2f %12.3g %12.3g %8d\n", nz, cand / double(k_plants), c05 / double(k_plants),
-                c005 / double(k_plants), median(ps), median(acc), tail);
+    std::printf("%5d%% %10.2f %10.2f %10.2f %12.3g %12.3g %8d\n", nz, cand / double(k_plants),
+                c05 / double(k_plants), c005 / double(k_plants), median(ps), median(acc), tail);
     std::fflush(stdout);
   }
   // by acceptance at 20% noise: wider blobs split into more clusters, which
@@ -170,7 +172,8 @@ int main(int argc, char** argv) {
   const double edges[] = {0, 0.01, 0.05, 0.2, 1.01};
   int n_b[4] = {0, 0, 0, 0}, c_b[4] = {0, 0, 0, 0}, c5_b[4] = {0, 0, 0, 0};
   for (int k = 0; k < 4 * k_plants; ++k) {
-    const plant_res r = plant(src.lab, 0.2, 0.42 + 0.08 * unif(g), 0.02 * std::pow(15.0, unif(g)), g, dir, n_thr, real);
+    const plant_res r =
+        plant(src.lab, 0.2, 0.42 + 0.08 * unif(g), 0.02 * std::pow(15.0, unif(g)), g, dir, n_thr, real);
     if (!r.cand) continue;
     int b = 0;
     while (r.acc >= edges[b + 1]) ++b;
@@ -178,10 +181,10 @@ int main(int argc, char** argv) {
     c_b[b] += r.q < 0.05;
     c5_b[b] += r.q < 0.005;
   }
-  std::printf("\n20%% noise, by acceptance (candidate plants only)\n%12s %8s %10s %10s\n", "acceptance", "plants",
-              "q<0.05", "q<0.005");
+  std::printf("\n20%% noise, by acceptance (candidate plants only)\n%12s %8s %10s %10s\n", "acceptance",
+              "plants", "q<0.05", "q<0.005");
   for (int b = 0; b < 4; ++b)
-    std::printf("%5.0f-%-5.0f%% %8d %10.2f %10.2f\n", edges[b] * 100, std::min(1.0, edges[b + 1]) * 100, n_b[b],
-                n_b[b] ? c_b[b] / double(n_b[b]) : NAN, n_b[b] ? c5_b[b] / double(n_b[b]) : NAN);
+    std::printf("%5.0f-%-5.0f%% %8d %10.2f %10.2f\n", edges[b] * 100, std::min(1.0, edges[b + 1]) * 100,
+                n_b[b], n_b[b] ? c_b[b] / double(n_b[b]) : NAN, n_b[b] ? c5_b[b] / double(n_b[b]) : NAN);
   return 0;
 }

@@ -52,11 +52,11 @@
 
 constexpr uint64_t SIG_PERM = 10000000;      // default cap on shufflings per pair without the tail
 constexpr uint64_t SIG_PERM_TAIL = 1000000;  // default cap when the tail takes over below it...
-constexpr double SIG_WORK = 1e8;  // ...and at most this over the sample count (a shuffling costs ~n)
-constexpr int SIG_PART = 64;                 // particles per run of the tail
-constexpr int SIG_REPS = 4;                  // independent runs: sd(ln p) 0.36 (a factor 1.43) at 1e-12
-constexpr int SIG_MOVES = 100;               // proposals per replaced particle
-constexpr double SIG_FLOOR = 1e-15;          // the tail stops below this p
+constexpr double SIG_WORK = 1e8;         // ...and at most this over the sample count (a shuffling costs ~n)
+constexpr int SIG_PART = 64;             // particles per run of the tail
+constexpr int SIG_REPS = 4;              // independent runs: sd(ln p) 0.36 (a factor 1.43) at 1e-12
+constexpr int SIG_MOVES = 100;           // proposals per replaced particle
+constexpr double SIG_FLOOR = 1e-15;      // the tail stops below this p
 constexpr int SIG_HITS = 20;             // default hits that stop a pair: p within about 1/sqrt(20) = 22%
 constexpr uint64_t SIG_SEED = 1;         // default seed of the shuffling pool
 constexpr int SIG_CHUNK0 = 1 << 14;      // shufflings in the first chunk of the pool

@@ -24,7 +24,8 @@ using fixture::ranked4;
 
 const char* const head10 = "first\tsecond\tbase\tfinal\tflips\tp\tq\tperms\tadmissible\thits\n";
 const char* const head11 = "first\tsecond\tbase\tfinal\tflips\tp\tq\tp_search\tperms\tadmissible\thits\n";
-const std::string head_src = "first\tsecond\tbase\tfinal\tflips\tp\tq\tperms\tadmissible\thits\tp_source\tp_log2err\n";
+const std::string head_src =
+    "first\tsecond\tbase\tfinal\tflips\tp\tq\tperms\tadmissible\thits\tp_source\tp_log2err\n";
 // (Q,R) and (P,P) tie on q; (Q,R) has the higher base synergy and comes first.
 const std::string signif4 = std::string(head11) +
                             "P\tQ\t0.1\t0.5\t2\t0.01\t0.03\t0.2\t100\t90\t0\n"
@@ -87,13 +88,17 @@ TEST_F(ReportSig, SignifReaderRejectsEachBadLineNamingFileAndLine) {
       {"", ": empty file"},
       {"first\tsecond\tbase\n" + ok, ":1: expected the header"},
       {std::string(head10) + "P\tQ\t0.1\n", ":2: line has 3 fields, expected 10"},
-      {std::string(head10) + "P\tZ\t0.1\t0.5\t2\t0.01\t0.03\t100\t90\t0\n", ":2: probe 'Z' is not in the table"},
+      {std::string(head10) + "P\tZ\t0.1\t0.5\t2\t0.01\t0.03\t100\t90\t0\n",
+       ":2: probe 'Z' is not in the table"},
       {std::string(head10) + "P\tQ\tx\t0.5\t2\t0.01\t0.03\t100\t90\t0\n", ":2: base 'x' is not a number"},
-      {std::string(head10) + "P\tQ\t0.1\t0.5\t2\t1.5\t0.03\t100\t90\t0\n", ":2: p '1.5' is not a number from 0 to 1"},
+      {std::string(head10) + "P\tQ\t0.1\t0.5\t2\t1.5\t0.03\t100\t90\t0\n",
+       ":2: p '1.5' is not a number from 0 to 1"},
       {std::string(head10) + "P\tQ\t0.1\t0.5\t2\t0.01\tnan\t100\t90\t0\n", ":2: q 'nan' is not"},
-      {std::string(head10) + "P\tQ\t0.1\t0.5\t-2\t0.01\t0.03\t100\t90\t0\n", ":2: flips '-2' is not a whole number"},
+      {std::string(head10) + "P\tQ\t0.1\t0.5\t-2\t0.01\t0.03\t100\t90\t0\n",
+       ":2: flips '-2' is not a whole number"},
       {std::string(head10) + "P\tQ\t0.1\t0.5\t2\t0.01\t0.03\t100\t101\t0\n", ":2: counts out of order"},
-      {std::string(head10) + ok + "Q\tP\t0.1\t0.5\t2\t0.01\t0.03\t100\t90\t0\n", ":3: pair 'Q', 'P' is listed twice (also on line 2)"},
+      {std::string(head10) + ok + "Q\tP\t0.1\t0.5\t2\t0.01\t0.03\t100\t90\t0\n",
+       ":3: pair 'Q', 'P' is listed twice (also on line 2)"},
       {std::string(head11) + "P\tQ\t0.1\t0.5\t2\t0.01\t0.03\t2\t100\t90\t0\n", ":2: p_search '2' is not"},
       {head_src + "P\tQ\t0.1\t0.5\t2\t0.01\t0.03\t100\t90\t0\n", ":2: line has 10 fields, expected 12"},
       {head_src + "P\tQ\t0.1\t0.5\t2\t0.01\t0.03\t100\t90\t0\tmc\t0.3\n", ":2: p_source 'mc' is not perm"},
@@ -243,8 +248,10 @@ TEST_F(ReportSig, PageWithAndWithoutSignificance) {
   EXPECT_TRUE(has(pg, "<th>p from</th>"));
   EXPECT_TRUE(has(pg, "<td>tail, \u00d7/\u00f7 1.41</td>"));
   EXPECT_TRUE(has(pg, "<dd>floor (at most)</dd>"));
-  EXPECT_TRUE(has(pg, "label shufflings for 1 pair, from the tail estimate (multilevel splitting) for 1, each within "
-                      "a factor of at most 1.41 (one standard deviation); 1 reached"));
+  EXPECT_TRUE(
+      has(pg,
+          "label shufflings for 1 pair, from the tail estimate (multilevel splitting) for 1, each within "
+          "a factor of at most 1.41 (one standard deviation); 1 reached"));
 }
 
 TEST(ReportStats, BinomialUpperTailMatchesTheDirectSum) {

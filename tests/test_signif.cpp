@@ -512,7 +512,7 @@ TEST(SignifFull, TailAgreesWithFullEnumeration) {
         std::vector<sig_pair> one = {q};
         sig_opt o;
         o.tail = true;
-        o.cap = 50000;  // enough admissible shufflings for the first particles
+        o.cap = 50000;     // enough admissible shufflings for the first particles
         o.hits = 1000000;  // every pair to the tail
         o.seed = 5 + n_case;
         sig_run(one, o, {});
@@ -649,8 +649,9 @@ TEST(PairSignif, SameBytesForThreadsShardsAndRuns) {
     a.push_back(x);
   ASSERT_EQ(run::prog(PAIR_SIGNIF_BIN, a, d + "/x").status, 0);
   const std::string sn = run::slurp(d + "/sn");
-  EXPECT_EQ(lines_of(sn, 1),
-            "first\tsecond\tbase\tfinal\tflips\tp\tq\tp_search\tperms\tadmissible\thits\tp_source\tp_log2err");
+  EXPECT_EQ(
+      lines_of(sn, 1),
+      "first\tsecond\tbase\tfinal\tflips\tp\tq\tp_search\tperms\tadmissible\thits\tp_source\tp_log2err");
   EXPECT_EQ(run::lines(sn), run::lines(want));
 }
 
