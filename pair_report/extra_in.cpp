@@ -70,12 +70,19 @@ sig_tab read_signif(const char* path, const name_idx& idx) {
     want11 += (k ? "\t" : "") + std::string(SIG_COLS[k]);
     if (k != 7) want10 += (want10.empty() ? "" : "\t") + std::string(SIG_COLS[k]);
   }
+  const std::string tail = "\tp_source\tp_log2err";
+  if (line.size() > tail.size() && line.compare(line.size() - tail.size(), tail.size(), tail) == 0) {
+    t.has_src = true;
+    line.resize(line.size() - tail.size());
+  }
   if (line == want11)
     t.has_ps = true;
   else if (line != want10)
-    throw syn_error(at(where, 1) + "expected the header of a significance table (first, second, base, final, flips, "
-                                   "p, q, [p_search,] perms, admissible, hits), got " + show(line));
-  const size_t nf = t.has_ps ? 11 : 10;
+    throw syn_error(at(where, 1) +
+                    "expected the header of a significance table (first, second, base, final, flips, "
+                    "p, q, [p_search,] perms, admissible, hits[, p_source, p_log2err]), got " +
+                    show(line));
+  const size_t nf = (t.has_ps ? 11 : 10) + (t.has_src ? 2 : 0);
   const size_t o = t.has_ps ? 1 : 0;  // offset of the columns after q
   while (in.next(line)) {
     const long ln = in.line_no();
@@ -113,6 +120,14 @@ sig_tab read_signif(const char* path, const name_idx& idx) {
     for (int k = 0; k < 4; ++k)
       if (!to_long(f[col[k]], *cnt[k]))
         throw syn_error(at(where, ln) + nm[k] + " " + show(f[col[k]]) + " is not a whole number");
+    if (t.has_src) {
+      r.src = std::string(f[nf - 2]);
+      if (r.src != "perm" && r.src != "tail" && r.src != "floor")
+        throw syn_error(at(where, ln) + "p_source " + show(f[nf - 2]) + " is not perm, tail or floor");
+      if (!to_real(f[nf - 1], r.l2err) || r.l2err < 0)
+        throw syn_error(at(where, ln) + "p_log2err " + show(f[nf - 1]) + " is not a number of 0 or more");
+      r.l2err_txt = std::string(f[nf - 1]);
+    }
     if (r.adm > r.perms || r.hits > r.adm)
       throw syn_error(at(where, ln) + "counts out of order: expected hits <= admissible <= perms");
     auto ins = t.at.emplace(pair_key(r.pa, r.pb), t.rows.size());

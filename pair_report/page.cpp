@@ -94,6 +94,14 @@ std::string flip_cell(const page_in& in, const pair_rec& r) {
   return o + "</details>";
 }
 
+// Where a pair's p comes from, with its error as a factor: "tail, ×/÷ 1.27".
+std::string src_cell(const sig_row& s) {
+  const std::string f = num(std::exp2(s.l2err), 3);
+  if (s.src == "tail") return "tail, \u00d7/\u00f7 " + f;
+  if (s.src == "floor") return "floor (at most)";
+  return "perm, \u00d7/\u00f7 " + f;
+}
+
 }  // namespace
 
 void write_page(std::ostream& os, const page_in& in) {
@@ -172,6 +180,25 @@ void write_page(std::ostream& os, const page_in& in) {
        "checking for a wrong label.</p>\n";
 
   // the best final synergies of the shuffled-label searches, the real best marked
+  // the volcano's words on where its p-values come from
+  auto src_caption = [&]() -> std::string {
+    if (!d.sig.has_src) return "";
+    long n[3] = {0, 0, 0};
+    double worst = 0;
+    for (const sig_row& s : d.sig.rows) {
+      const int k = s.src == "tail" ? 1 : s.src == "floor" ? 2 : 0;
+      ++n[k];
+      if (k == 1) worst = std::max(worst, s.l2err);
+    }
+    std::string o = " p comes from the label shufflings for " + i2s(n[0]) + " pair" + (n[0] == 1 ? "" : "s");
+    if (n[1])
+      o += ", from the tail estimate (multilevel splitting) for " + i2s(n[1]) +
+           ", each within a factor of at most " + num(std::exp2(worst), 3) + " (one standard deviation)";
+    if (n[2])
+      o += "; " + i2s(n[2]) +
+           " reached the estimate&#8217;s floor and are drawn at it (their p is at most that)";
+    return o + ".";
+  };
   auto null_hist = [&]() {
     hist_in h;
     h.v = d.nul.best_fin;
@@ -194,10 +221,17 @@ void write_page(std::ostream& os, const page_in& in) {
          "</code></p><p>and write the page again with "
          "<code>--signif signif.tsv</code>.</p></div>\n";
   } else {
-    o += "<p class=\"note\">The <em>p</em> of a pair is the share of label shufflings under which its base synergy "
-         "reached the real one; <em>q</em> controls the false discovery rate over all " +
-         i2s(static_cast<long>(d.sig.rows.size())) + " pairs. " + i2s(n_pass) + " pair" + (n_pass == 1 ? "" : "s") +
-         " have q below " + qs + ".";
+    o += std::string(
+             "<p class=\"note\">The <em>p</em> of a pair is the share of label shufflings under which its "
+             "base synergy reached the real one") +
+         (d.sig.has_src
+              ? " (<em>perm</em>), or, for pairs too strong for the shufflings to resolve, an estimate of "
+                "that share by multilevel splitting over the labellings (<em>tail</em>; <em>floor</em>: "
+                "at most this)"
+              : "") +
+         "; <em>q</em> controls the false discovery rate over all " +
+         i2s(static_cast<long>(d.sig.rows.size())) + " pairs. " + i2s(n_pass) + " pair" +
+         (n_pass == 1 ? "" : "s") + " have q below " + qs + ".";
     if (d.sig.has_ps)
       o += " <em>p_search</em> is the share of shuffled-label searches whose best pair reached this pair&#8217;s "
            "final synergy: it accounts for the whole search.";
@@ -229,11 +263,16 @@ void write_page(std::ostream& os, const page_in& in) {
     v.y_lab = "-log10 p";
     v.label = "base synergy against -log10 p of every distinct pair";
     o += svg_volcano(v);
-    o += "<figcaption>All " + i2s(static_cast<long>(v.x.size())) + " distinct pairs: base synergy against -log10 p" +
-         (v.x.size() > PTS_MAX ? " (shaded cells of 4 by 4 pixels, darker for more pairs: too many pairs to draw one by one)" : "") +
-         ". " + (v.has_thr ? "Pairs above the dashed line (p at most " + num(pcut) + ") have q below " + qs + "." :
-                             "No pair has q below " + qs + ".") +
-         " The top pairs are ringed, the first ten numbered as in the table.</figcaption>";
+    o += "<figcaption>All " + i2s(static_cast<long>(v.x.size())) +
+         " distinct pairs: base synergy against -log10 p" +
+         (v.x.size() > PTS_MAX
+              ? " (shaded cells of 4 by 4 pixels, darker for more pairs: too many pairs to draw one by one)"
+              : "") +
+         ". " +
+         (v.has_thr ? "Pairs above the dashed line (p at most " + num(pcut) + ") have q below " + qs + "."
+                    : "No pair has q below " + qs + ".") +
+         " The top pairs are ringed, the first ten numbered as in the table." + src_caption() +
+         "</figcaption>";
     o += "</figure>\n";
     if (d.has_null) {
       o += "<figure>";
@@ -268,7 +307,9 @@ void write_page(std::ostream& os, const page_in& in) {
     o += "<table>\n<tr><th>#</th><th>first probe (x)</th><th>second probe (y)</th>";
     if (sig) o += "<th>base synergy</th>";
     o += "<th>final synergy</th>";
-    if (sig) o += std::string("<th>p</th><th>q</th>") + (d.sig.has_ps ? "<th>p_search</th>" : "") + "<th>q &lt; " + qs + "</th>";
+    if (sig)
+      o += std::string("<th>p</th>") + (d.sig.has_src ? "<th>p from</th>" : "") + "<th>q</th>" +
+           (d.sig.has_ps ? "<th>p_search</th>" : "") + "<th>q &lt; " + qs + "</th>";
     o += "<th>joint clusters</th><th>flipped samples</th></tr>\n";
     for (size_t t = 0; t < top.size(); ++t) {
       const pair_rec& r = top[t];
@@ -281,7 +322,9 @@ void write_page(std::ostream& os, const page_in& in) {
       if (s) o += "<td class=\"n\">" + esc(s->base_txt) + "</td>";
       o += "<td class=\"n\">" + esc(r.syn_txt) + "</td>";
       if (s) {
-        o += "<td class=\"n\">" + esc(s->p_txt) + "</td><td class=\"n\">" + esc(s->q_txt) + "</td>";
+        o += "<td class=\"n\">" + esc(s->p_txt) + "</td>";
+        if (d.sig.has_src) o += "<td>" + esc(src_cell(*s)) + "</td>";
+        o += "<td class=\"n\">" + esc(s->q_txt) + "</td>";
         if (d.sig.has_ps) o += "<td class=\"n\">" + esc(s->ps_txt) + "</td>";
         o += std::string("<td>") + (pass ? "<span class=\"ok\">&#10003;</span>" : "") + "</td>";
       }
@@ -412,6 +455,7 @@ void write_page(std::ostream& os, const page_in& in) {
       o += "<dt>final synergy</dt><dd>" + esc(r.syn_txt) + " bits</dd>";
       o += "<dt>p, q</dt><dd>" + esc(sg->p_txt) + ", " + esc(sg->q_txt) +
            (sg->q < in.q ? " <span class=\"ok\">&#10003; q &lt; " + qs + "</span>" : std::string()) + "</dd>";
+      if (d.sig.has_src) o += "<dt>p from</dt><dd>" + esc(src_cell(*sg)) + "</dd>";
       if (d.sig.has_ps) o += "<dt>p_search</dt><dd>" + esc(sg->ps_txt) + "</dd>";
       o += "<dt>shufflings</dt><dd>" + i2s(sg->perms) + " drawn, " + i2s(sg->adm) + " admissible, " + i2s(sg->hits) +
            " reached the base synergy</dd>";

@@ -78,18 +78,23 @@ struct sig_row {
   double base = 0, fin = 0, p = 1, q = 1, ps = 1;
   std::string base_txt, fin_txt, p_txt, q_txt, ps_txt;  // as written
   long flips = 0, perms = 0, adm = 0, hits = 0;
+  std::string src = "perm", l2err_txt;  // p_source and p_log2err, when the table has them
+  double l2err = 0;
 };
 
 struct sig_tab {
   bool has_ps = false;                       // the p_search column is there
+  bool has_src = false;                      // p_source and p_log2err are there (the tail's table)
   std::vector<sig_row> rows;                 // file order
   std::unordered_map<uint64_t, size_t> at;   // pair_key -> row
 };
 
 // Read the significance table against the loaded table: the header line
-// (with or without p_search), then one line per distinct pair: known probe
-// names, finite synergies, p, q and p_search from 0 to 1, whole counts with
-// hits <= admissible <= perms, every pair once.
+// (with or without p_search, with or without p_source and p_log2err at the
+// end), then one line per distinct pair: known probe names, finite
+// synergies, p, q and p_search from 0 to 1, whole counts with hits <=
+// admissible <= perms, p_source perm, tail or floor, p_log2err a number >= 0,
+// every pair once.
 sig_tab read_signif(const char* path, const name_idx& idx);
 
 // Gene names by probe number; an empty symbol: the probe keeps its ID.

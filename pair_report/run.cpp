@@ -37,7 +37,9 @@ void write_tsv(std::ostream& os, const rep_data& d, double q) {
   std::string o = "rank\tfirst\tsecond\tfirst_probe\tsecond_probe\t";
   if (d.has_sig) o += "base\t";
   o += "final\t";
-  if (d.has_sig) o += d.sig.has_ps ? "p\tq\tp_search\tpass\t" : "p\tq\tpass\t";
+  if (d.has_sig)
+    o += std::string(d.sig.has_src ? "p\tp_source\tp_log2err\t" : "p\t") +
+         (d.sig.has_ps ? "q\tp_search\tpass\t" : "q\tpass\t");
   o += "joint_clusters\tflipped\tflipped_samples\tfirst_score\tsecond_score\n";
   for (size_t k = 0; k < d.all.size(); ++k) {
     const pair_row& r = d.all[k];
@@ -47,7 +49,9 @@ void write_tsv(std::ostream& os, const rep_data& d, double q) {
     if (s) o += s->base_txt + "\t";
     o += r.syn_txt + "\t";
     if (s) {
-      o += s->p_txt + "\t" + s->q_txt + "\t";
+      o += s->p_txt + "\t";
+      if (d.sig.has_src) o += s->src + "\t" + s->l2err_txt + "\t";
+      o += s->q_txt + "\t";
       if (d.sig.has_ps) o += s->ps_txt + "\t";
       o += s->q < q ? "1\t" : "0\t";
     }

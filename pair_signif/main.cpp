@@ -14,9 +14,16 @@
 
 namespace {
 
+sig_opt tail_opt() {
+  sig_opt s;
+  s.tail = true;
+  return s;
+}
+
 // The command line, with its defaults.
 struct signif_opts {
-  sig_opt s;
+  sig_opt s = tail_opt();
+  bool perm_set = false;
   bool quiet = false;
   std::string null_path;              // --search-null
   std::optional<uint64_t> null_line;  // --null-line SEED
@@ -44,6 +51,8 @@ int signif_main(const char* prog, const signif_opts& o, const std::vector<std::s
   distinct_files(ins, {args[3]});
   out_file out(args[3]);  // checked before the long work, not after it
   load_table(prog, args[0], o.quiet);
+  sig_opt so = o.s;
+  if (!o.perm_set) so.cap = sig_cap(so.tail);
   // the list must come from this table, the records from this table, list and bound
   const rl_info rk = read_ranked(args[1].c_str(), o.s.bound);
   rec_check chk(rk, args[1], o.s.bound, o.s.n_thr, false);  // partitions checked as sig_run makes them
@@ -53,11 +62,10 @@ int signif_main(const char* prog, const signif_opts& o, const std::vector<std::s
   if (in.pr.empty()) note(prog, o.quiet, args[2] + " holds no pair record: " + args[3] + " has the header line only");
   {
     meter show(prog, "pairs settled", static_cast<long>(in.pr.size()), !o.quiet);
-    sig_opt so = o.s;
     so.joint = [&chk](size_t i, const part& pj) { chk.check_joint(i, pj); };
     sig_run(in.pr, so, [&](long done) { show(done); });
   }
-  out.write(sig_table(in, o.null_path.empty() ? nullptr : &null_final));
+  out.write(sig_table(in, o.null_path.empty() ? nullptr : &null_final, o.s.tail));
   return 0;
 }
 
@@ -67,26 +75,50 @@ int signif_cmd(int argc, char** argv, const char* name) {
   signif_opts o;
   const prog_def def = {
       name,
-      {"[-t N] [-q] [--perm B] [--seed S] [--hits H] [--bound X] [--search-null NULL]\n"
+      {"[-t N] [-q] [--perm B] [--seed S] [--hits H] [--tail split|none] [--particles N]\n"
+       "                   [--bound X] [--search-null NULL]\n"
        "                   EXPR RANKED RECORDS OUT",
        "--null-line SEED [--bound X] EXPR RANKED RECORDS"},
       "For every distinct pair of the pair records RECORDS (from pair_search on EXPR\n"
       "and RANKED; one run or shards concatenated, plain or gzip), estimate how often\n"
       "shuffled labels give a base synergy at least as high, counting only shufflings\n"
       "under which both probes stay candidates, and write OUT (tab-separated):\n"
-      "first second base final flips p q [p_search] perms admissible hits,\n"
-      "sorted by p. A pair stops after H hits (p = H / admissible) or at B\n"
-      "shufflings (p = (hits + 1) / (admissible + 1)); q is the Benjamini-Hochberg\n"
-      "q-value over all lines. With --null-line, print the search-null line of a\n"
-      "search run with --shuffle-labels SEED instead.",
+      "first second base final flips p q [p_search] perms admissible hits\n"
+      "p_source p_log2err, sorted by p. A pair stops after H hits (p = H /\n"
+      "admissible, p_source perm); a pair still short of H hits after B\n"
+      "shufflings gets its p from multilevel splitting over the admissible\n"
+      "labellings (p_source tail; floor when below 1e-15, then an upper bound);\n"
+      "p_log2err is the standard deviation of log2 p. With --tail none, such a\n"
+      "pair keeps p = (hits + 1) / (admissible + 1) and the last two columns are\n"
+      "left out. q is the Benjamini-Hochberg q-value over all lines. With\n"
+      "--null-line, print the search-null line of a search run with\n"
+      "--shuffle-labels SEED instead.",
       "Exit status: 0 on success, 2 on an error (OUT is then left as it was)."};
   const std::vector<opt> table = {
       threads_opt(o.s.n_thr),
       quiet_opt(o.quiet),
-      {0, "perm", "B", "shufflings drawn at most per pair (default " + std::to_string(SIG_PERM) + ")",
+      {0, "perm", "B",
+       "shufflings drawn at most per pair (default the smaller of\n" + std::to_string(SIG_PERM_TAIL) + " and " +
+           std::to_string(static_cast<uint64_t>(SIG_WORK)) + " / samples; " + std::to_string(SIG_PERM) +
+           " with --tail none)",
        [&o](const char* v) {
          o.s.cap = arg_u64(v, "--perm");
          if (o.s.cap == 0) throw usage_error("--perm must be at least 1");
+         o.perm_set = true;
+       }},
+      {0, "tail", "MODE", "split (default): the tail estimate below H hits; none: the\nshufflings' p alone",
+       [&o](const char* v) {
+         const std::string m = v;
+         if (m != "split" && m != "none") throw usage_error("--tail must be split or none, not '" + m + "'");
+         o.s.tail = m == "split";
+       }},
+      {0, "particles", "N",
+       "particles of each of the tail's " + std::to_string(SIG_REPS) + " runs (default " + std::to_string(SIG_PART) +
+           "):\nsd(ln p) is about sqrt(-ln p / (" + std::to_string(SIG_REPS) + " N))",
+       [&o](const char* v) {
+         const uint64_t n = arg_u64(v, "--particles");
+         if (n < 2 || n > 100000) throw usage_error("--particles must be from 2 to 100000");
+         o.s.part = static_cast<int>(n);
        }},
       {0, "seed", "S", "seed of the shufflings (default " + std::to_string(SIG_SEED) + ")",
        [&o](const char* v) { o.s.seed = arg_u64(v, "--seed"); }},

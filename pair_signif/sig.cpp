@@ -67,9 +67,13 @@ void sig_rank(const sig_in& in, std::vector<size_t>& ord, std::vector<double>& q
   });
 }
 
-std::string sig_head(bool with_null) {
+std::string sig_head(bool with_null, bool with_src) {
   return std::string("first\tsecond\tbase\tfinal\tflips\tp\tq\t") + (with_null ? "p_search\t" : "") +
-         "perms\tadmissible\thits\n";
+         "perms\tadmissible\thits" + (with_src ? "\tp_source\tp_log2err" : "") + "\n";
+}
+
+std::string sig_src_cols(int src, double l2err) {
+  return std::string("\t") + SIG_SRC_NAME[src] + '\t' + num("%.3g", l2err);
 }
 
 std::string sig_cols(double base, const std::string& fin, int flips, double p, double q) {
@@ -77,17 +81,19 @@ std::string sig_cols(double base, const std::string& fin, int flips, double p, d
          num("%.6g", q) + '\t';
 }
 
-std::string sig_table(const sig_in& in, const std::vector<double>* null_final) {
+std::string sig_table(const sig_in& in, const std::vector<double>* null_final, bool with_src) {
   const auto& pr = in.pr;
   std::vector<size_t> ord;
   std::vector<double> q;
   sig_rank(in, ord, q);
-  std::string out = sig_head(null_final != nullptr);
+  std::string out = sig_head(null_final != nullptr, with_src);
   for (size_t i : ord) {
     const sig_pair& r = pr[i];
     out += probe[r.a] + '\t' + probe[r.b] + '\t' + sig_cols(r.base, in.fin_txt[i], in.flips[i], r.p, q[i]);
     if (null_final) out += num("%.6g", p_search(in.fin[i], *null_final)) + '\t';
-    out += std::to_string(r.perms) + '\t' + std::to_string(r.adm) + '\t' + std::to_string(r.hits) + '\n';
+    out += std::to_string(r.perms) + '\t' + std::to_string(r.adm) + '\t' + std::to_string(r.hits);
+    if (with_src) out += sig_src_cols(r.src, r.l2err);
+    out += '\n';
   }
   return out;
 }

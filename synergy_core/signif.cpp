@@ -232,7 +232,261 @@ struct pair_st {
   bool open = true;
 };
 
+// ---- the tail: multilevel splitting over admissible labellings ----------------
+
+// The three partitions of a pair as cluster numbers per sample: a's clusters
+// first, then b's, then the joint ones, so one count array serves all three.
+struct tail_pair {
+  int k[3] = {0, 0, 0}, off[3] = {0, 0, 0};
+  std::vector<int> cid[3];  // per partition and sample: cluster number + off
+  std::vector<int> m;       // cluster sizes, all three partitions
+  double h = 0.0, bound = 0.0;
+  double lo = 0.0;  // single-probe scores below this are surely not candidates
+};
+
+void tail_init(tail_pair& t, const bit_part* b[3], double h, double bound) {
+  int off = 0;
+  t.m.clear();
+  for (int x = 0; x < 3; ++x) {
+    t.k[x] = b[x]->k;
+    t.off[x] = off;
+    t.cid[x].assign(n_samp, 0);
+    for (int q = 0; q < b[x]->k; ++q) {
+      const uint64_t* c = b[x]->cl.data() + static_cast<size_t>(q) * n_word;
+      for (int w = 0; w < n_word; ++w)
+        for (uint64_t y = c[w]; y; y &= y - 1) t.cid[x][w * 64 + __builtin_ctzll(y)] = off + q;
+      t.m.push_back(b[x]->m[q]);
+    }
+    off += b[x]->k;
+  }
+  t.h = h;
+  t.bound = bound;
+  t.lo = std::isfinite(bound) ? bound - 1e-5 * std::fabs(bound) - 1e-9 : bound;
+}
+
+// One particle: its labels as the samples labelled 1 and 0, the label counts
+// per cluster, the three entropy sums, the base synergy and the uniform.
+struct particle {
+  std::vector<int> one, zero, s;
+  double e[3] = {0, 0, 0};
+  double syn = 0.0, u = 0.0;
+};
+
+// Entropy sum of partition x from the counts: bits_ent's terms in its order.
+double tail_ent(const tail_pair& t, const particle& z, int x) {
+  double e = 0.0;
+  for (int q = t.off[x], end = t.off[x] + t.k[x]; q < end; ++q) e += ent_term(t.m[q], z.s[q]);
+  return e;
+}
+
+double unif(rng& g) { return static_cast<double>(g.next() >> 11) * (1.0 / 9007199254740992.0); }
+
+// (syn, u) above the level (ls, lu) in lexicographic order.
+inline bool above(double syn, double u, double ls, double lu) { return syn > ls || (syn == ls && u > lu); }
+
+// Labels v as a particle; false when a probe would not be a candidate.
+bool tail_set(const tail_pair& t, const int* v, particle& z) {
+  const double n = n_samp;
+  z.s.assign(t.m.size(), 0);
+  for (int x = 0; x < 3; ++x) {
+    for (int i = 0; i < n_samp; ++i) z.s[t.cid[x][i]] += v[i];
+    z.e[x] = tail_ent(t, z, x);
+    if (x < 2 && !sig_cand(z.e[x] / n, t.bound)) return false;
+  }
+  z.one.clear();
+  z.zero.clear();
+  for (int i = 0; i < n_samp; ++i) (v[i] ? z.one : z.zero).push_back(i);
+  z.syn = syn_of(z.e[0], z.e[1], z.e[2], t.h);
+  return true;
+}
+
+// One proposal: one, two or three exchanges of a one and a zero (with
+// chances 1/2, 1/4, 1/4: single exchanges alone cannot leave some labellings
+// at high levels), u drawn afresh; kept when both probes stay candidates and
+// (syn, u) stays above the level. Each proposal is symmetric and the target
+// uniform on the set, so keeping exactly the moves that stay in it leaves the
+// target invariant.
+SIG_CLONES
+bool tail_move(const tail_pair& t, particle& z, double ls, double lu, rng& g) {
+  const double n = n_samp;
+  const uint64_t w = g.next();
+  const int r = (w & 1) ? 1 : (w & 2) ? 2 : 3;
+  const double u = static_cast<double>(w >> 11) * (1.0 / 9007199254740992.0);
+  uint32_t sw[3][2];
+  bool ch[3] = {false, false, false};
+  // clusters the exchanges touch, with their counts before them
+  int tc[18], ts[18], nt = 0;
+  auto touch = [&](int c) {
+    for (int k = 0; k < nt; ++k)
+      if (tc[k] == c) return;
+    tc[nt] = c;
+    ts[nt++] = z.s[c];
+  };
+  for (int k = 0; k < r; ++k) {
+    const uint32_t r1 = g.below(static_cast<uint32_t>(z.one.size()));
+    const uint32_t r0 = g.below(static_cast<uint32_t>(z.zero.size()));
+    sw[k][0] = r1;
+    sw[k][1] = r0;
+    const int i = z.one[r1], j = z.zero[r0];
+    for (int x = 0; x < 3; ++x) {
+      const int ci = t.cid[x][i], cj = t.cid[x][j];
+      if (ci == cj) continue;
+      touch(ci);
+      touch(cj);
+      --z.s[ci];
+      ++z.s[cj];
+      ch[x] = true;
+    }
+    z.one[r1] = j;
+    z.zero[r0] = i;
+  }
+  // the sums moved by the touched terms alone: within far less than the
+  // margins of the exact sums, so they reject what is clearly out (most
+  // proposals at high levels) and the exact sums decide the rest
+  double d[3] = {0.0, 0.0, 0.0};
+  for (int k = 0; k < nt; ++k) {
+    const int c = tc[k], x = c >= t.off[2] ? 2 : c >= t.off[1] ? 1 : 0;
+    d[x] += ent_term(t.m[c], z.s[c]) - ent_term(t.m[c], ts[k]);
+  }
+  bool ok = !(ch[0] && (z.e[0] + d[0]) / n < t.lo) && !(ch[1] && (z.e[1] + d[1]) / n < t.lo) &&
+            syn_of(z.e[0] + d[0], z.e[1] + d[1], z.e[2] + d[2], t.h) >= ls - 1e-9;
+  double e[3];
+  for (int x = 0; x < 3 && ok; ++x) {
+    e[x] = ch[x] ? tail_ent(t, z, x) : z.e[x];
+    if (x < 2 && ch[x]) ok = sig_cand(e[x] / n, t.bound);
+  }
+  double syn = 0.0;
+  if (ok) {
+    syn = syn_of(e[0], e[1], e[2], t.h);
+    ok = above(syn, u, ls, lu);
+  }
+  if (!ok) {
+    for (int k = 0; k < nt; ++k) z.s[tc[k]] = ts[k];
+    for (int k = r - 1; k >= 0; --k) {
+      const uint32_t r1 = sw[k][0], r0 = sw[k][1];
+      std::swap(z.one[r1], z.zero[r0]);
+    }
+    return false;
+  }
+  for (int x = 0; x < 3; ++x) z.e[x] = e[x];
+  z.syn = syn;
+  z.u = u;
+  return true;
+}
+
+// Generator of a pair's tail: the seed and the two probe numbers, in either order.
+uint64_t tail_seed(uint64_t seed, int a, int b) {
+  uint64_t x = (seed * 0xd1b54a32d192ed03ULL) ^
+               (static_cast<uint64_t>(std::min(a, b)) << 32 | static_cast<uint64_t>(std::max(a, b)));
+  x ^= 0x7461696c7461696cULL;
+  mix64(x);
+  return mix64(x);
+}
+
+// One run of last-particle splitting from the particles z to the pair's
+// base: the replacements K, or k_max + 1 when the floor stopped it.
+uint64_t tail_ams(const tail_pair& t, std::vector<particle>& z, double base, int moves, uint64_t k_max,
+                  rng& g) {
+  const int N = static_cast<int>(z.size());
+  for (auto& x : z) x.u = unif(g);
+  uint64_t K = 0;
+  for (;;) {
+    int lo = 0;
+    for (int x = 1; x < N; ++x)
+      if (!above(z[x].syn, z[x].u, z[lo].syn, z[lo].u)) lo = x;
+    if (z[lo].syn >= base) return K;  // every particle reached the pair's base
+    if (K == k_max) return K + 1;
+    ++K;
+    const double ls = z[lo].syn, lu = z[lo].u;
+    int c = static_cast<int>(g.below(static_cast<uint32_t>(N - 1)));
+    c += c >= lo;
+    z[lo] = z[c];
+    for (int m = 0; m < moves; ++m) tail_move(t, z[lo], ls, lu, g);
+    // u afresh given the labels (a copy that never moved would tie with its
+    // original, and a tie at the lowest level would count twice)
+    const double v = unif(g);
+    z[lo].u = z[lo].syn > ls ? v : lu + (1.0 - lu) * v;
+  }
+}
+
+// The tail estimate of one pair (see signif.h). lab: a scratch vector of n_samp.
+void tail_run(sig_pair& q, const bit_part* b[3], const sig_opt& o, double h, int* lab) {
+  tail_pair t;
+  tail_init(t, b, h, o.bound);
+  const int N = std::max(2, o.part), R = std::max(1, o.reps);
+  std::vector<particle> z(static_cast<size_t>(N) * R);
+  // R N admissible labellings, independent and uniform: uniform labellings
+  // (Floyd's sampling of the ones) from the pair's own generator, kept when
+  // both probes stay candidates, tested on bitsets. The screen saw that many
+  // admissible shufflings within its cap (a pair it saw fewer for keeps its
+  // permutation p: drawing them would cost more than the screen), so a limit
+  // of four times its shufflings is seldom reached.
+  if (q.adm < z.size()) return;
+  rng gi(tail_seed(o.seed, q.a, q.b) ^ 0x696e6974ULL);
+  const int n = n_samp, nw = n_word;
+  int n1 = 0;
+  for (int v : ini_phe) n1 += v;
+  std::vector<uint64_t> L(nw);
+  size_t got = 0;
+  for (uint64_t d = 0; d < 4 * q.perms && got < z.size(); ++d) {
+    std::fill(L.begin(), L.end(), 0);
+    for (int j = n - n1; j < n; ++j) {
+      const int r = static_cast<int>(gi.below(static_cast<uint32_t>(j) + 1));
+      const int k = (L[r / 64] >> (r % 64) & 1) ? j : r;
+      L[k / 64] |= uint64_t{1} << (k % 64);
+    }
+    if (!sig_cand(bits_ent(*b[0], L.data()) / n, o.bound) ||
+        !sig_cand(bits_ent(*b[1], L.data()) / n, o.bound))
+      continue;
+    for (int i = 0; i < n; ++i) lab[i] = static_cast<int>(L[i / 64] >> (i % 64) & 1);
+    got += tail_set(t, lab, z[got]);
+  }
+  if (got < z.size()) return;              // too few admissible labellings: the permutation p stands
+  const double l1 = std::log1p(-1.0 / N);  // ln(1 - 1/N)
+  const uint64_t k_max = static_cast<uint64_t>(std::ceil(std::log(o.floor) / l1));
+  double sum = 0.0, sum2 = 0.0;
+  uint64_t kills = 0;
+  int src = SRC_TAIL;
+  std::vector<particle> zr;
+  for (int r = 0; r < R; ++r) {
+    zr.assign(z.begin() + static_cast<long>(r) * N, z.begin() + static_cast<long>(r + 1) * N);
+    rng g(tail_seed(o.seed, q.a, q.b) + static_cast<uint64_t>(r));
+    uint64_t K = tail_ams(t, zr, q.base, o.moves, k_max, g);
+    if (K > k_max) {
+      src = SRC_FLOOR;
+      K = k_max;
+    }
+    kills += K;
+    const double pr = std::exp(static_cast<double>(K) * l1);
+    sum += pr;
+    sum2 += pr * pr;
+  }
+  const double p = sum / R;
+  // sd of ln p: what N R ideal particles give (relative variance p^(-1/N) - 1
+  // per run), or what the runs' spread shows when that is more
+  const double known = (std::pow(p, -1.0 / N) - 1.0) / R;
+  const double seen = R > 1 ? std::max(0.0, sum2 - sum * sum / R) / (R - 1) / R / (p * p) : 0.0;
+  q.p = p;
+  q.src = src;
+  q.kills = kills;
+  q.l2err = std::sqrt(std::log1p(std::max(known, seen))) / std::log(2.0);
+}
+
 }  // namespace
+
+const char* const SIG_SRC_NAME[3] = {"perm", "tail", "floor"};
+
+double perm_l2err(const sig_pair& q, int h) {
+  if (q.adm == 0) return 0.0;
+  const double k =
+      q.hits >= static_cast<uint64_t>(h) ? static_cast<double>(q.hits) : static_cast<double>(q.hits + 1);
+  return std::sqrt(std::max(0.0, 1.0 - q.p) / k) / std::log(2.0);
+}
+
+uint64_t sig_cap(bool tail) {
+  if (!tail) return SIG_PERM;
+  return std::min<uint64_t>(SIG_PERM_TAIL, static_cast<uint64_t>(SIG_WORK / std::max(1, n_samp)));
+}
 
 uint64_t sig_seed(uint64_t seed, uint64_t j) {
   uint64_t x = seed ^ (j * 0x9e3779b97f4a7c15ULL);
@@ -323,8 +577,10 @@ void sig_run(std::vector<sig_pair>& pr, const sig_opt& o, const std::function<vo
     if (o.joint) o.joint(static_cast<size_t>(i), pj);
     to_bits(pj, st[i].j);
     q.base = syn_of(bits_ent(ba, L0.data()), bits_ent(bb, L0.data()), bits_ent(st[i].j, L0.data()), h);
-    q.perms = q.adm = q.hits = 0;
+    q.perms = q.adm = q.hits = q.kills = 0;
     q.p = 1.0;
+    q.src = SRC_PERM;
+    q.l2err = 0.0;
   };
 
   if (o.cap == 0) {
@@ -459,8 +715,22 @@ void sig_run(std::vector<sig_pair>& pr, const sig_opt& o, const std::function<vo
     sig_pair& q = pr[i];
     q.perms = drawn;
     q.p = static_cast<double>(q.hits + 1) / static_cast<double>(q.adm + 1);
-    st[i].j = bit_part();
   }
+  for (sig_pair& q : pr) q.l2err = perm_l2err(q, static_cast<int>(H));
+  if (o.tail) {
+    // one pair per item: each costs from a few milliseconds to a second
+    std::atomic<long> done_now{0};
+    par_for(static_cast<long>(open.size()), n_thr, 1, [&](long k, int tid) {
+      const long i = open[k];
+      sig_pair& q = pr[i];
+      const bit_part* b[3] = {&sb[pidx[q.a]], &sb[pidx[q.b]], &st[i].j};
+      tail_run(q, b, o, h, lab.data() + static_cast<size_t>(tid) * lab_stride);
+      st[i].j = bit_part();
+      done_now.fetch_add(1, std::memory_order_relaxed);
+      if (tid == 0 && tick) tick(settled + done_now.load(std::memory_order_relaxed));
+    });
+  }
+  for (long i : open) st[i].j = bit_part();
   if (tick) tick(np);
 }
 

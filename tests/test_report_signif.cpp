@@ -24,7 +24,9 @@ using fixture::ranked4;
 
 const char* const head10 = "first\tsecond\tbase\tfinal\tflips\tp\tq\tperms\tadmissible\thits\n";
 const char* const head11 = "first\tsecond\tbase\tfinal\tflips\tp\tq\tp_search\tperms\tadmissible\thits\n";
-// (Q,Q) and (R,P) tie on q; (Q,Q) has the higher base synergy and comes first.
+const std::string head_src =
+    "first\tsecond\tbase\tfinal\tflips\tp\tq\tperms\tadmissible\thits\tp_source\tp_log2err\n";
+// (Q,R) and (P,P) tie on q; (Q,R) has the higher base synergy and comes first.
 const std::string signif4 = std::string(head11) +
                             "P\tQ\t0.1\t0.998527\t2\t0.01\t0.03\t0.2\t100\t90\t0\n"
                             "Q\tQ\t0.2\t0\t0\t0.02\t0.06\t0.5\t100\t100\t1\n"
@@ -85,14 +87,21 @@ TEST_F(ReportSig, SignifReaderRejectsEachBadLineNamingFileAndLine) {
       {"", ": empty file"},
       {"first\tsecond\tbase\n" + ok, ":1: expected the header"},
       {std::string(head10) + "P\tQ\t0.1\n", ":2: line has 3 fields, expected 10"},
-      {std::string(head10) + "P\tZ\t0.1\t0.5\t2\t0.01\t0.03\t100\t90\t0\n", ":2: probe 'Z' is not in the table"},
+      {std::string(head10) + "P\tZ\t0.1\t0.5\t2\t0.01\t0.03\t100\t90\t0\n",
+       ":2: probe 'Z' is not in the table"},
       {std::string(head10) + "P\tQ\tx\t0.5\t2\t0.01\t0.03\t100\t90\t0\n", ":2: base 'x' is not a number"},
-      {std::string(head10) + "P\tQ\t0.1\t0.5\t2\t1.5\t0.03\t100\t90\t0\n", ":2: p '1.5' is not a number from 0 to 1"},
+      {std::string(head10) + "P\tQ\t0.1\t0.5\t2\t1.5\t0.03\t100\t90\t0\n",
+       ":2: p '1.5' is not a number from 0 to 1"},
       {std::string(head10) + "P\tQ\t0.1\t0.5\t2\t0.01\tnan\t100\t90\t0\n", ":2: q 'nan' is not"},
-      {std::string(head10) + "P\tQ\t0.1\t0.5\t-2\t0.01\t0.03\t100\t90\t0\n", ":2: flips '-2' is not a whole number"},
+      {std::string(head10) + "P\tQ\t0.1\t0.5\t-2\t0.01\t0.03\t100\t90\t0\n",
+       ":2: flips '-2' is not a whole number"},
       {std::string(head10) + "P\tQ\t0.1\t0.5\t2\t0.01\t0.03\t100\t101\t0\n", ":2: counts out of order"},
-      {std::string(head10) + ok + "Q\tP\t0.1\t0.5\t2\t0.01\t0.03\t100\t90\t0\n", ":3: pair 'Q', 'P' is listed twice (also on line 2)"},
+      {std::string(head10) + ok + "Q\tP\t0.1\t0.5\t2\t0.01\t0.03\t100\t90\t0\n",
+       ":3: pair 'Q', 'P' is listed twice (also on line 2)"},
       {std::string(head11) + "P\tQ\t0.1\t0.5\t2\t0.01\t0.03\t2\t100\t90\t0\n", ":2: p_search '2' is not"},
+      {head_src + "P\tQ\t0.1\t0.5\t2\t0.01\t0.03\t100\t90\t0\n", ":2: line has 10 fields, expected 12"},
+      {head_src + "P\tQ\t0.1\t0.5\t2\t0.01\t0.03\t100\t90\t0\tmc\t0.3\n", ":2: p_source 'mc' is not perm"},
+      {head_src + "P\tQ\t0.1\t0.5\t2\t0.01\t0.03\t100\t90\t0\ttail\t-1\n", ":2: p_log2err '-1' is not"},
   };
   for (const auto& b : bad) {
     std::string path = file("s.tsv", b.first);
@@ -106,6 +115,11 @@ TEST_F(ReportSig, SignifReaderRejectsEachBadLineNamingFileAndLine) {
   EXPECT_EQ(t.rows[0].adm, 90);
   EXPECT_EQ(t.at.at(pair_key(1, 0)), 0u);
   EXPECT_TRUE(read_signif(file("s.tsv", signif4).c_str(), make_idx()).has_ps);
+  t = read_signif(file("s.tsv", head_src + "P\tQ\t0.1\t0.5\t2\t0.01\t0.03\t100\t90\t0\ttail\t0.35\n").c_str(),
+                  make_idx());
+  EXPECT_TRUE(t.has_src && !t.has_ps);
+  EXPECT_EQ(t.rows[0].src, "tail");
+  EXPECT_EQ(t.rows[0].l2err_txt, "0.35");
 }
 
 TEST_F(ReportSig, NullAndAnnotationReaders) {
@@ -233,6 +247,25 @@ TEST_F(ReportSig, PageWithAndWithoutSignificance) {
   EXPECT_TRUE(has(pg, "1 reached the real search"));  // 0.999 >= 0.998527, 0.4 not
   EXPECT_TRUE(has(pg, ">GP (P)</text>"));              // a pair plot's axis
   EXPECT_TRUE(has(pg, "<th>p_search</th>"));
+  EXPECT_FALSE(has(pg, "<th>p from</th>"));
+
+  // the tail's table: where each p comes from, in the table, the pair and the volcano's caption
+  std::string tl = signif4;
+  tl.replace(tl.find("hits\n"), 5, "hits\tp_source\tp_log2err\n");
+  tl.replace(tl.find("\t0\n"), 3, "\t0\ttail\t0.5\n");
+  tl.replace(tl.find("\t1\n"), 3, "\t1\tperm\t1.2\n");
+  tl.replace(tl.find("\t3\n"), 3, "\t3\tfloor\t0.3\n");
+  o.signif = file("s.tsv", tl);
+  rep_data u;
+  load_report(o, u);
+  pg = page(u);
+  EXPECT_TRUE(has(pg, "<th>p from</th>"));
+  EXPECT_TRUE(has(pg, "<td>tail, \u00d7/\u00f7 1.41</td>"));
+  EXPECT_TRUE(has(pg, "<dd>floor (at most)</dd>"));
+  EXPECT_TRUE(
+      has(pg,
+          "label shufflings for 1 pair, from the tail estimate (multilevel splitting) for 1, each within "
+          "a factor of at most 1.41 (one standard deviation); 1 reached"));
 }
 
 TEST(ReportStats, BinomialUpperTailMatchesTheDirectSum) {

@@ -1,12 +1,14 @@
 // pair_signif and the permutation engine: exact base synergies, the engine
 // against a literal loop over the same shufflings, determinism, the program
 // end to end, and (SignifFull, ctest label "full") calibration and power over
-// generated tables run through ranking, candidates and significance.
+// generated tables run through ranking, candidates and significance, and the
+// tail estimate against full enumeration.
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -31,6 +33,8 @@ struct stab {
   std::vector<int> lab;
   std::vector<std::vector<double>> v;
 };
+
+double unif01(rng& g) { return (static_cast<double>(g.next() >> 11) + 0.5) / 9007199254740992.0; }
 
 double gauss(rng& g) {
   double u = (static_cast<double>(g.next() >> 11) + 0.5) / 9007199254740992.0;
@@ -303,8 +307,9 @@ struct null_res {
 
 null_res null_runs(int n_tab, int n, int n_prob, double bound) {
   null_res r;
-  sig_opt o;
-  o.cap = 1000000;
+  sig_opt o;  // the program's defaults: the tail on
+  o.tail = true;
+  o.cap = SIG_PERM_TAIL;
   o.bound = bound;
   for (int t = 0; t < n_tab; ++t) {
     run_res c = chain_run(make_tab(1000 + t, n, n_prob, false), o);
@@ -338,6 +343,7 @@ bool full_tier() {
 // a few null tables call nothing.
 TEST(Signif, QuickPlantAndNull) {
   sig_opt o;
+  o.tail = true;
   o.cap = 400000;
   run_res c = chain_run(make_tab(7, 80, 300, true), o);
   ASSERT_FALSE(c.pr.empty());
@@ -376,18 +382,19 @@ TEST(SignifFull, NullTablesAreCalibratedAndPlainShufflingsAreNot) {
 }
 
 // Full tier: a planted pair of probes that follow the labels only together is
-// the first line with q < 0.05 in at least 9 of 10 tables of 80 samples and
-// 2000 probes.
+// the first line with q < 0.005 in at least 9 of 10 tables of 80 samples and
+// 2000 probes (the tail resolves what the shufflings' floor could not).
 TEST(SignifFull, PlantedPairIsFoundFirst) {
   if (!full_tier()) GTEST_SKIP() << "set SYN_FULL=1 (ctest -L full)";
   sig_opt o;
-  o.cap = 2000000;
+  o.tail = true;
+  o.cap = SIG_PERM_TAIL;
   int found = 0;
   for (uint64_t s = 0; s < 10; ++s) {
     run_res c = chain_run(make_tab(500 + s, 80, 2000, true), o);
     ASSERT_FALSE(c.pr.empty());
     const sig_pair& f = c.pr[c.first];
-    bool ok = ((f.a == 0 && f.b == 1) || (f.a == 1 && f.b == 0)) && c.q[c.first] < 0.05;
+    bool ok = ((f.a == 0 && f.b == 1) || (f.a == 1 && f.b == 0)) && c.q[c.first] < 0.005;
     std::printf("plant %d: %zu pairs, first %d,%d p %g q %g\n", static_cast<int>(s), c.pr.size(), f.a, f.b, f.p,
                 c.q[c.first]);
     found += ok;
@@ -395,8 +402,158 @@ TEST(SignifFull, PlantedPairIsFoundFirst) {
   EXPECT_GE(found, 9);
 }
 
+namespace {
+
+// Every admissible labelling of a pair with the table's label count (n_samp
+// <= 30) as (base synergy, labels as a bit mask), summed term by term in
+// cluster order as the engine sums it; highest base first.
+std::vector<std::pair<double, uint32_t>> enum_bases(const part* pt[3]) {
+  const int n = n_samp;
+  int n1 = 0;
+  for (int v : ini_phe) n1 += v;
+  std::vector<uint32_t> cl[3];
+  for (int x = 0; x < 3; ++x) {
+    cl[x].assign(pt[x]->n_cl, 0);
+    for (int i = 0; i < n; ++i) cl[x][pt[x]->cid[i]] |= 1u << i;
+  }
+  const double h = phe_tab[n1];
+  auto ent = [&](int x, uint32_t m) {
+    double e = 0.0;
+    for (uint32_t c : cl[x]) e += ent_term(__builtin_popcount(c), __builtin_popcount(c & m));
+    return e;
+  };
+  std::vector<std::pair<double, uint32_t>> r;
+  for (uint32_t m = (1u << n1) - 1; m < (1u << n);) {
+    const double ea = ent(0, m);
+    if (sig_cand(ea / n, CAND_BOUND)) {
+      const double eb = ent(1, m);
+      if (sig_cand(eb / n, CAND_BOUND)) r.push_back({((ea / n + eb / n) - ent(2, m) / n) - h, m});
+    }
+    const uint32_t t = m | (m - 1);  // next mask with as many ones
+    m = (t + 1) | (((~t & -~t) - 1) >> (__builtin_ctz(m) + 1));
+  }
+  std::sort(r.begin(), r.end(), [](auto& x, auto& y) { return x.first > y.first; });
+  return r;
+}
+
+}  // namespace
+
+// Full tier: the tail estimate against full enumeration on tables of 20 to 24
+// samples of the bundled example (its values, so real-shaped partitions). For
+// candidate pairs, every admissible labelling is enumerated; the table's labels
+// are then set to a labelling whose exact p is near a target, for targets
+// spread evenly in log p from 1e-3 down to the smallest p the pair has, and
+// the estimate must fall within two of its stated standard errors of the
+// exact p in at least 45 of 50 cases.
+TEST(SignifFull, TailAgreesWithFullEnumeration) {
+  if (!full_tier()) GTEST_SKIP() << "set SYN_FULL=1 (ctest -L full)";
+  load_exp((std::string(SYN_SOURCE_DIR) + "/examples/all_bcr_abl_500.tsv").c_str());
+  const std::vector<std::vector<double>> val = expr;
+  const std::vector<int> lab0 = ini_phe;
+  const std::vector<std::string> names = probe;
+  rng g(77);
+  int n_case = 0, in = 0;
+  for (int t = 0; n_case < 50 && t < 120; ++t) {
+    // a random subset of samples, half of each label
+    const int n = 20 + 2 * (t % 3);
+    std::vector<int> ones, zeros;
+    for (int i = 0; i < static_cast<int>(lab0.size()); ++i) (lab0[i] ? ones : zeros).push_back(i);
+    shuffle_n(ones.data(), static_cast<int>(ones.size()), g);
+    shuffle_n(zeros.data(), static_cast<int>(zeros.size()), g);
+    std::vector<int> cols(ones.begin(), ones.begin() + n / 2);
+    cols.insert(cols.end(), zeros.begin(), zeros.begin() + n - n / 2);
+    std::string txt = "probe";
+    for (int c : cols) txt += "\ts" + std::to_string(c);
+    txt += "\nlabel";
+    for (int c : cols) txt += "\t" + std::to_string(lab0[c]);
+    txt += "\n";
+    char b[40];
+    for (size_t p = 0; p < val.size(); ++p) {
+      txt += names[p];
+      for (int c : cols) {
+        std::snprintf(b, sizeof b, "\t%.17g", val[p][c]);
+        txt += b;
+      }
+      txt += "\n";
+    }
+    load_text("exact.tsv", txt);
+    std::vector<sig_pair> pr = chain_pairs();
+    if (pr.empty()) continue;
+    // one pair of two distinct probes per table, its joint partition of 4 clusters or more
+    work w;
+    work_init(w);
+    const std::vector<int> phe = ini_phe;
+    for (int tries = 0; tries < 20; ++tries) {
+      sig_pair q = pr[g.below(static_cast<uint32_t>(pr.size()))];
+      if (q.a == q.b) continue;
+      part pa, pb, pj;
+      sin_part(q.a, w, pa);
+      sin_part(q.b, w, pb);
+      two_part(q.a, q.b, 0, pa, pb, w, pj);
+      if (pj.n_cl < 4) continue;
+      const part* pt[3] = {&pa, &pb, &pj};
+      const auto all = enum_bases(pt);
+      const double adm = static_cast<double>(all.size());
+      // exact p of each distinct base: labellings at least as high over admissible ones
+      std::vector<std::pair<double, size_t>> lev;  // (p, index of a labelling with that base)
+      for (size_t k = 0; k < all.size(); ++k)
+        if (k + 1 == all.size() || all[k + 1].first != all[k].first) lev.push_back({(k + 1) / adm, k});
+      if (lev.front().first > 1e-4) continue;
+      // two targets per pair, log-uniform from 1e-3 down to the smallest p
+      for (int r = 0; r < 2; ++r) {
+        const double lo = std::log(lev.front().first), hi = std::log(1e-3);
+        const double want = lo + (hi - lo) * unif01(g);
+        size_t best = 0;
+        for (size_t k = 0; k < lev.size(); ++k)
+          if (std::fabs(std::log(lev[k].first) - want) < std::fabs(std::log(lev[best].first) - want))
+            best = k;
+        const uint32_t m = all[lev[best].second].second;
+        for (int i = 0; i < n_samp; ++i) ini_phe[i] = (m >> i) & 1;
+        std::vector<sig_pair> one = {q};
+        sig_opt o;
+        o.tail = true;
+        o.cap = 50000;     // enough admissible shufflings for the first particles
+        o.hits = 1000000;  // every pair to the tail
+        o.seed = 5 + n_case;
+        sig_run(one, o, {});
+        ini_phe = phe;
+        EXPECT_EQ(one[0].base, all[lev[best].second].first);
+        EXPECT_EQ(one[0].src, SRC_TAIL);
+        const double exact = lev[best].first, se = one[0].l2err * std::log(2.0);
+        const double z = (std::log(one[0].p) - std::log(exact)) / se;
+        in += std::fabs(z) <= 2;
+        ++n_case;
+        std::printf("n %d  exact %.4g  tail %.4g  sd(ln) %.3f  z %+.2f\n", n_samp, exact, one[0].p, se, z);
+      }
+      break;
+    }
+  }
+  std::printf("%d of %d within two standard errors\n", in, n_case);
+  ASSERT_EQ(n_case, 50);
+  EXPECT_GE(in, 45);
+}
+
 #ifdef PAIR_SIGNIF_BIN
 namespace {
+
+// The fields of every line after the header.
+std::vector<std::vector<std::string>> body_rows(const std::string& text) {
+  std::vector<std::vector<std::string>> r;
+  size_t k = text.find('\n') + 1;
+  while (k < text.size()) {
+    const size_t e = text.find('\n', k);
+    std::vector<std::string> f;
+    for (size_t a = k;;) {
+      const size_t t = std::min(text.find('\t', a), e);
+      f.push_back(text.substr(a, t - a));
+      if (t == e) break;
+      a = t + 1;
+    }
+    r.push_back(f);
+    k = e + 1;
+  }
+  return r;
+}
 
 std::string lines_of(const std::string& text, int n) {
   size_t k = 0;
@@ -428,8 +585,9 @@ TEST(PairSignif, SameBytesForThreadsShardsAndRuns) {
   run::spit_gz(d + "/all.gz", all);
 
   const std::vector<std::string> opt = {"-q", "--perm", "300000", "--seed", "9"};
-  auto sig = [&](const std::string& thr, const std::string& rec, const std::string& out) {
-    std::vector<std::string> a = opt;
+  auto sig = [&](const std::string& thr, const std::string& rec, const std::string& out,
+                 std::vector<std::string> a = {}) {
+    a.insert(a.begin(), opt.begin(), opt.end());
     for (const std::string& x : {std::string("-t"), thr, d + "/t.tsv", d + "/r.tsv", d + "/" + rec, d + "/" + out})
       a.push_back(x);
     run::result r = run::prog(PAIR_SIGNIF_BIN, a, d + "/x");
@@ -442,13 +600,35 @@ TEST(PairSignif, SameBytesForThreadsShardsAndRuns) {
   EXPECT_EQ(sig("2", "twice", "s9"), want);
   EXPECT_EQ(sig("2", "all.gz", "s10"), want);
   EXPECT_EQ(sig("1", "all", "s1"), want);
+  const std::string none = sig("2", "all", "n2", {"--tail", "none"});
+  EXPECT_EQ(sig("8", "twice", "n8", {"--tail", "none"}), none);
 
   // one line per distinct pair (n (n + 1) / 2 with the pairs of a probe with
   // itself, less pairs without a joint partition), sorted by p; the planted pair first
-  EXPECT_EQ(lines_of(want, 1), "first\tsecond\tbase\tfinal\tflips\tp\tq\tperms\tadmissible\thits");
+  const std::string head = "first\tsecond\tbase\tfinal\tflips\tp\tq\tperms\tadmissible\thits";
+  EXPECT_EQ(lines_of(none, 1), head);
+  EXPECT_EQ(lines_of(want, 1), head + "\tp_source\tp_log2err");
   const long rows = run::lines(want) - 1;
   EXPECT_EQ(rows, run::lines(all) / 2 - (static_cast<long>(n) * (n - 1) / 2));
+  EXPECT_EQ(run::lines(none), run::lines(want));
   EXPECT_EQ(want.compare(want.find('\n') + 1, 6, "g0\tg1\t"), 0) << lines_of(want, 3);
+  EXPECT_EQ(none.compare(none.find('\n') + 1, 6, "g0\tg1\t"), 0) << lines_of(none, 3);
+  // the tail changes p only where the shufflings left fewer than H hits: the
+  // counts are the same, and so is every p of source perm
+  std::map<std::string, std::vector<std::string>> by_pair;
+  for (const auto& f : body_rows(none)) by_pair[f[0] + "\t" + f[1]] = f;
+  long n_tail = 0;
+  for (const auto& f : body_rows(want)) {
+    ASSERT_EQ(f.size(), 12u);
+    const auto& g = by_pair[f[0] + "\t" + f[1]];
+    ASSERT_EQ(g.size(), 10u) << f[0] << " " << f[1];
+    EXPECT_TRUE(f[7] == g[7] && f[8] == g[8] && f[9] == g[9]) << f[0] << " " << f[1];
+    if (f[10] == "perm")
+      EXPECT_EQ(f[5], g[5]);
+    else
+      n_tail += f[10] == "tail" && std::atof(f[5].c_str()) < std::atof(g[5].c_str());
+  }
+  EXPECT_GT(n_tail, 0);
 
   // the search null: two shuffled-label searches, their lines joined
   std::string nul = "seed\tcandidates\tbest_base\tbest_final\n";
@@ -469,7 +649,9 @@ TEST(PairSignif, SameBytesForThreadsShardsAndRuns) {
     a.push_back(x);
   ASSERT_EQ(run::prog(PAIR_SIGNIF_BIN, a, d + "/x").status, 0);
   const std::string sn = run::slurp(d + "/sn");
-  EXPECT_EQ(lines_of(sn, 1), "first\tsecond\tbase\tfinal\tflips\tp\tq\tp_search\tperms\tadmissible\thits");
+  EXPECT_EQ(
+      lines_of(sn, 1),
+      "first\tsecond\tbase\tfinal\tflips\tp\tq\tp_search\tperms\tadmissible\thits\tp_source\tp_log2err");
   EXPECT_EQ(run::lines(sn), run::lines(want));
 }
 

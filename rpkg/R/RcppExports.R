@@ -21,11 +21,11 @@ syn_read <- function(path) {
     .Call(`_synergy_syn_read`, path)
 }
 
-syn_signif <- function(x, names, labels, rec_path, rec_name, rank_path, rank_name, null_path, null_name, perm, seed, hits, bound, threads, quiet) {
-    .Call(`_synergy_syn_signif`, x, names, labels, rec_path, rec_name, rank_path, rank_name, null_path, null_name, perm, seed, hits, bound, threads, quiet)
+syn_signif <- function(x, names, labels, rec_path, rec_name, rank_path, rank_name, null_path, null_name, perm, seed, hits, tail, particles, bound, threads, quiet) {
+    .Call(`_synergy_syn_signif`, x, names, labels, rec_path, rec_name, rank_path, rank_name, null_path, null_name, perm, seed, hits, tail, particles, bound, threads, quiet)
 }
 
-syn_write_signif <- function(first, second, base, fin, flips, p, q, p_search, perms, adm, hits, file) {
-    invisible(.Call(`_synergy_syn_write_signif`, first, second, base, fin, flips, p, q, p_search, perms, adm, hits, file))
+syn_write_signif <- function(first, second, base, fin, flips, p, q, p_search, perms, adm, hits, p_source, p_log2err, file) {
+    invisible(.Call(`_synergy_syn_write_signif`, first, second, base, fin, flips, p, q, p_search, perms, adm, hits, p_source, p_log2err, file))
 }
 

@@ -233,18 +233,23 @@ syn_write_null <- function(d, f) {
 #'   against the table; NULL: the table's own ranking. The records must belong
 #'   to it at the bound (both probes candidates, partitions of this table, a
 #'   sample of records searched again gives their labels and synergy).
-#' @param perm,seed,hits,bound as pair_signif's --perm, --seed, --hits, --bound.
+#' @param perm,seed,hits,bound as pair_signif's --perm, --seed, --hits, --bound; perm NULL: the
+#'   program's default for the tail mode (1e6 with "split", 1e7 with "none").
+#' @param tail,particles as pair_signif's --tail ("split" or "none") and --particles.
 #' @param search_null NULL, or the search-null lines (data.frame or file): adds p_search.
 #' @return data.frame: first, second, base, final, flips, p, q, [p_search],
-#'   perms, admissible, hits, in the program's order.
+#'   perms, admissible, hits, and with tail "split" p_source and p_log2err, in the program's order.
 #' @export
-pair_signif <- function(x, labels, records, ranked = NULL, perm = 1e7, seed = 1, hits = 20, bound = 0.97175,
-                        threads = 1, search_null = NULL) {
+pair_signif <- function(x, labels, records, ranked = NULL, perm = NULL, seed = 1, hits = 20, tail = "split",
+                        particles = 64, bound = 0.97175, threads = 1, search_null = NULL) {
   inp <- syn_input(x, labels)
   nt <- syn_num(threads, "threads")
-  perm <- syn_whole(perm, "perm")
+  perm <- if (is.null(perm)) "" else syn_whole(perm, "perm")
   seed <- syn_whole(seed, "seed")
   hits <- syn_num(hits, "hits")
+  if (!is.character(tail) || length(tail) != 1 || is.na(tail))
+    stop("tail: must be \"split\" or \"none\"", call. = FALSE)
+  particles <- syn_num(particles, "particles")
   bound <- syn_num(bound, "bound")
   scratch <- character()
   on.exit(unlink(scratch), add = TRUE)
@@ -260,7 +265,7 @@ pair_signif <- function(x, labels, records, ranked = NULL, perm = 1e7, seed = 1,
   if (rk$path != rk$name) scratch <- c(scratch, rk$path)
   nl <- file_of(search_null, "search_null", syn_write_null)
   r <- syn_signif(inp$x, inp$names, inp$labels, rec$path, rec$name, rk$path, rk$name, nl$path, nl$name,
-                  perm, seed, hits, bound, nt, syn_quiet())
+                  perm, seed, hits, tail, particles, bound, nt, syn_quiet())
   if (length(r$first) == 0) message(sprintf("pair_signif: %s holds no pair record: the table is empty", rec$name))
   out <- data.frame(r, stringsAsFactors = FALSE)
   out
@@ -275,9 +280,11 @@ write_signif <- function(signif, file) {
   cols <- c("first", "second", "base", "final", "flips", "p", "q", "perms", "admissible", "hits")
   syn_need(signif, cols, "signif")
   ps <- if ("p_search" %in% names(signif)) as.double(signif$p_search) else NULL
+  tl <- all(c("p_source", "p_log2err") %in% names(signif))
   syn_write_signif(as.character(signif$first), as.character(signif$second), as.double(signif$base),
                    as.double(signif$final), as.integer(signif$flips), as.double(signif$p), as.double(signif$q), ps,
                    as.double(signif$perms), as.double(signif$admissible), as.double(signif$hits),
+                   if (tl) as.character(signif$p_source) else NULL, if (tl) as.double(signif$p_log2err) else NULL,
                    path.expand(file))
   invisible(file)
 }

@@ -88,8 +88,8 @@ BEGIN_RCPP
 END_RCPP
 }
 // syn_signif
-Rcpp::List syn_signif(Rcpp::NumericMatrix x, std::vector<std::string> names, std::vector<int> labels, std::string rec_path, std::string rec_name, std::string rank_path, std::string rank_name, std::string null_path, std::string null_name, std::string perm, std::string seed, double hits, double bound, double threads, bool quiet);
-RcppExport SEXP _synergy_syn_signif(SEXP xSEXP, SEXP namesSEXP, SEXP labelsSEXP, SEXP rec_pathSEXP, SEXP rec_nameSEXP, SEXP rank_pathSEXP, SEXP rank_nameSEXP, SEXP null_pathSEXP, SEXP null_nameSEXP, SEXP permSEXP, SEXP seedSEXP, SEXP hitsSEXP, SEXP boundSEXP, SEXP threadsSEXP, SEXP quietSEXP) {
+Rcpp::List syn_signif(Rcpp::NumericMatrix x, std::vector<std::string> names, std::vector<int> labels, std::string rec_path, std::string rec_name, std::string rank_path, std::string rank_name, std::string null_path, std::string null_name, std::string perm, std::string seed, double hits, std::string tail, double particles, double bound, double threads, bool quiet);
+RcppExport SEXP _synergy_syn_signif(SEXP xSEXP, SEXP namesSEXP, SEXP labelsSEXP, SEXP rec_pathSEXP, SEXP rec_nameSEXP, SEXP rank_pathSEXP, SEXP rank_nameSEXP, SEXP null_pathSEXP, SEXP null_nameSEXP, SEXP permSEXP, SEXP seedSEXP, SEXP hitsSEXP, SEXP tailSEXP, SEXP particlesSEXP, SEXP boundSEXP, SEXP threadsSEXP, SEXP quietSEXP) {
 BEGIN_RCPP
     Rcpp::RObject rcpp_result_gen;
     Rcpp::RNGScope rcpp_rngScope_gen;
@@ -105,16 +105,18 @@ BEGIN_RCPP
     Rcpp::traits::input_parameter< std::string >::type perm(permSEXP);
     Rcpp::traits::input_parameter< std::string >::type seed(seedSEXP);
     Rcpp::traits::input_parameter< double >::type hits(hitsSEXP);
+    Rcpp::traits::input_parameter< std::string >::type tail(tailSEXP);
+    Rcpp::traits::input_parameter< double >::type particles(particlesSEXP);
     Rcpp::traits::input_parameter< double >::type bound(boundSEXP);
     Rcpp::traits::input_parameter< double >::type threads(threadsSEXP);
     Rcpp::traits::input_parameter< bool >::type quiet(quietSEXP);
-    rcpp_result_gen = Rcpp::wrap(syn_signif(x, names, labels, rec_path, rec_name, rank_path, rank_name, null_path, null_name, perm, seed, hits, bound, threads, quiet));
+    rcpp_result_gen = Rcpp::wrap(syn_signif(x, names, labels, rec_path, rec_name, rank_path, rank_name, null_path, null_name, perm, seed, hits, tail, particles, bound, threads, quiet));
     return rcpp_result_gen;
 END_RCPP
 }
 // syn_write_signif
-void syn_write_signif(std::vector<std::string> first, std::vector<std::string> second, std::vector<double> base, std::vector<double> fin, std::vector<int> flips, std::vector<double> p, std::vector<double> q, Rcpp::Nullable<Rcpp::NumericVector> p_search, std::vector<double> perms, std::vector<double> adm, std::vector<double> hits, std::string file);
-RcppExport SEXP _synergy_syn_write_signif(SEXP firstSEXP, SEXP secondSEXP, SEXP baseSEXP, SEXP finSEXP, SEXP flipsSEXP, SEXP pSEXP, SEXP qSEXP, SEXP p_searchSEXP, SEXP permsSEXP, SEXP admSEXP, SEXP hitsSEXP, SEXP fileSEXP) {
+void syn_write_signif(std::vector<std::string> first, std::vector<std::string> second, std::vector<double> base, std::vector<double> fin, std::vector<int> flips, std::vector<double> p, std::vector<double> q, Rcpp::Nullable<Rcpp::NumericVector> p_search, std::vector<double> perms, std::vector<double> adm, std::vector<double> hits, Rcpp::Nullable<Rcpp::CharacterVector> p_source, Rcpp::Nullable<Rcpp::NumericVector> p_log2err, std::string file);
+RcppExport SEXP _synergy_syn_write_signif(SEXP firstSEXP, SEXP secondSEXP, SEXP baseSEXP, SEXP finSEXP, SEXP flipsSEXP, SEXP pSEXP, SEXP qSEXP, SEXP p_searchSEXP, SEXP permsSEXP, SEXP admSEXP, SEXP hitsSEXP, SEXP p_sourceSEXP, SEXP p_log2errSEXP, SEXP fileSEXP) {
 BEGIN_RCPP
     Rcpp::RNGScope rcpp_rngScope_gen;
     Rcpp::traits::input_parameter< std::vector<std::string> >::type first(firstSEXP);
@@ -128,8 +130,10 @@ BEGIN_RCPP
     Rcpp::traits::input_parameter< std::vector<double> >::type perms(permsSEXP);
     Rcpp::traits::input_parameter< std::vector<double> >::type adm(admSEXP);
     Rcpp::traits::input_parameter< std::vector<double> >::type hits(hitsSEXP);
+    Rcpp::traits::input_parameter< Rcpp::Nullable<Rcpp::CharacterVector> >::type p_source(p_sourceSEXP);
+    Rcpp::traits::input_parameter< Rcpp::Nullable<Rcpp::NumericVector> >::type p_log2err(p_log2errSEXP);
     Rcpp::traits::input_parameter< std::string >::type file(fileSEXP);
-    syn_write_signif(first, second, base, fin, flips, p, q, p_search, perms, adm, hits, file);
+    syn_write_signif(first, second, base, fin, flips, p, q, p_search, perms, adm, hits, p_source, p_log2err, file);
     return R_NilValue;
 END_RCPP
 }
@@ -140,8 +144,8 @@ static const R_CallMethodDef CallEntries[] = {
     {"_synergy_syn_write_ranked", (DL_FUNC) &_synergy_syn_write_ranked, 5},
     {"_synergy_syn_write_records", (DL_FUNC) &_synergy_syn_write_records, 7},
     {"_synergy_syn_read", (DL_FUNC) &_synergy_syn_read, 1},
-    {"_synergy_syn_signif", (DL_FUNC) &_synergy_syn_signif, 15},
-    {"_synergy_syn_write_signif", (DL_FUNC) &_synergy_syn_write_signif, 12},
+    {"_synergy_syn_signif", (DL_FUNC) &_synergy_syn_signif, 17},
+    {"_synergy_syn_write_signif", (DL_FUNC) &_synergy_syn_write_signif, 14},
     {NULL, NULL, 0}
 };
 

@@ -8,6 +8,7 @@
 #include <Rcpp.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -293,15 +294,21 @@ Rcpp::List syn_read(std::string path) {
 Rcpp::List syn_signif(Rcpp::NumericMatrix x, std::vector<std::string> names, std::vector<int> labels,
                       std::string rec_path, std::string rec_name, std::string rank_path, std::string rank_name,
                       std::string null_path, std::string null_name, std::string perm, std::string seed, double hits,
-                      double bound, double threads, bool quiet) {
+                      std::string tail, double particles, double bound, double threads, bool quiet) {
   int nt = thread_count(threads);
   state_guard g;
   std::string path, shown;  // the file being read, for messages
   return guarded([&] {
     sig_opt o;
-    // the program's rules for --perm, --seed and --hits, named as arguments
+    // the program's rules for --perm, --seed, --hits, --tail and --particles, named as arguments
+    if (tail != "split" && tail != "none") fail("tail: must be \"split\" or \"none\", not '" + tail + "'");
+    o.tail = tail == "split";
+    if (!(particles >= 2 && particles <= 100000 && particles == std::floor(particles)))
+      fail("particles: must be a whole number from 2 to 100000");
+    o.part = static_cast<int>(particles);
     try {
-      o.cap = arg_u64(perm.c_str(), "perm:");
+      // an empty perm: the program's default for the tail mode
+      o.cap = perm.empty() ? 1 : arg_u64(perm.c_str(), "perm:");
       o.seed = arg_u64(seed.c_str(), "seed:");
     } catch (const usage_error& e) {
       fail(e.what());
@@ -317,6 +324,7 @@ Rcpp::List syn_signif(Rcpp::NumericMatrix x, std::vector<std::string> names, std
     o.bound = bound;
     o.n_thr = nt;
     load(x, names, labels);
+    if (perm.empty()) o.cap = sig_cap(o.tail);
     // the list must come from this table, the records from this table, list and bound
     path = rank_path, shown = rank_name;
     const rl_info rk = read_ranked(rank_path.c_str(), bound);
@@ -345,6 +353,8 @@ Rcpp::List syn_signif(Rcpp::NumericMatrix x, std::vector<std::string> names, std
     const R_xlen_t n = static_cast<R_xlen_t>(m);
     Rcpp::CharacterVector first(n), second(n);
     Rcpp::NumericVector base(n), fin(n), p(n), qv(n), ps(with_null ? n : 0), perms(n), adm(n), hit(n);
+    Rcpp::CharacterVector src(o.tail ? n : 0);
+    Rcpp::NumericVector l2e(o.tail ? n : 0);
     Rcpp::IntegerVector flips(n);
     for (R_xlen_t k = 0; k < n; ++k) {
       const size_t i = ord[k];
@@ -359,6 +369,10 @@ Rcpp::List syn_signif(Rcpp::NumericMatrix x, std::vector<std::string> names, std
       perms[k] = static_cast<double>(pr[i].perms);
       adm[k] = static_cast<double>(pr[i].adm);
       hit[k] = static_cast<double>(pr[i].hits);
+      if (o.tail) {
+        src[k] = SIG_SRC_NAME[pr[i].src];
+        l2e[k] = pr[i].l2err;
+      }
     }
     Rcpp::List out = Rcpp::List::create(Rcpp::Named("first") = first, Rcpp::Named("second") = second,
                                         Rcpp::Named("base") = base, Rcpp::Named("final") = fin,
@@ -367,6 +381,10 @@ Rcpp::List syn_signif(Rcpp::NumericMatrix x, std::vector<std::string> names, std
     out["perms"] = perms;
     out["admissible"] = adm;
     out["hits"] = hit;
+    if (o.tail) {
+      out["p_source"] = src;
+      out["p_log2err"] = l2e;
+    }
     return out;
   }, [&](const std::string& m) { return rename_in(m, path, shown); });
 }
@@ -377,12 +395,21 @@ Rcpp::List syn_signif(Rcpp::NumericMatrix x, std::vector<std::string> names, std
 void syn_write_signif(std::vector<std::string> first, std::vector<std::string> second, std::vector<double> base,
                       std::vector<double> fin, std::vector<int> flips, std::vector<double> p, std::vector<double> q,
                       Rcpp::Nullable<Rcpp::NumericVector> p_search, std::vector<double> perms,
-                      std::vector<double> adm, std::vector<double> hits, std::string file) {
+                      std::vector<double> adm, std::vector<double> hits,
+                      Rcpp::Nullable<Rcpp::CharacterVector> p_source, Rcpp::Nullable<Rcpp::NumericVector> p_log2err,
+                      std::string file) {
   return guarded([&] {
     std::vector<double> ps;
     if (p_search.isNotNull()) ps = Rcpp::as<std::vector<double>>(p_search.get());
     const bool with_null = p_search.isNotNull();
-    std::string out = sig_head(with_null);
+    const bool with_src = p_source.isNotNull() && p_log2err.isNotNull();
+    std::vector<std::string> src;
+    std::vector<double> l2e;
+    if (with_src) {
+      src = Rcpp::as<std::vector<std::string>>(p_source.get());
+      l2e = Rcpp::as<std::vector<double>>(p_log2err.get());
+    }
+    std::string out = sig_head(with_null, with_src);
     auto whole = [](double v) { return fmt("%.0f", v); };
     for (size_t k = 0; k < first.size(); ++k) {
       for (const std::string* n : {&first[k], &second[k]}) {
@@ -392,7 +419,13 @@ void syn_write_signif(std::vector<std::string> first, std::vector<std::string> s
       // the final synergy as the record file writes it
       out += first[k] + '\t' + second[k] + '\t' + sig_cols(base[k], fmt("%g", fin[k]), flips[k], p[k], q[k]);
       if (with_null) out += fmt("%.6g", ps[k]) + '\t';
-      out += whole(perms[k]) + '\t' + whole(adm[k]) + '\t' + whole(hits[k]) + '\n';
+      out += whole(perms[k]) + '\t' + whole(adm[k]) + '\t' + whole(hits[k]);
+      if (with_src) {
+        const auto at = std::find(SIG_SRC_NAME, SIG_SRC_NAME + 3, src[k]);
+        if (at == SIG_SRC_NAME + 3) fail("signif: row " + std::to_string(k + 1) + ": p_source '" + src[k] + "' is not perm, tail or floor");
+        out += sig_src_cols(static_cast<int>(at - SIG_SRC_NAME), l2e[k]);
+      }
+      out += '\n';
     }
     out_file(file).write(out);
   });

@@ -33,7 +33,7 @@ signif_cases <- list(
   list(name = "generated", seed = 7, n_prob = 40, n_samp = 30, perm = 3000, threads = c(1, 2, 0)),
   list(name = "generated, seed 5, search null", seed = 8, n_prob = 30, n_samp = 41, perm = 2000, sig_seed = 5,
        null = TRUE, threads = c(1, 2)),
-  list(name = "bundled example", example = TRUE, perm = 2000, threads = c(2, 1))
+  list(name = "bundled example, tail none", example = TRUE, perm = 2000, tail = "none", threads = c(2, 1))
 )
 
 for (cs in signif_cases) {
@@ -42,7 +42,8 @@ for (cs in signif_cases) {
     d <- scratch_dir()
     f <- signif_inputs(cs, d)
     seed <- if (is.null(cs$sig_seed)) 1 else cs$sig_seed
-    args <- c("-q", "--perm", cs$perm, "--seed", seed)
+    tl <- if (is.null(cs$tail)) "split" else cs$tail
+    args <- c("-q", "--perm", cs$perm, "--seed", seed, "--tail", tl)
     nl <- NULL
     if (isTRUE(cs$null)) {
       nl <- data.frame(seed = 1:4, candidates = c(9, 12, 0, 7), best_base = c(0.41, 0.5, NA, 0.38),
@@ -56,7 +57,7 @@ for (cs in signif_cases) {
     pairs <- pair_search(f$t$x, f$t$labels)
     for (th in cs$threads) {
       s <- pair_signif(f$t$x, f$t$labels, pairs, ranked = f$ranked, perm = cs$perm, seed = seed, threads = th,
-                       search_null = nl)
+                       tail = tl, search_null = nl)
       mine <- file.path(d, sprintf("r%d.tsv", th))
       write_signif(s, mine)
       expect_true(same_bytes(mine, out), label = paste("threads", th))
@@ -66,7 +67,7 @@ for (cs in signif_cases) {
     expect_equal(nrow(s), nrow(unique(t(apply(cbind(pairs$first, pairs$second), 1, sort)))))
     # records and the null from files, ranked from memory: the same table
     s2 <- pair_signif(f$t$x, f$t$labels, f$rec, ranked = probe_rank(f$t$x, f$t$labels), perm = cs$perm,
-                      seed = seed, search_null = if (is.null(nl)) NULL else nf)
+                      seed = seed, tail = tl, search_null = if (is.null(nl)) NULL else nf)
     expect_identical(s2, s)
   })
 }
@@ -100,6 +101,8 @@ test_that("bad records and options stop with the program's message", {
     list(quote(pair_signif(f$t$x, f$t$labels, f$rec, seed = "x1")),
          "seed: 'x1' is not a whole number from 0 to 18446744073709551615"),
     list(quote(pair_signif(f$t$x, f$t$labels, f$rec, hits = 0)), "hits: must be a whole number from 1 to 1000000"),
+    list(quote(pair_signif(f$t$x, f$t$labels, f$rec, tail = "all")), "tail: must be \"split\" or \"none\", not 'all'"),
+    list(quote(pair_signif(f$t$x, f$t$labels, f$rec, particles = 1)), "particles: must be a whole number from 2 to 100000"),
     list(quote(pair_signif(f$t$x, f$t$labels, f$rec, search_null = data.frame(seed = 1))),
          "search_null: no column 'candidates'"),
     list(quote(write_signif(data.frame(first = "a"), tempfile())), "signif: no column 'second'")
