@@ -75,7 +75,7 @@ struct sig_opt {
   double floor = SIG_FLOOR;  // the tail stops below this p
   // Given each pair's index and joint partition as it is made (on any
   // thread; may throw): the records' partition lines checked against it.
-  std::function<void(size_t, const part&)> joint;
+  std::function<void(size_t, const ::part&)> joint;
 };
 
 // Where a pair's p comes from.

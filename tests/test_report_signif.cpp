@@ -26,7 +26,7 @@ const char* const head10 = "first\tsecond\tbase\tfinal\tflips\tp\tq\tperms\tadmi
 const char* const head11 = "first\tsecond\tbase\tfinal\tflips\tp\tq\tp_search\tperms\tadmissible\thits\n";
 const std::string head_src =
     "first\tsecond\tbase\tfinal\tflips\tp\tq\tperms\tadmissible\thits\tp_source\tp_log2err\n";
-// (Q,R) and (P,P) tie on q; (Q,R) has the higher base synergy and comes first.
+// (Q,Q) and (R,P) tie on q; (Q,Q) has the higher base synergy and comes first.
 const std::string signif4 = std::string(head11) +
                             "P\tQ\t0.1\t0.998527\t2\t0.01\t0.03\t0.2\t100\t90\t0\n"
                             "Q\tQ\t0.2\t0\t0\t0.02\t0.06\t0.5\t100\t100\t1\n"
