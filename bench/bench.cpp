@@ -10,7 +10,7 @@
 //   example   the bundled 79-sample table (examples/all_bcr_abl_500.tsv)
 //   ALL       the whole B-cell ALL table (79 samples, 12625 probes), given by
 //             --all PATH or the environment variable SYN_ALL_TABLE; build it with
-//             Rscript ../shared/data/make_all_bcrb.R all_bcrb.tsv
+//             Rscript bench/make_all_bcrb.R all_bcrb.tsv
 //             (needs R and the ALL data package). Rows: the search over the
 //             candidates of its first 2000 probes, probe_rank on the whole
 //             table, and with --whole the search over all its candidates on
@@ -541,7 +541,7 @@ int main(int argc, char** argv) {
   std::string src_path = ex;
   if (all.empty() || access(all.c_str(), R_OK) != 0) {
     std::printf("\nwhole B-cell ALL table %s: give it with --all PATH or SYN_ALL_TABLE; build it with\n"
-                "  Rscript ../shared/data/make_all_bcrb.R all_bcrb.tsv\n"
+                "  Rscript bench/make_all_bcrb.R all_bcrb.tsv\n"
                 "(the tables below are grown from the bundled example instead)\n",
                 all.empty() ? "not given" : ("not readable: " + all).c_str());
   } else {

@@ -2,10 +2,11 @@
 # Benchmark of the significance step on a whole table: the ordinary search,
 # pair_signif with its defaults on 1 and 2 threads (outputs compared), and one
 # shuffled-label search of the search-level null. Prints wall times and ratios.
-#   usage: bench/signif_bench.sh BUILD_DIR [TABLE]   (default /work/data/all_bcrb.tsv)
+#   usage: bench/signif_bench.sh BUILD_DIR TABLE
+# TABLE: the whole B-cell ALL table, made by Rscript bench/make_all_bcrb.R all_bcrb.tsv
 set -euo pipefail
-build=${1:?usage: bench/signif_bench.sh BUILD_DIR [TABLE]}
-table=${2:-/work/data/all_bcrb.tsv}
+build=${1:?usage: bench/signif_bench.sh BUILD_DIR TABLE}
+table=${2:?usage: bench/signif_bench.sh BUILD_DIR TABLE}
 rank=$build/probe_rank/probe_rank
 search=$build/pair_search/pair_search
 signif=$build/pair_signif/pair_signif

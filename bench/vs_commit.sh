@@ -3,7 +3,7 @@
 # this tree's core, and run both on the same grown tables. The digests must
 # agree (same results); the per-pair times give the speed-up.
 #   bench/vs_commit.sh COMMIT TABLE [grow_bench options...]
-# e.g. bench/vs_commit.sh 0c9df72 /work/data/all_bcrb.tsv --sizes 500,1000,2000
+# e.g. bench/vs_commit.sh 0c9df72 all_bcrb.tsv --sizes 500,1000,2000
 set -e
 commit=$1; table=$2; shift 2
 root=$(cd "$(dirname "$0")/.." && pwd)
