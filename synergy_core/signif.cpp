@@ -445,7 +445,6 @@ void tail_run(sig_pair& q, const bit_part* b[3], const sig_opt& o, double h, int
   const double l1 = std::log1p(-1.0 / N);  // ln(1 - 1/N)
   const uint64_t k_max = static_cast<uint64_t>(std::ceil(std::log(o.floor) / l1));
   double sum = 0.0, sum2 = 0.0;
-  uint64_t kills = 0;
   int src = SRC_TAIL;
   std::vector<particle> zr;
   for (int r = 0; r < R; ++r) {
@@ -456,7 +455,6 @@ void tail_run(sig_pair& q, const bit_part* b[3], const sig_opt& o, double h, int
       src = SRC_FLOOR;
       K = k_max;
     }
-    kills += K;
     const double pr = std::exp(static_cast<double>(K) * l1);
     sum += pr;
     sum2 += pr * pr;
@@ -468,7 +466,6 @@ void tail_run(sig_pair& q, const bit_part* b[3], const sig_opt& o, double h, int
   const double seen = R > 1 ? std::max(0.0, sum2 - sum * sum / R) / (R - 1) / R / (p * p) : 0.0;
   q.p = p;
   q.src = src;
-  q.kills = kills;
   q.l2err = std::sqrt(std::log1p(std::max(known, seen))) / std::log(2.0);
 }
 
@@ -577,7 +574,7 @@ void sig_run(std::vector<sig_pair>& pr, const sig_opt& o, const std::function<vo
     if (o.joint) o.joint(static_cast<size_t>(i), pj);
     to_bits(pj, st[i].j);
     q.base = syn_of(bits_ent(ba, L0.data()), bits_ent(bb, L0.data()), bits_ent(st[i].j, L0.data()), h);
-    q.perms = q.adm = q.hits = q.kills = 0;
+    q.perms = q.adm = q.hits = 0;
     q.p = 1.0;
     q.src = SRC_PERM;
     q.l2err = 0.0;

@@ -92,7 +92,6 @@ struct sig_pair {
   uint64_t hits = 0;      // of those, base synergy >= base
   int src = SRC_PERM;     // where p comes from
   double l2err = 0.0;     // standard deviation of log2 p (approximate for perm)
-  uint64_t kills = 0;     // tail: particles replaced
 };
 
 // The default cap for the loaded table: SIG_PERM without the tail; with it
