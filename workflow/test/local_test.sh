@@ -94,7 +94,7 @@ grep -q "synergy rank: .*bad.tsv:3: " "$tmp/work/bad/logs/rank.log" || { show_lo
 [ ! -e "$tmp/work/bad/ranked.tsv" ] || fail "bad table: ranked list written"
 no_leftovers bad
 
-# Snakemake stopped with Ctrl-C in the middle of a shard: the README's rerun
+# Snakemake stopped with Ctrl-C in the middle of a shard: docs/cluster.md's rerun
 # command (with --rerun-incomplete) finishes the run without complaint.
 echo 3 > "$tmp/slow"
 : > "$tmp/calls.log"
@@ -115,7 +115,7 @@ same_as_ref main killed
 no_leftovers killed
 
 # Snakemake killed hard (kill -9) in the middle of a shard, its jobs going on:
-# the README's recovery (--unlock, then the command with --rerun-incomplete)
+# docs/cluster.md's recovery (--unlock, then the command with --rerun-incomplete)
 # works at once, and the killed run's jobs, ending later, change nothing.
 echo 2 > "$tmp/slow"
 : > "$tmp/calls.log"
