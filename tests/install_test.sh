@@ -3,8 +3,9 @@
 # into a scratch root with dpkg -x, check its library dependencies, render
 # every manual page with man -l (each option of --help in it), and run the
 # example from the installed files with synergy: every command must end
-# with 0, and the planted pair must come first with q < 0.05; and run the
-# installed workflow (where Snakemake is) on the planted table.
+# with 0, and the planted pair must come first with q < 0.05, as the README's
+# quick start shows it; and run the installed workflow (where Snakemake is)
+# on the planted table.
 # usage: install_test.sh BUILD_DIR SCRATCH   (exit 77 when a tool is missing)
 set -euo pipefail
 if [ $# -ne 2 ]; then
@@ -67,6 +68,11 @@ grep -Eq "^[1-9][0-9]* of [0-9]+ pairs with q < 0.05" run.out || fail "the plant
 first=$(awk -F '\t' 'NR == 1 { for (i = 1; i <= NF; i++) if ($i == "pass") c = i } NR == 2 { print $2 "\t" $3 "\t" $c }' out/planted_pair/pairs.tsv)
 [ "$first" = "$(printf 'plant_a\tplant_b\t1')" ] || fail "the page's first pair is '$first', not the planted pair passing"
 [ -s out/all_bcr_abl_500/report.html ] && [ -s out/planted_pair/report.html ] || fail "no report written"
+# the installed README's quick start shows this very output for the planted table
+sed -n '/^    == planted_pair/,/pairs with q < 0.05$/p' "$usr/share/doc/synergy/README.md" | sed 's/^    //' > readme.out
+sed -n '/^== planted_pair/,/pairs with q < 0.05$/p' run.out > planted.out
+[ -s readme.out ] && cmp -s readme.out planted.out ||
+  fail "the README's quick start differs from the example's output: $(diff readme.out planted.out | head -6)"
 echo "ok: the example from the installed files"
 
 # the installed workflow finds its settings and the installed synergy on PATH
