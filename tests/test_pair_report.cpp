@@ -35,7 +35,7 @@ std::string where = "rec.tsv";
 std::string rec_err(const std::string& l1, const std::string* l2) {
   pair_rec r;
   try {
-    parse_rec(l1, l2, where, 7, make_idx(), r);
+    parse_rec(l1, l2, where, 7, make_idx(probe), r);
   } catch (const syn_error& e) {
     return e.what();
   }
@@ -44,7 +44,7 @@ std::string rec_err(const std::string& l1, const std::string* l2) {
 
 pair_rec rec(const std::string& l1, const std::string& l2, long line = 1) {
   pair_rec r;
-  parse_rec(l1, &l2, where, line, make_idx(), r);
+  parse_rec(l1, &l2, where, line, make_idx(probe), r);
   return r;
 }
 

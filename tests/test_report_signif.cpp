@@ -105,18 +105,18 @@ TEST_F(ReportSig, SignifReaderRejectsEachBadLineNamingFileAndLine) {
   };
   for (const auto& b : bad) {
     std::string path = file("s.tsv", b.first);
-    std::string e = err([&] { read_signif(path.c_str(), make_idx()); });
+    std::string e = err([&] { read_signif(path.c_str(), make_idx(probe)); });
     EXPECT_TRUE(has(e, path + b.second)) << e << "\nwanted: " << b.second;
   }
-  sig_tab t = read_signif(file("s.tsv", std::string(head10) + ok).c_str(), make_idx());
+  sig_tab t = read_signif(file("s.tsv", std::string(head10) + ok).c_str(), make_idx(probe));
   ASSERT_EQ(t.rows.size(), 1u);
   EXPECT_FALSE(t.has_ps);
   EXPECT_EQ(t.rows[0].p_txt, "0.01");
   EXPECT_EQ(t.rows[0].adm, 90);
   EXPECT_EQ(t.at.at(pair_key(1, 0)), 0u);
-  EXPECT_TRUE(read_signif(file("s.tsv", signif4).c_str(), make_idx()).has_ps);
+  EXPECT_TRUE(read_signif(file("s.tsv", signif4).c_str(), make_idx(probe)).has_ps);
   t = read_signif(file("s.tsv", head_src + "P\tQ\t0.1\t0.5\t2\t0.01\t0.03\t100\t90\t0\ttail\t0.35\n").c_str(),
-                  make_idx());
+                  make_idx(probe));
   EXPECT_TRUE(t.has_src && !t.has_ps);
   EXPECT_EQ(t.rows[0].src, "tail");
   EXPECT_EQ(t.rows[0].l2err_txt, "0.35");
@@ -143,7 +143,7 @@ TEST_F(ReportSig, NullAndAnnotationReaders) {
   // header and other arrays' probes skipped, NA and empty symbols leave the ID,
   // a probe of two genes shows both, R's quotes dropped
   annot a = read_annot(file("a.tsv", "probe\tsymbol\tdescription\nP\t\"GENEP\"\t\"a gene\"\nZ\tNOPE\n"
-                                     "Q\tNA\tnothing\nR\tRA\r\nR\tRB\tsecond\nR\tRA\n\n").c_str(), make_idx());
+                                     "Q\tNA\tnothing\nR\tRA\r\nR\tRB\tsecond\nR\tRA\n\n").c_str(), make_idx(probe));
   EXPECT_EQ(disp(&a, 0, "P"), "GENEP (P)");
   EXPECT_EQ(a.desc[0], "a gene");
   EXPECT_EQ(disp(&a, 1, "Q"), "Q");
@@ -151,7 +151,7 @@ TEST_F(ReportSig, NullAndAnnotationReaders) {
   EXPECT_EQ(a.desc[2], "second");
   EXPECT_EQ(disp(nullptr, 0, "P"), "P");
   std::string path = file("a.tsv", "P\tS\td\textra\n");
-  EXPECT_TRUE(has(err([&] { read_annot(path.c_str(), make_idx()); }), path + ":1: line has 4 fields, expected 2 or 3"));
+  EXPECT_TRUE(has(err([&] { read_annot(path.c_str(), make_idx(probe)); }), path + ":1: line has 4 fields, expected 2 or 3"));
 }
 
 TEST_F(ReportSig, PagesOrderByQThenBaseAndRecordsMustMatchTheTable) {
@@ -355,5 +355,5 @@ TEST_F(ReportSig, RunWritesAllOutputsOrNone) {
   notes = run_report(o);
   ASSERT_EQ(notes.size(), 1u);
   EXPECT_TRUE(has(notes[0], "no pair has q below 0.001"));
-  EXPECT_EQ(run::slurp(o.edges), "source\ttarget\tbase\tfinal\tq\n");
+  EXPECT_EQ(run::table(run::slurp(o.edges)), "source\ttarget\tbase\tfinal\tq\n");
 }
