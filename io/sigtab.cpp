@@ -63,9 +63,10 @@ std::vector<std::string> sig_names(bool with_null, bool with_src) {
 
 std::string sig_head(bool with_null, bool with_src) { return head_line(sig_names(with_null, with_src)); }
 
-std::string sig_cols_help() {
-  // an optional group in brackets, kept on one line; lines of at most 78
-  // characters, indented
+namespace {
+
+// The column names, an optional group in brackets as one word ("[p_source p_log2err]").
+std::vector<std::string> col_words() {
   std::vector<std::string> words;
   for (int c = 0; c < SC_N; ++c) {
     const char w = SIG_COLS[c].when;
@@ -74,8 +75,15 @@ std::string sig_cols_help() {
     else
       words.push_back(w ? "[" + std::string(SIG_COLS[c].name) + "]" : SIG_COLS[c].name);
   }
+  return words;
+}
+
+}  // namespace
+
+std::string sig_cols_help() {
+  // lines of at most 78 characters, indented; a group stays on one line
   std::string s, line = " ";
-  for (const std::string& w : words) {
+  for (const std::string& w : col_words()) {
     if (line.size() + 1 + w.size() > 78) s += line + "\n", line = " ";
     line += " " + w;
   }
@@ -124,11 +132,12 @@ std::vector<int> head_cols(const std::string& line, const std::string& where, in
   }
   for (int c = 0; c < SC_N && ok; ++c) ok = SIG_COLS[c].when || at[c] >= 0;
   if (ok && (at[SC_P_SOURCE] < 0) != (at[SC_P_LOG2ERR] < 0)) ok = false;
-  if (!ok)
-    throw syn_error(at_line(where, ln) +
-                    "expected the header of a significance table (first, second, base, final, flips, "
-                    "p, q, [p_search,] perms, admissible, hits[, p_source, p_log2err]), got " +
+  if (!ok) {
+    std::string cols;
+    for (const std::string& w : col_words()) cols += (cols.empty() ? "" : " ") + w;
+    throw syn_error(at_line(where, ln) + "expected the header of a significance table (" + cols + "), got " +
                     show_field(line));
+  }
   return at;
 }
 
