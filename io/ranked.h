@@ -10,9 +10,6 @@
 
 #include "synergy.h"
 
-// ---- ranked probe list ---------------------------------------------------------
-// One line per probe: name, probe number, score, cluster count.
-
 struct rl_row {
   std::string name;  // probe name, as the table has it
   int prb = 0;       // probe number
@@ -28,12 +25,13 @@ struct rl_info {
                              // (only when read against a table)
 };
 
-// Read the whole list (plain or gzip). A last line without a newline and with
-// fewer than four fields was cut short (probe_rank ends every line). Every
-// line: four fields; a probe number (digits only) that the loaded table has, with the name the table gives
-// it; a finite score (NaN is an error); a cluster count; every probe at most once. With table false (no table
-// loaded: pair_search --count-candidates) the names cannot be checked and probe numbers only need to be
-// distinct.
+// Read the whole list (plain or gzip). A last line without a newline and
+// with fewer than four fields was cut short (probe_rank ends every line).
+// Every line: four fields; a probe number (digits only) that the loaded table
+// has, with the name the table gives it; a finite score (NaN is an error); a
+// cluster count; every probe at most once. With table false (no table
+// loaded: pair_search --count-candidates) the names cannot be checked and
+// probe numbers only need to be distinct.
 rl_info read_ranked(const char* path, double bound = CAND_BOUND, bool table = true);
 
 // The candidates of a read list: the probe numbers of its first n_cand rows.
