@@ -13,7 +13,7 @@
 // (Chebyshev also without a matrix for every group), are compared with the
 // oracle's: the literal flip search would take minutes at those sizes, and
 // the literal clustering of larger tables more than the run's time limit
-// for one input (tests/test_diff_real.cpp goes to 2000 samples).
+// for one input (tests/diff/test_diff_real.cpp goes to 2000 samples).
 #include <cstdio>
 #include <iostream>
 #include <random>

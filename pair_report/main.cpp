@@ -22,8 +22,6 @@ opt file_opt(const char* name, const char* arg, const std::string& help, std::st
 int report_cmd(int argc, char** argv, const char* name) {
   rep_opt o;
   o.version = syn_version();
-  o.command = name;
-  for (int k = 1; k < argc; ++k) o.command += " " + sh_word(argv[k]);
   bool quiet = false;
   const prog_def def = {
       name,
@@ -74,6 +72,7 @@ int report_cmd(int argc, char** argv, const char* name) {
   return run_main(def, with_pheno(table), argc, argv, [&](std::vector<std::string>& args) {
     want_args(args, 4, "EXPR RANKED RECORDS OUT.html");
     check_pheno();
+    o.command = command_line();
     o.expr = args[0];
     o.ranked = args[1];
     o.records = args[2];
