@@ -101,7 +101,7 @@ int signif_cmd(int argc, char** argv, const char* name) {
       "p_source p_log2err, sorted by p. A pair stops after H hits (p = H /\n"
       "admissible, p_source perm); a pair still short of H hits after B\n"
       "shufflings gets its p from multilevel splitting over the admissible\n"
-      "labellings (p_source tail; floor when below 1e-15, then an upper bound);\n"
+      "labellings (p_source tail; floor when below " + num_text(SIG_FLOOR) + ", then an upper bound);\n"
       "p_log2err is the standard deviation of log2 p. With --tail none, such a\n"
       "pair keeps p = (hits + 1) / (admissible + 1) and the last two columns are\n"
       "left out. q is the Benjamini-Hochberg q-value over all lines. With\n"
@@ -120,7 +120,9 @@ int signif_cmd(int argc, char** argv, const char* name) {
          o.s.cap = arg_u64(v, "--perm");
          o.perm_set = true;
        }},
-      {0, "tail", "MODE", "split (default): the tail estimate below H hits; none: the\nshufflings' p alone",
+      {0, "tail", "MODE",
+       std::string(SIG_TAIL_WORD[1]) + (SIG_TAIL ? " (default)" : "") + ": the tail estimate below H hits; " +
+           SIG_TAIL_WORD[0] + (SIG_TAIL ? "" : " (default)") + ": the\nshufflings' p alone",
        [&o](const char* v) {
          const std::string why = tail_word(v, o.s.tail);
          if (!why.empty()) throw usage_error(why);
