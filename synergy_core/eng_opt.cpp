@@ -51,8 +51,7 @@ std::string sig_check(const sig_opt& o, const std::string& pre, const std::strin
            std::to_string(SIG_PART_MAX);
   const std::string b = bound_check(o.bound, name("bound"));
   if (!b.empty()) return b;
-  if (o.n_thr < 1 || o.n_thr > MAX_THREADS) return threads_check(o.n_thr);
-  return "";
+  return threads_check(o.n_thr);
 }
 
 std::vector<std::pair<std::string, std::string>> eng_defaults() {
@@ -62,5 +61,6 @@ std::vector<std::pair<std::string, std::string>> eng_defaults() {
       {"tail", SIG_TAIL_WORD[SIG_TAIL]},       {"particles", std::to_string(SIG_PART)},
       {"perm", std::to_string(SIG_PERM_TAIL)}, {"perm_work", std::to_string(static_cast<uint64_t>(SIG_WORK))},
       {"perm_none", std::to_string(SIG_PERM)}, {"reps", std::to_string(SIG_REPS)},
-      {"moves", std::to_string(SIG_MOVES)},    {"floor", g_text(SIG_FLOOR)}};
+      {"moves", std::to_string(SIG_MOVES)},    {"floor", g_text(SIG_FLOOR)},
+  };
 }

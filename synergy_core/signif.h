@@ -39,8 +39,8 @@
 // admissible shufflings within the cap keeps its permutation p.
 //
 // Call after load_exp (and shuffle_phe, if any). Reads the loaded table,
-// ini_phe and the entropy tables only; throws syn_error. One sig_run at a
-// time (it runs its own threads).
+// ini_phe and the entropy tables only, and keeps no state between calls
+// (each runs its own threads, par.h); throws syn_error.
 #pragma once
 
 #include <cstdint>
