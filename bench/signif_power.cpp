@@ -6,10 +6,16 @@
 // probes with the real labels; its q is the Benjamini-Hochberg q over the p
 // column of the real table's pair_signif output plus the plant's p. A plant
 // whose probes are not both candidates is not searched, so not called.
+// Acceptance (the share of shufflings under which both probes stay
+// candidates) is set by `g` small clusters per probe, each one sample of
+// each label set apart from its blob: with the real labels each is as mixed
+// as can be, under a shuffling about half of them come out pure, and a probe
+// with two or more pure ones is seldom still a candidate.
 //   signif_power TABLE SIGNIF [--plants K] [--threads T]
 // Prints the share called (q < 0.05, and q < 0.005) by noise from 0 to 35%
 // (fx drawn from 0.42 to 0.5, so that both probes are usually candidates;
-// blob sd 0.05), then by acceptance at 20% noise (blob sd from 0.02 to 0.3).
+// blob sd 0.05), then by acceptance bin and noise (0, 10, 20 and 30%; g from 0
+// to 8, K plants each).
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -62,7 +68,34 @@ double q_among(double p, const std::vector<double>& real) {
   return q;
 }
 
-plant_res plant(const std::vector<int>& lab, double noise, double fx, double sd, rng& g,
+// Values of one probe: blob b[s] (0 or 1) at base + b[s] with sd, except
+// `grp` small clusters of one sample of each label per blob in turn, at
+// base + b + 0.12 k (k = 1, 2, ...: apart from each other beyond the cut
+// height, so each stays a cluster of two).
+std::vector<double> probe_vals(const std::vector<int>& b, const std::vector<int>& lab, double base, double sd,
+                               int grp, rng& g) {
+  const int n = static_cast<int>(b.size());
+  std::vector<double> v(n);
+  for (int s = 0; s < n; ++s) v[s] = base + b[s] + sd * grow::normal(g);
+  std::vector<int> pool[2][2];  // [blob][label]
+  std::vector<int> ord(n);
+  for (int s = 0; s < n; ++s) ord[s] = s;
+  shuffle_n(ord.data(), n, g);
+  for (int s : ord) pool[b[s]][lab[s]].push_back(s);
+  int k[2] = {0, 0};
+  for (int j = 0; j < grp; ++j) {
+    const int bl = j % 2;
+    if (pool[bl][0].empty() || pool[bl][1].empty() || k[bl] >= 6) continue;
+    const double at = base + bl + 0.12 * ++k[bl];
+    for (int l = 0; l < 2; ++l) {
+      v[pool[bl][l].back()] = at + 0.002 * grow::normal(g);
+      pool[bl][l].pop_back();
+    }
+  }
+  return v;
+}
+
+plant_res plant(const std::vector<int>& lab, double noise, double fx, double sd, int grp, rng& g,
                 const std::string& dir, int n_thr, const std::vector<double>& real) {
   const int n = static_cast<int>(lab.size());
   std::vector<int> x(n), y(n), e(n, 0);
@@ -85,10 +118,8 @@ plant_res plant(const std::vector<int>& lab, double noise, double fx, double sd,
   t.lab = lab;
   t.name = {"plant_x", "plant_y"};
   t.val.assign(2, std::vector<double>(n));
-  for (int s = 0; s < n; ++s) {
-    t.val[0][s] = 6 + x[s] + sd * grow::normal(g);
-    t.val[1][s] = 9 + y[s] + sd * grow::normal(g);
-  }
+  t.val[0] = probe_vals(x, lab, 6, sd, grp, g);
+  t.val[1] = probe_vals(y, lab, 9, sd, grp, g);
   const std::string path = dir + "/plant.tsv";
   {
     std::ofstream out(path, std::ios::binary);
@@ -153,7 +184,7 @@ int main(int argc, char** argv) {
     int cand = 0, c05 = 0, c005 = 0, tail = 0;
     std::vector<double> ps, acc;
     for (int k = 0; k < k_plants; ++k) {
-      const plant_res r = plant(src.lab, nz / 100.0, 0.42 + 0.08 * unif(g), 0.05, g, dir, n_thr, real);
+      const plant_res r = plant(src.lab, nz / 100.0, 0.42 + 0.08 * unif(g), 0.05, 0, g, dir, n_thr, real);
       cand += r.cand;
       c05 += r.q < 0.05;
       c005 += r.q < 0.005;
@@ -167,24 +198,37 @@ int main(int argc, char** argv) {
                 c05 / double(k_plants), c005 / double(k_plants), median(ps), median(acc), tail);
     std::fflush(stdout);
   }
-  // by acceptance at 20% noise: wider blobs split into more clusters, which
-  // keep the probes candidates under fewer shufflings
+  // by acceptance and noise: g small clusters per probe (0 to 8) lower the
+  // acceptance; every plant is put in the bin of its measured acceptance
   const double edges[] = {0, 0.01, 0.05, 0.2, 1.01};
-  int n_b[4] = {0, 0, 0, 0}, c_b[4] = {0, 0, 0, 0}, c5_b[4] = {0, 0, 0, 0};
-  for (int k = 0; k < 4 * k_plants; ++k) {
-    const plant_res r =
-        plant(src.lab, 0.2, 0.42 + 0.08 * unif(g), 0.02 * std::pow(15.0, unif(g)), g, dir, n_thr, real);
-    if (!r.cand) continue;
-    int b = 0;
-    while (r.acc >= edges[b + 1]) ++b;
-    ++n_b[b];
-    c_b[b] += r.q < 0.05;
-    c5_b[b] += r.q < 0.005;
+  const int noises[] = {0, 10, 20, 30};
+  int n_b[4][4] = {}, c_b[4][4] = {}, c5_b[4][4] = {};
+  for (int nz = 0; nz < 4; ++nz)
+    for (int grp = 0; grp <= 8; grp += 2)
+      for (int k = 0; k < k_plants; ++k) {
+        const plant_res r =
+            plant(src.lab, noises[nz] / 100.0, 0.42 + 0.08 * unif(g), 0.02, grp, g, dir, n_thr, real);
+        if (!r.cand) continue;
+        int b = 0;
+        while (r.acc >= edges[b + 1]) ++b;
+        ++n_b[b][nz];
+        c_b[b][nz] += r.q < 0.05;
+        c5_b[b][nz] += r.q < 0.005;
+      }
+  std::printf("\nby acceptance (candidate plants only): plants, share called at q < 0.05 / q < 0.005\n%12s",
+              "acceptance");
+  for (int nz : noises) std::printf("   %3d%% noise        ", nz);
+  std::printf("\n");
+  for (int b = 0; b < 4; ++b) {
+    std::printf("%5.0f-%-5.0f%%", edges[b] * 100, std::min(1.0, edges[b + 1]) * 100);
+    for (int nz = 0; nz < 4; ++nz) {
+      const double m = n_b[b][nz];
+      if (m > 0)
+        std::printf("   %3d %5.2f / %5.2f", n_b[b][nz], c_b[b][nz] / m, c5_b[b][nz] / m);
+      else
+        std::printf("   %3d    -  /    - ", 0);
+    }
+    std::printf("\n");
   }
-  std::printf("\n20%% noise, by acceptance (candidate plants only)\n%12s %8s %10s %10s\n", "acceptance",
-              "plants", "q<0.05", "q<0.005");
-  for (int b = 0; b < 4; ++b)
-    std::printf("%5.0f-%-5.0f%% %8d %10.2f %10.2f\n", edges[b] * 100, std::min(1.0, edges[b + 1]) * 100,
-                n_b[b], n_b[b] ? c_b[b] / double(n_b[b]) : NAN, n_b[b] ? c5_b[b] / double(n_b[b]) : NAN);
   return 0;
 }

@@ -2,7 +2,8 @@
 # pair_signif with its defaults against an older commit's, side by side:
 #  1. the whole TABLE (rank and whole search once, then each pair_signif -t 2
 #     ROUNDS times, old and new in turn); the new build's --tail none is
-#     compared byte for byte with the old default;
+#     compared byte for byte with the old default (with the old --tail none
+#     when COMMIT has the tail estimate);
 #  2. a table of 1000 samples grown from TABLE (bench/grow.h, its first 3000
 #     probes): the first 200 records of its search, new defaults timed; the
 #     old ones too with SYN_BENCH_OLD_GROWN=1 (about ten minutes on 2 cores).
@@ -49,9 +50,15 @@ for r in $(seq "$rounds"); do
   echo "  round $r: this tree defaults $(timed "$new" -q -t 2 "$table" "$tmp/ranked.tsv" "$tmp/records.tsv" "$tmp/new.tsv")"
 done
 "$new" -q -t 2 --tail none "$table" "$tmp/ranked.tsv" "$tmp/records.tsv" "$tmp/none.tsv"
+# a commit with the tail estimate is compared by its own --tail none
+what="default"
+if "$old" --help 2>&1 | grep -q -- --tail; then
+  what="--tail none"
+  "$old" -q -t 2 --tail none "$table" "$tmp/ranked.tsv" "$tmp/records.tsv" "$tmp/old.tsv"
+fi
 if cmp -s <(grep -v '^#' "$tmp/none.tsv") <(grep -v '^#' "$tmp/old.tsv"); then
-  echo "  --tail none: byte for byte the old default table (but for the provenance lines)"
-else echo "  --tail none DIFFERS from the old default table" >&2; exit 1; fi
+  echo "  --tail none: byte for byte the old $what table (but for the provenance lines)"
+else echo "  --tail none DIFFERS from the old $what table" >&2; exit 1; fi
 awk -F'\t' '/^#/ { next } !h { h = 1; next } { n++; s[$11]++; if ($7 < 0.05) k++ } END {
   printf "  this tree: %d pairs, p from perm %d, tail %d, floor %d; q < 0.05: %d\n", n, s["perm"], s["tail"], s["floor"], k }' "$tmp/new.tsv"
 grep -v '^#' "$tmp/new.tsv" | head -4 | cut -f1,2,6,7,11,12 | sed 's/^/    /'

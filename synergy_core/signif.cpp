@@ -182,12 +182,18 @@ uint64_t tail_seed(uint64_t seed, int a, int b) {
 }
 
 // One run of last-particle splitting from the particles z to the pair's
-// base: the replacements K, or k_max + 1 when the floor stopped it.
-uint64_t tail_ams(const tail_pair& t, std::vector<particle>& z, double base, int moves, uint64_t k_max,
-                  rng& g) {
+// base: the replacements K, or k_max + 1 when the floor stopped it; the
+// moves kept are added to *kept_all.
+uint64_t tail_ams(const tail_pair& t, std::vector<particle>& z, double base, int acc, int max_moves,
+                  uint64_t k_max, rng& g, uint64_t* kept_all) {
   const int N = static_cast<int>(z.size());
   for (auto& x : z) x.u = unif(g);
   uint64_t K = 0;
+  // the acceptance rate of the last replacements (a decaying sum): it sets
+  // the proposals of the next one, so that a copy makes about acc accepted
+  // moves where moves are rarely kept too; the count is fixed before the copy
+  // moves, which keeps each replacement's kernel invariant
+  double a_sum = 1.0, p_sum = 1.0;
   for (;;) {
     int lo = 0;
     for (int x = 1; x < N; ++x)
@@ -199,7 +205,13 @@ uint64_t tail_ams(const tail_pair& t, std::vector<particle>& z, double base, int
     int c = static_cast<int>(g.below(static_cast<uint32_t>(N - 1)));
     c += c >= lo;
     z[lo] = z[c];
-    for (int m = 0; m < moves; ++m) tail_move(t, z[lo], ls, lu, g);
+    const double want = std::ceil(acc * p_sum / a_sum);
+    const int moves = want < max_moves ? std::max(acc, static_cast<int>(want)) : max_moves;
+    int kept = 0;
+    for (int m = 0; m < moves; ++m) kept += tail_move(t, z[lo], ls, lu, g);
+    a_sum = 0.9 * a_sum + kept;
+    p_sum = 0.9 * p_sum + moves;
+    *kept_all += kept;
     // u afresh given the labels (a copy that never moved would tie with its
     // original, and a tie at the lowest level would count twice)
     const double v = unif(g);
@@ -227,11 +239,26 @@ void tail_run(sig_pair& q, const bit_part* b[3], const sig_opt& o, double h, int
   std::vector<uint64_t> L(nw);
   size_t got = 0;
   for (uint64_t d = 0; d < 4 * q.perms && got < z.size(); ++d) {
-    std::fill(L.begin(), L.end(), 0);
-    for (int j = n - n1; j < n; ++j) {
-      const int r = static_cast<int>(gi.below(static_cast<uint32_t>(j) + 1));
-      const int k = (L[r / 64] >> (r % 64) & 1) ? j : r;
-      L[k / 64] |= uint64_t{1} << (k % 64);
+    if (n <= 128) {
+      // the same draws in one register: no store to reload and no branch
+      // on a bit that is set about half the time (most of the tail's time
+      // at low acceptance went there)
+      __extension__ typedef unsigned __int128 u128;
+      u128 x = 0;
+      for (int j = n - n1; j < n; ++j) {
+        const int r = static_cast<int>(gi.below(static_cast<uint32_t>(j) + 1));
+        const int set = static_cast<int>(static_cast<uint64_t>(x >> r) & 1);
+        x |= static_cast<u128>(1) << (r + set * (j - r));
+      }
+      L[0] = static_cast<uint64_t>(x);
+      if (nw > 1) L[1] = static_cast<uint64_t>(x >> 64);
+    } else {
+      std::fill(L.begin(), L.end(), 0);
+      for (int j = n - n1; j < n; ++j) {
+        const int r = static_cast<int>(gi.below(static_cast<uint32_t>(j) + 1));
+        const int k = (L[r / 64] >> (r % 64) & 1) ? j : r;
+        L[k / 64] |= uint64_t{1} << (k % 64);
+      }
     }
     if (!sig_cand(bits_ent(*b[0], L.data()) / n, o.bound) ||
         !sig_cand(bits_ent(*b[1], L.data()) / n, o.bound))
@@ -244,11 +271,13 @@ void tail_run(sig_pair& q, const bit_part* b[3], const sig_opt& o, double h, int
   const uint64_t k_max = static_cast<uint64_t>(std::ceil(std::log(o.floor) / l1));
   double sum = 0.0, sum2 = 0.0;
   int src = SRC_TAIL;
+  uint64_t kept = 0, reps = 0;  // moves kept and replacements, all runs
   std::vector<particle> zr;
   for (int r = 0; r < R; ++r) {
     zr.assign(z.begin() + static_cast<long>(r) * N, z.begin() + static_cast<long>(r + 1) * N);
     rng g(tail_seed(o.seed, q.a, q.b) + static_cast<uint64_t>(r));
-    uint64_t K = tail_ams(t, zr, q.base, o.moves, k_max, g);
+    uint64_t K = tail_ams(t, zr, q.base, o.acc, o.moves, k_max, g, &kept);
+    reps += std::min(K, k_max);
     if (K > k_max) {
       src = SRC_FLOOR;
       K = k_max;
@@ -259,8 +288,13 @@ void tail_run(sig_pair& q, const bit_part* b[3], const sig_opt& o, double h, int
   }
   const double p = sum / R;
   // sd of ln p: what N R ideal particles give (relative variance p^(-1/N) - 1
-  // per run), or what the runs' spread shows when that is more
-  const double known = (std::pow(p, -1.0 / N) - 1.0) / R;
+  // per run), or what the runs' spread shows when that is more. The ideal
+  // value assumes copies that forget their parent; the proposal cap can leave
+  // copies with fewer than o.acc kept moves on average, and then the copies
+  // stay closer to their parents: the ideal variance is scaled up by the
+  // shortfall (the runs' spread, from four runs, is too rough to show it)
+  const double kept_avg = reps ? static_cast<double>(kept) / static_cast<double>(reps) : o.acc;
+  const double known = (std::pow(p, -1.0 / N) - 1.0) / R * std::max(1.0, o.acc / std::max(1.0, kept_avg));
   const double seen = R > 1 ? std::max(0.0, sum2 - sum * sum / R) / (R - 1) / R / (p * p) : 0.0;
   q.p = p;
   q.src = src;

@@ -29,12 +29,15 @@
 // ties, so P(base >= b0) = P((base, u) >= (b0, 0)) is a continuous tail. The
 // lowest particle is replaced by a copy of another moved by label swaps (one
 // to three exchanges of a one and a zero, u drawn afresh) kept only when both
-// probes stay candidates and the particle stays above the lowest level; after K
+// probes stay candidates and the particle stays above the lowest level (as
+// many proposals as the acceptance rate of the last replacements says give
+// about `acc` kept moves, at most `moves`); after K
 // replacements every particle has base >= b0 and p = (1 - 1/N)^K, unbiased,
 // with K Poisson of mean -N ln p: sd(ln p) = sqrt(-ln p / N). Everything is
 // drawn from the seed and the pair's probe numbers. R such runs (reps) are
 // averaged; the error stated is the larger of what N R ideal particles give
-// and what the runs' spread shows. A pair whose estimate falls below floor
+// (scaled up when the copies kept fewer than `acc` moves on average) and
+// what the runs' spread shows. A pair whose estimate falls below floor
 // stops there (its p is then an upper bound); one with fewer than N R
 // admissible shufflings within the cap keeps its permutation p.
 //
@@ -55,7 +58,8 @@ constexpr uint64_t SIG_PERM_TAIL = 1000000;  // default cap when the tail takes 
 constexpr double SIG_WORK = 1e8;         // ...and at most this over the sample count (a shuffling costs ~n)
 constexpr int SIG_PART = 64;             // particles per run of the tail
 constexpr int SIG_REPS = 4;              // independent runs: sd(ln p) 0.36 (a factor 1.43) at 1e-12
-constexpr int SIG_MOVES = 100;           // proposals per replaced particle
+constexpr int SIG_ACC = 30;              // moves kept per replaced particle, sought...
+constexpr int SIG_MOVES = 3000;          // ...with at most this many proposals
 constexpr double SIG_FLOOR = 1e-15;      // the tail stops below this p
 constexpr int SIG_HITS = 20;             // default hits that stop a pair: p within about 1/sqrt(20) = 22%
 constexpr bool SIG_TAIL = true;          // the tail estimate is on by default
@@ -72,7 +76,8 @@ struct sig_opt {
   bool tail = SIG_TAIL;      // estimate p in the tail below h hits
   int part = SIG_PART;       // particles per run (>= 2)
   int reps = SIG_REPS;       // independent runs, averaged
-  int moves = SIG_MOVES;     // swaps tried per replacement
+  int acc = SIG_ACC;         // accepted moves sought per replacement
+  int moves = SIG_MOVES;     // proposals per replacement at most
   double floor = SIG_FLOOR;  // the tail stops below this p
   // Given each pair's index and joint partition as it is made (on any
   // thread; may throw): the records' partition lines checked against it.

@@ -340,8 +340,8 @@ bool full_tier() {
 
 }  // namespace
 
-// Quick tier: a planted pair in a small table comes first with q < 0.05, and
-// a few null tables call nothing.
+// Quick tier: a planted pair in a small table comes first with q < 0.05, its
+// error grows when the moves are starved, and a few null tables call nothing.
 TEST(Signif, QuickPlantAndNull) {
   sig_opt o;
   o.tail = true;
@@ -351,6 +351,16 @@ TEST(Signif, QuickPlantAndNull) {
   const sig_pair& f = c.pr[c.first];
   EXPECT_TRUE((f.a == 0 && f.b == 1) || (f.a == 1 && f.b == 0)) << f.a << "," << f.b;
   EXPECT_LT(c.q[c.first], 0.05);
+  // copies held to one proposal keep far fewer moves than sought: the error
+  // stated must grow with the shortfall, not stay the ideal one
+  std::vector<sig_pair> good = {f}, poor = {f};
+  sig_run(good, o, {});
+  sig_opt few = o;
+  few.moves = 1;
+  sig_run(poor, few, {});
+  ASSERT_EQ(good[0].src, SRC_TAIL);
+  ASSERT_NE(poor[0].src, SRC_PERM);  // tail, or floor: starved copies also run low
+  EXPECT_GT(poor[0].l2err, 2 * good[0].l2err) << good[0].l2err << " " << poor[0].l2err;
   null_res r = null_runs(6, 60, 200, CAND_BOUND);
   EXPECT_EQ(r.n_tab, 6);
   EXPECT_LE(r.n_call, 1);
