@@ -1,0 +1,601 @@
+// py_glue.cpp: the module's entry points (synergy._core), thin layers over the
+// analysis core and the programs' own routines (rank_probes, rank_text,
+// out_file, run_search, rec_out, read_ranked, read_pairs, sig_run), so that
+// Python gets the programs' results and files.
+//
+// Every entry point converts its arguments while holding the GIL, then
+// releases it for the core's work. The core keeps its table in process-wide
+// state, so entry points run one at a time (a lock taken with the GIL
+// released); each loads its table afresh and frees it on the way out. Worker
+// threads run core code only; Python is called (to look for a pending Ctrl-C)
+// from the calling thread alone, in the ordered emit callbacks.
+#include <pybind11/numpy.h>
+#include <pybind11/pybind11.h>
+#include <pybind11/stl.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <new>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "cli.h"
+#include "inputs.h"
+#include "line_src.h"
+#include "rank.h"
+#include "rec_check.h"
+#include "search.h"
+#include "sheet.h"
+#include "sig.h"
+#include "synergy.h"
+
+namespace py = pybind11;
+
+namespace {
+
+using matrix = py::array_t<double, py::array::f_style | py::array::forcecast>;
+using imatrix = py::array_t<int32_t, py::array::c_style | py::array::forcecast>;
+
+// A one-line message for ValueError.
+struct bad_input : std::runtime_error {
+  using std::runtime_error::runtime_error;
+};
+[[noreturn]] void fail(const std::string& msg) { throw bad_input(msg); }
+
+// Ctrl-C seen between items: Python's error indicator holds the exception.
+struct interrupted {};
+
+std::mutex state_lock;  // the core's process-wide state: one entry point at a time
+
+// Frees the loaded table (and the sheet settings) when an entry point returns or fails.
+struct state_guard {
+  ~state_guard() {
+    reset_exp();
+    pheno = pheno_src();
+    cls_name[0] = "label 0";
+    cls_name[1] = "label 1";
+    samp_field.clear();
+  }
+};
+
+// body() run with the GIL released and the state locked; the core's errors
+// become ValueError with the one-line message, a Ctrl-C KeyboardInterrupt.
+template <class F>
+auto no_gil(F&& body) -> decltype(body()) {
+  std::string err;
+  bool intr = false;
+  {
+    py::gil_scoped_release rel;
+    std::lock_guard<std::mutex> lk(state_lock);
+    state_guard g;
+    try {
+      return body();
+    } catch (const syn_error& e) {
+      err = e.what();
+    } catch (const usage_error& e) {
+      err = e.what();
+    } catch (const bad_input& e) {
+      err = e.what();
+    } catch (const interrupted&) {
+      intr = true;
+    } catch (const std::bad_alloc&) {
+      err = "out of memory";
+    }
+  }
+  if (intr) throw py::error_already_set();
+  throw py::value_error(err);
+}
+
+// The -t rule: a whole number from 0 to MAX_THREADS, 0 meaning every core.
+int thread_count(double t) {
+  if (!(t >= 0 && t <= MAX_THREADS && t == std::floor(t))) {
+    char b[64];
+    std::snprintf(b, sizeof b, "%g", t);
+    fail("threads: thread count '" + std::string(b) + "' is not a number from 0 to " +
+         std::to_string(MAX_THREADS));
+  }
+  return t == 0 ? all_cores() : static_cast<int>(t);
+}
+
+// Called after every item on the calling thread: at most every 50 ms it takes
+// the GIL and lets Python run its signal handlers; a Ctrl-C becomes an
+// exception that par_ordered rethrows only after its threads have stopped.
+// (Taking the GIL after every item would wait for other Python threads each
+// time.) The programs' progress display runs too (only on a terminal).
+std::function<void(long)> between_items(meter& show) {
+  auto last = std::chrono::steady_clock::now();
+  return [&show, last](long done) mutable {
+    const auto now = std::chrono::steady_clock::now();
+    if (now - last >= std::chrono::milliseconds(50)) {
+      last = now;
+      py::gil_scoped_acquire g;
+      if (PyErr_CheckSignals() != 0) throw interrupted();
+    }
+    show(done);
+  };
+}
+
+// The table handed over: probes in rows, column-major (x is f_style).
+struct table_in {
+  const double* x;
+  std::vector<std::string> names;
+  std::vector<int> labels;
+};
+table_in table_of(const matrix& x, std::vector<std::string> names, std::vector<int> labels) {
+  if (x.ndim() != 2) fail("x: expected a 2-dimensional table");
+  if (static_cast<size_t>(x.shape(0)) != names.size())
+    fail("x: " + std::to_string(x.shape(0)) + " rows but " + std::to_string(names.size()) + " probe names");
+  if (static_cast<size_t>(x.shape(1)) != labels.size())
+    fail("labels: " + std::to_string(labels.size()) + " labels for " + std::to_string(x.shape(1)) +
+         " samples");
+  return {x.data(), std::move(names), std::move(labels)};
+}
+
+void load(const table_in& t) { load_mem("x", t.names, t.labels, t.x); }
+
+// A file's path in a message replaced by the name the caller knows it by
+// (an object written to a scratch file); shown as given when shown == path.
+std::string rename_in(std::string msg, const std::string& path, const std::string& shown) {
+  if (path.empty() || path == shown) return msg;
+  for (size_t at = msg.find(path); at != std::string::npos; at = msg.find(path, at + shown.size()))
+    msg.replace(at, path.size(), shown);
+  return msg;
+}
+
+// The same, around a body whose messages may name one of several scratch files.
+template <class F>
+auto renamed(const std::vector<std::pair<std::string, std::string>>& files, F&& body) -> decltype(body()) {
+  try {
+    return body();
+  } catch (const syn_error& e) {
+    std::string m = e.what();
+    for (const auto& f : files) m = rename_in(m, f.first, f.second);
+    throw syn_error(m);
+  }
+}
+
+std::string fmt(const char* f, double v) {
+  char b[64];
+  std::snprintf(b, sizeof b, f, v);
+  return b;
+}
+
+// The notes the programs print on stderr, for Python's warnings: the scale
+// check, then why a search would find nothing.
+std::vector<std::string> load_notes(bool labels_too, double bound) {
+  std::vector<std::string> n;
+  const std::string scale = scale_why();
+  if (!scale.empty()) n.push_back(scale);
+  if (labels_too && n_prob > 0) {
+    const std::string why = label_why(bound);
+    if (!why.empty()) n.push_back(why);
+  }
+  return n;
+}
+
+template <class T>
+py::array_t<T> to_array(const std::vector<T>& v) {
+  py::array_t<T> a(static_cast<py::ssize_t>(v.size()));
+  if (!v.empty()) std::memcpy(a.mutable_data(), v.data(), v.size() * sizeof(T));
+  return a;
+}
+
+template <class T>
+py::array_t<T> to_matrix(const std::vector<T>& v, size_t rows, size_t cols) {
+  py::array_t<T> a({static_cast<py::ssize_t>(rows), static_cast<py::ssize_t>(cols)});
+  if (!v.empty()) std::memcpy(a.mutable_data(), v.data(), v.size() * sizeof(T));
+  return a;
+}
+
+// ---- probe_rank -----------------------------------------------------------------
+
+struct rank_res {
+  std::vector<std::string> name;
+  std::vector<int> num, cl;
+  std::vector<double> score;
+  std::vector<std::string> notes;
+};
+
+py::dict py_rank(const matrix& x, std::vector<std::string> names, std::vector<int> labels, double threads,
+                 bool quiet) {
+  table_in t = table_of(x, std::move(names), std::move(labels));
+  rank_res r = no_gil([&] {
+    const int nt = thread_count(threads);
+    load(t);
+    rank_res r;
+    r.notes = load_notes(true, CAND_BOUND);
+    meter show("probe_rank", "probes scored", n_prob, !quiet);
+    std::vector<rank_row> rows = rank_probes(nt, between_items(show));
+    for (const rank_row& w : rows) {
+      r.name.push_back(probe[w.p]);
+      r.num.push_back(w.p);
+      r.score.push_back(w.score);
+      r.cl.push_back(w.n_cl);
+    }
+    return r;
+  });
+  py::dict d;
+  d["name"] = r.name;
+  d["probe"] = to_array(r.num);
+  d["score"] = to_array(r.score);
+  d["clusters"] = to_array(r.cl);
+  d["notes"] = r.notes;
+  return d;
+}
+
+// ---- pair_search ----------------------------------------------------------------
+
+struct search_res {
+  std::vector<std::string> first, second;
+  std::vector<double> syn;
+  std::vector<int> flips, lab, cid;
+  int n_samp = 0, candidates = 0;
+  std::vector<std::string> notes;
+};
+
+// The search of pair_search over candidate positions [start, end) (end < 0:
+// all). The ranked list is read from rank_path (named rank_name in messages)
+// by the program's reader, which checks it against the table and takes the
+// candidates at bound. The records go through the program's writer into
+// rec_path and are read back by the program's record reader.
+py::dict py_search(const matrix& x, std::vector<std::string> names, std::vector<int> labels,
+                   std::string rank_path, std::string rank_name, double bound, int start, int end,
+                   double threads, bool quiet, std::string rec_path) {
+  table_in t = table_of(x, std::move(names), std::move(labels));
+  search_res r = no_gil([&] {
+    return renamed({{rank_path, rank_name}}, [&] {
+      const int nt = thread_count(threads);
+      want_bound(bound, "bound:");
+      rec_out rec(rec_path);
+      load(t);
+      search_res r;
+      r.notes = load_notes(true, bound);
+      const std::vector<int> cand = cand_of(read_ranked(rank_path.c_str(), bound));
+      const int count = static_cast<int>(cand.size());
+      if (end < 0) end = count;
+      if (count > 0 && (start < 0 || start > count || end > count))
+        fail("range " + std::to_string(start) + ".." + std::to_string(end) +
+             " reaches outside the candidate positions 0.." + std::to_string(count) + " of " + rank_name);
+      r.candidates = count;
+      r.n_samp = n_samp;
+      std::unique_ptr<std::FILE, int (*)(std::FILE*)> sink(std::fopen("/dev/null", "w"), std::fclose);
+      if (!sink) fail(os_err("/dev/null: cannot open"));
+      if (start < end && count > 0) {
+        meter show("pair_search", "pairs", static_cast<long>(end - start) * count, !quiet);
+        run_search(cand, start, end, nt, rec, sink.get(), between_items(show));
+      }
+      // the writer creates the file only with the first record
+      struct stat st;
+      if (rec.count() == 0 || stat(rec_path.c_str(), &st) != 0) return r;
+      rec_reader in(rec_path.c_str());
+      pair_rec p;
+      while (in.next(p)) {
+        r.first.push_back(p.a);
+        r.second.push_back(p.b);
+        r.syn.push_back(p.syn);
+        int changed = 0;
+        for (int s = 0; s < n_samp; ++s) changed += p.lab[s] != ini_phe[s];
+        r.flips.push_back(changed);
+        r.lab.insert(r.lab.end(), p.lab.begin(), p.lab.end());
+        r.cid.insert(r.cid.end(), p.cid.begin(), p.cid.end());
+      }
+      return r;
+    });
+  });
+  py::dict d;
+  d["first"] = r.first;
+  d["second"] = r.second;
+  d["synergy"] = to_array(r.syn);
+  d["flips"] = to_array(r.flips);
+  d["labels"] = to_matrix(r.lab, r.first.size(), r.n_samp);
+  d["clusters"] = to_matrix(r.cid, r.first.size(), r.n_samp);
+  d["candidates"] = r.candidates;
+  d["notes"] = r.notes;
+  return d;
+}
+
+// ---- writers ----------------------------------------------------------------------
+
+void check_name(const std::string& what, size_t row, const std::string& n) {
+  const std::string why = name_fault(n);
+  if (!why.empty()) fail(what + ": row " + std::to_string(row + 1) + ": probe " + show_field(n) + ": " + why);
+}
+
+// The ranked list of these rows, written as probe_rank writes it.
+void py_write_ranked(std::vector<std::string> name, std::vector<int64_t> num, std::vector<double> score,
+                     std::vector<int> clusters, std::string file) {
+  if (num.size() != name.size() || score.size() != name.size() || clusters.size() != name.size())
+    throw py::value_error("ranked: the columns differ in length");
+  no_gil([&] {
+    // rank_text names row r by probe[r.p]: give each written probe number its name
+    std::vector<rank_row> rows(name.size());
+    int top = -1;
+    for (size_t k = 0; k < name.size(); ++k) {
+      check_name("ranked", k, name[k]);
+      if (num[k] < 0 || num[k] >= 100000000)
+        fail("ranked: row " + std::to_string(k + 1) + ": probe number " + std::to_string(num[k]) +
+             " is out of range");
+      rows[k].p = static_cast<int>(num[k]);
+      rows[k].score = score[k];
+      rows[k].n_cl = clusters[k];
+      top = std::max(top, rows[k].p);
+    }
+    probe.assign(static_cast<size_t>(top + 1), std::string());
+    for (size_t k = 0; k < name.size(); ++k) probe[num[k]] = name[k];
+    out_file(file).write(rank_text(rows));
+  });
+}
+
+// Pair records as pair_search writes them: the whole file replaced at once, or
+// appended record by record as the program does.
+void py_write_records(std::vector<std::string> first, std::vector<std::string> second,
+                      std::vector<double> synergy, const imatrix& labels, const imatrix& clusters,
+                      std::string file, bool append) {
+  const size_t n = first.size();
+  if (second.size() != n || synergy.size() != n || labels.ndim() != 2 || clusters.ndim() != 2 ||
+      static_cast<size_t>(labels.shape(0)) != n || labels.shape(0) != clusters.shape(0) ||
+      labels.shape(1) != clusters.shape(1))
+    throw py::value_error("records: labels and clusters must hold one row per record, of one length");
+  const int ns = static_cast<int>(labels.shape(1));
+  const int32_t* lp = labels.data();
+  const int32_t* cp = clusters.data();
+  no_gil([&] {
+    // pair_record names the pair by probe[a] and probe[b] and writes n_samp fields
+    n_samp = ns;
+    probe.assign(2, std::string());
+    std::vector<int> lab(ns), cid(ns);
+    std::unique_ptr<rec_out> out;
+    if (append) out = std::make_unique<rec_out>(file);
+    std::string text;
+    for (size_t r = 0; r < n; ++r) {
+      check_name("records", r, first[r]);
+      check_name("records", r, second[r]);
+      probe[0] = first[r];
+      probe[1] = second[r];
+      for (int s = 0; s < ns; ++s) {
+        lab[s] = lp[r * ns + s];
+        cid[s] = cp[r * ns + s];
+      }
+      std::string rec = pair_record(0, 1, synergy[r], lab.data(), cid.data());
+      if (append)
+        out->append(rec);
+      else
+        text += rec;
+    }
+    if (!append) out_file(file).write(text);
+  });
+}
+
+// ---- read_expr ----------------------------------------------------------------------
+
+struct read_res {
+  std::vector<double> x;  // column-major probes x samples
+  std::vector<std::string> names, samples, classes;
+  std::vector<int> labels;
+  bool has_samples = false;
+  std::vector<std::string> notes;
+};
+
+// A table file read and checked as the programs read it; with sheet, the
+// labels from a sample sheet (sheet.h) as --pheno SHEET --column --case
+// [--control] [--drop-other] take them.
+py::dict py_read(std::string path, std::string sheet, std::string column, std::string cas,
+                 std::string control, bool drop) {
+  read_res r = no_gil([&] {
+    if (!sheet.empty()) {
+      pheno.sheet = sheet;
+      pheno.column = column;
+      pheno.cas = cas;
+      pheno.control = control;
+      pheno.drop = drop;
+      const std::string why = pheno_usage();
+      if (!why.empty()) fail(why);
+    }
+    load_exp(path.c_str());
+    read_res r;
+    r.notes = load_notes(false, CAND_BOUND);
+    r.x.resize(static_cast<size_t>(n_prob) * n_samp);
+    for (int p = 0; p < n_prob; ++p)
+      for (int s = 0; s < n_samp; ++s) r.x[p + static_cast<size_t>(s) * n_prob] = expr[p][s];
+    r.names = probe;
+    r.labels = phe;
+    r.classes = {cls_name[0], cls_name[1]};
+    // the header line is not part of a labelled table; its fields name the
+    // samples when they fit (with a sheet, they are the samples)
+    line_src in(path.c_str());
+    std::string line;
+    if (in.next(line)) {
+      if (!line.empty() && line.back() == '\r') line.pop_back();
+      std::vector<std::string_view> f;
+      split_tabs(line, f);
+      if (!samp_field.empty()) {
+        for (int k : samp_field) r.samples.emplace_back(f[k]);
+        r.has_samples = true;
+      } else if (static_cast<int>(f.size()) == n_samp + 1) {
+        r.samples.assign(f.begin() + 1, f.end());
+        r.has_samples = true;
+      }
+    }
+    return r;
+  });
+  py::dict d;
+  d["x"] = to_array(r.x);  // column-major probes x samples: reshaped by the caller
+  d["names"] = r.names;
+  d["labels"] = to_array(r.labels);
+  d["samples"] = r.has_samples ? py::cast(r.samples) : py::none();
+  d["classes"] = r.classes;
+  d["notes"] = r.notes;
+  return d;
+}
+
+// ---- pair_signif --------------------------------------------------------------------
+
+struct signif_res {
+  std::vector<std::string> first, second, src;
+  std::vector<double> base, fin, p, q, ps, perms, adm, hits, l2e;
+  std::vector<int> flips;
+  bool with_null = false, tail = false;
+  std::vector<std::string> notes;
+};
+
+// The significance of pair_signif: the records, the ranked list (and the
+// search null, when given) read and checked from files by the program's own
+// readers, the records also against the table, list and bound (rec_check.h);
+// scratch files the caller wrote for its objects are named as it knows them.
+py::dict py_signif(const matrix& x, std::vector<std::string> names, std::vector<int> labels,
+                   std::string rec_path, std::string rec_name, std::string rank_path, std::string rank_name,
+                   std::string null_path, std::string null_name, std::string perm, std::string seed,
+                   double hits, std::string tail, double particles, double bound, double threads,
+                   bool quiet) {
+  table_in t = table_of(x, std::move(names), std::move(labels));
+  signif_res r = no_gil([&] {
+    return renamed({{rank_path, rank_name}, {rec_path, rec_name}, {null_path, null_name}}, [&] {
+      const int nt = thread_count(threads);
+      sig_opt o;
+      // the program's rules for --perm, --seed, --hits, --tail and --particles, named as arguments
+      if (tail != "split" && tail != "none") fail("tail: must be \"split\" or \"none\", not '" + tail + "'");
+      o.tail = tail == "split";
+      if (!(particles >= 2 && particles <= 100000 && particles == std::floor(particles)))
+        fail("particles: must be a whole number from 2 to 100000");
+      o.part = static_cast<int>(particles);
+      o.cap = perm.empty() ? 1 : arg_u64(perm.c_str(), "perm:");
+      o.seed = arg_u64(seed.c_str(), "seed:");
+      if (o.cap == 0) fail("perm: must be at least 1");
+      if (!(hits >= 1 && hits <= 1000000 && hits == std::floor(hits)))
+        fail("hits: must be a whole number from 1 to 1000000");
+      o.hits = static_cast<int>(hits);
+      want_bound(bound, "bound:");
+      o.bound = bound;
+      o.n_thr = nt;
+      load(t);
+      signif_res r;
+      r.notes = load_notes(false, bound);
+      if (perm.empty()) o.cap = sig_cap(o.tail);
+      // the list must come from this table, the records from this table, list and bound
+      const rl_info rk = read_ranked(rank_path.c_str(), bound);
+      rec_check chk(rk, rank_name, bound, nt, false);  // partitions checked as sig_run makes them
+      o.joint = [&chk](size_t i, const part& pj) { chk.check_joint(i, pj); };
+      sig_in in = read_pairs(rec_path.c_str(), nt, &chk);
+      std::vector<double> null_final;
+      r.with_null = !null_path.empty();
+      if (r.with_null) null_final = null_finals(null_path.c_str());
+      {
+        meter show("pair_signif", "pairs settled", static_cast<long>(in.pr.size()), !quiet);
+        // on the calling thread only, between rounds and as pairs settle there
+        sig_run(in.pr, o, between_items(show));
+      }
+      // the program's order (p ascending, base descending, record order) and q
+      std::vector<size_t> ord;
+      std::vector<double> q;
+      sig_rank(in, ord, q);
+      r.tail = o.tail;
+      for (size_t i : ord) {
+        const sig_pair& w = in.pr[i];
+        r.first.push_back(probe[w.a]);
+        r.second.push_back(probe[w.b]);
+        r.base.push_back(w.base);
+        r.fin.push_back(in.fin[i]);
+        r.flips.push_back(in.flips[i]);
+        r.p.push_back(w.p);
+        r.q.push_back(q[i]);
+        if (r.with_null) r.ps.push_back(p_search(in.fin[i], null_final));
+        r.perms.push_back(static_cast<double>(w.perms));
+        r.adm.push_back(static_cast<double>(w.adm));
+        r.hits.push_back(static_cast<double>(w.hits));
+        if (o.tail) {
+          r.src.push_back(SIG_SRC_NAME[w.src]);
+          r.l2e.push_back(w.l2err);
+        }
+      }
+      return r;
+    });
+  });
+  // the table's columns in the table's order
+  py::dict d;
+  d["first"] = r.first;
+  d["second"] = r.second;
+  d["base"] = to_array(r.base);
+  d["final"] = to_array(r.fin);
+  d["flips"] = to_array(r.flips);
+  d["p"] = to_array(r.p);
+  d["q"] = to_array(r.q);
+  if (r.with_null) d["p_search"] = to_array(r.ps);
+  d["perms"] = to_array(r.perms);
+  d["admissible"] = to_array(r.adm);
+  d["hits"] = to_array(r.hits);
+  if (r.tail) {
+    d["p_source"] = r.src;
+    d["p_log2err"] = to_array(r.l2e);
+  }
+  d["notes"] = r.notes;
+  return d;
+}
+
+// The significance table written as pair_signif writes OUT: numbers in its
+// formats, the file replaced whole. p_search, p_source and p_log2err may be None.
+void py_write_signif(std::vector<std::string> first, std::vector<std::string> second,
+                     std::vector<double> base, std::vector<double> fin, std::vector<int> flips,
+                     std::vector<double> p, std::vector<double> q, std::optional<std::vector<double>> ps,
+                     std::vector<double> perms, std::vector<double> adm, std::vector<double> hits,
+                     std::optional<std::vector<std::string>> src, std::optional<std::vector<double>> l2e,
+                     std::string file) {
+  const size_t n = first.size();
+  for (size_t m :
+       {second.size(), base.size(), fin.size(), flips.size(), p.size(), q.size(), perms.size(), adm.size(),
+        hits.size(), ps ? ps->size() : n, src ? src->size() : n, l2e ? l2e->size() : n})
+    if (m != n) throw py::value_error("signif: the columns differ in length");
+  no_gil([&] {
+    const bool with_src = src && l2e;
+    std::string out = sig_head(ps.has_value(), with_src);
+    auto whole = [](double v) { return fmt("%.0f", v); };
+    for (size_t k = 0; k < n; ++k) {
+      check_name("signif", k, first[k]);
+      check_name("signif", k, second[k]);
+      // the final synergy as the record file writes it
+      out += first[k] + '\t' + second[k] + '\t' + sig_cols(base[k], fmt("%g", fin[k]), flips[k], p[k], q[k]);
+      if (ps) out += fmt("%.6g", (*ps)[k]) + '\t';
+      out += whole(perms[k]) + '\t' + whole(adm[k]) + '\t' + whole(hits[k]);
+      if (with_src) {
+        const auto at = std::find(SIG_SRC_NAME, SIG_SRC_NAME + 3, (*src)[k]);
+        if (at == SIG_SRC_NAME + 3)
+          fail("signif: row " + std::to_string(k + 1) + ": p_source '" + (*src)[k] +
+               "' is not perm, tail or floor");
+        out += sig_src_cols(static_cast<int>(at - SIG_SRC_NAME), (*l2e)[k]);
+      }
+      out += '\n';
+    }
+    out_file(file).write(out);
+  });
+}
+
+}  // namespace
+
+PYBIND11_MODULE(_core, m) {
+  m.doc() = "The analysis core and the programs' routines; use the functions of the synergy package.";
+  m.def("rank", &py_rank);
+  m.def("search", &py_search);
+  m.def("signif", &py_signif);
+  m.def("read", &py_read);
+  m.def("write_ranked", &py_write_ranked);
+  m.def("write_records", &py_write_records);
+  m.def("write_signif", &py_write_signif);
+  // the core's fixed numbers and defaults, so that Python never writes them again
+  m.attr("CAND_BOUND") = CAND_BOUND;
+  m.attr("SIG_SEED") = SIG_SEED;
+  m.attr("SIG_HITS") = SIG_HITS;
+  m.attr("SIG_PART") = SIG_PART;
+  m.attr("SIG_PERM") = SIG_PERM;
+  m.attr("SIG_PERM_TAIL") = SIG_PERM_TAIL;
+  m.attr("MAX_THREADS") = MAX_THREADS;
+  m.attr("CUT") = cut;
+  m.attr("version") = syn_version();
+}
