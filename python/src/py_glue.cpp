@@ -16,6 +16,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <climits>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -29,6 +30,7 @@
 #include <vector>
 
 #include "cli.h"
+#include "eng_opt.h"
 #include "inputs.h"
 #include "line_src.h"
 #include "rank.h"
@@ -95,16 +97,16 @@ auto no_gil(F&& body) -> decltype(body()) {
   throw py::value_error(err);
 }
 
-// The -t rule: a whole number from 0 to MAX_THREADS, 0 meaning every core.
+// The -t rule (eng_opt.h), 0 meaning every core.
 int thread_count(double t) {
-  if (!(t >= 0 && t <= MAX_THREADS && t == std::floor(t))) {
-    char b[64];
-    std::snprintf(b, sizeof b, "%g", t);
-    fail("threads: thread count '" + std::string(b) + "' is not a number from 0 to " +
-         std::to_string(MAX_THREADS));
-  }
+  const std::string why = threads_check(t);
+  if (!why.empty()) fail("threads: " + why);
   return t == 0 ? all_cores() : static_cast<int>(t);
 }
+
+// An option's value for an int field: saturated, so that the core's check
+// reports a value too large for an int as out of its range.
+int sat(int64_t v) { return static_cast<int>(std::clamp<int64_t>(v, INT_MIN, INT_MAX)); }
 
 // Called after every item on the calling thread: at most every 50 ms it takes
 // the GIL and lets Python run its signal handlers; a Ctrl-C becomes an
@@ -242,8 +244,8 @@ struct search_res {
   std::vector<std::string> notes;
 };
 
-// The search of pair_search over candidate positions [start, end) (end < 0:
-// all). The ranked list is read from rank_path (named rank_name in messages)
+// The search of pair_search over candidate positions [start, end) (end
+// INT_MIN: all). The ranked list is read from rank_path (named rank_name in messages)
 // by the program's reader, which checks it against the table and takes the
 // candidates at bound. The records go through the program's writer into
 // rec_path and are read back by the program's record reader.
@@ -261,10 +263,9 @@ py::dict py_search(const matrix& x, std::vector<std::string> names, std::vector<
       r.notes = load_notes(true, bound);
       const std::vector<int> cand = cand_of(read_ranked(rank_path.c_str(), bound));
       const int count = static_cast<int>(cand.size());
-      if (end < 0) end = count;
-      if (count > 0 && (start < 0 || start > count || end > count))
-        fail("range " + std::to_string(start) + ".." + std::to_string(end) +
-             " reaches outside the candidate positions 0.." + std::to_string(count) + " of " + rank_name);
+      if (end == INT_MIN) end = count;  // all
+      const std::string bad = range_check(start, end, count, rank_name);
+      if (!bad.empty()) fail(bad);
       r.candidates = count;
       r.n_samp = n_samp;
       std::unique_ptr<std::FILE, int (*)(std::FILE*)> sink(std::fopen("/dev/null", "w"), std::fclose);
@@ -454,32 +455,28 @@ struct signif_res {
 py::dict py_signif(const matrix& x, std::vector<std::string> names, std::vector<int> labels,
                    std::string rec_path, std::string rec_name, std::string rank_path, std::string rank_name,
                    std::string null_path, std::string null_name, std::string perm, std::string seed,
-                   double hits, std::string tail, double particles, double bound, double threads,
+                   int64_t hits, std::string tail, int64_t particles, double bound, double threads,
                    bool quiet) {
   table_in t = table_of(x, std::move(names), std::move(labels));
   signif_res r = no_gil([&] {
     return renamed({{rank_path, rank_name}, {rec_path, rec_name}, {null_path, null_name}}, [&] {
       const int nt = thread_count(threads);
+      // the program's rules (eng_opt.h), named as arguments
       sig_opt o;
-      // the program's rules for --perm, --seed, --hits, --tail and --particles, named as arguments
-      if (tail != "split" && tail != "none") fail("tail: must be \"split\" or \"none\", not '" + tail + "'");
-      o.tail = tail == "split";
-      if (!(particles >= 2 && particles <= 100000 && particles == std::floor(particles)))
-        fail("particles: must be a whole number from 2 to 100000");
-      o.part = static_cast<int>(particles);
+      const std::string bad_tail = tail_word(tail, o.tail, "", ":");
+      if (!bad_tail.empty()) fail(bad_tail);
       o.cap = perm.empty() ? 1 : arg_u64(perm.c_str(), "perm:");
       o.seed = arg_u64(seed.c_str(), "seed:");
-      if (o.cap == 0) fail("perm: must be at least 1");
-      if (!(hits >= 1 && hits <= 1000000 && hits == std::floor(hits)))
-        fail("hits: must be a whole number from 1 to 1000000");
-      o.hits = static_cast<int>(hits);
-      want_bound(bound, "bound:");
+      o.hits = sat(hits);
+      o.part = sat(particles);
       o.bound = bound;
       o.n_thr = nt;
+      const std::string bad = sig_check(o, "", ":");
+      if (!bad.empty()) fail(bad);
       load(t);
       signif_res r;
       r.notes = load_notes(false, bound);
-      if (perm.empty()) o.cap = sig_cap(o.tail);
+      if (perm.empty()) o.cap = sig_cap(o.tail);  // the default for this sample count
       // the list must come from this table, the records from this table, list and bound
       const rl_info rk = read_ranked(rank_path.c_str(), bound);
       rec_check chk(rk, rank_name, bound, nt, false);  // partitions checked as sig_run makes them
@@ -590,6 +587,10 @@ PYBIND11_MODULE(_core, m) {
   m.def("write_signif", &py_write_signif);
   // the core's fixed numbers and defaults, so that Python never writes them again
   m.attr("CAND_BOUND") = CAND_BOUND;
+  // every default of the options as name and value text
+  py::dict defs;
+  for (const auto& d : eng_defaults()) defs[py::str(d.first)] = d.second;
+  m.attr("DEFAULTS") = defs;
   m.attr("SIG_SEED") = SIG_SEED;
   m.attr("SIG_HITS") = SIG_HITS;
   m.attr("SIG_PART") = SIG_PART;

@@ -132,7 +132,11 @@ def test_bad_input_raises_one_line(table):
         (lambda: synergy.pair_signif(x, lab, "/nonexistent/rec.tsv", seed=-1),
          "seed: '-1' is not a whole number from 0 to 18446744073709551615"),
         (lambda: synergy.pair_signif(x, lab, "/nonexistent/rec.tsv", tail="both"),
-         "tail: must be \"split\" or \"none\", not 'both'"),
+         "tail: must be split or none, not 'both'"),
+        (lambda: synergy.pair_signif(x, lab, "/nonexistent/rec.tsv", hits=0), "hits: must be from 1 to 1000000"),
+        (lambda: synergy.pair_signif(x, lab, "/nonexistent/rec.tsv", particles=10**12),
+         "particles: must be from 2 to 100000"),
+        (lambda: synergy.pair_search(x, lab, bound=2), "bound: '2' is not from 0 to 1 (bits)"),
     ]
     for call, msg in cases:
         with pytest.raises(ValueError) as e:

@@ -15,6 +15,8 @@ import pandas as pd
 
 from . import _core
 
+# The options' defaults, as the core states them (pair_signif --defaults).
+_DEF = _core.DEFAULTS
 PathLike = Union[str, "os.PathLike[str]"]
 
 
@@ -187,6 +189,14 @@ def _pos(v: Any, what: str) -> int:
     return v
 
 
+def _int(v: Any, what: str) -> int:
+    """A whole number, clamped to 64 bits (the core saturates it to its range)."""
+    if isinstance(v, bool) or not isinstance(v, (int, np.integer)) and not (
+            isinstance(v, (float, np.floating)) and float(v).is_integer()):
+        raise ValueError(f"{what}: '{v}' is not a whole number")
+    return max(-(2**63), min(int(v), 2**63 - 1))
+
+
 def _num(v: Any, what: str) -> float:
     if isinstance(v, bool) or not isinstance(v, (int, float, np.integer, np.floating)):
         raise ValueError(f"{what}: expected one number")
@@ -210,7 +220,7 @@ def _need(d: Any, cols: Sequence[str], what: str) -> None:
             raise ValueError(f"{what}: no column '{c}'")
 
 
-def probe_rank(x: Any, labels: Any, case: Any = None, *, threads: int = 1, layer: Optional[str] = None,
+def probe_rank(x: Any, labels: Any, case: Any = None, *, threads: int = int(_DEF["threads"]), layer: Optional[str] = None,
                names: Optional[Sequence[str]] = None, control: Any = None, quiet: bool = False) -> pd.DataFrame:
     """Rank the probes by their single-probe score, as probe_rank does.
 
@@ -284,7 +294,7 @@ class _Scratch:
 
 
 def pair_search(x: Any, labels: Any, case: Any = None, *, ranked: Any = None, start: int = 0,
-                end: Optional[int] = None, threads: int = 1, bound: float = _core.CAND_BOUND,
+                end: Optional[int] = None, threads: int = int(_DEF["threads"]), bound: float = _core.CAND_BOUND,
                 layer: Optional[str] = None, names: Optional[Sequence[str]] = None, control: Any = None,
                 quiet: bool = False) -> pd.DataFrame:
     """Search candidate pairs with the greedy label-flip search, as pair_search does.
@@ -308,9 +318,7 @@ def pair_search(x: Any, labels: Any, case: Any = None, *, ranked: Any = None, st
     inp.unique_names()
     nt = _threads(threads)
     start = _pos(start, "start")
-    end_i = -1 if end is None else _pos(end, "end")
-    if end is not None and end_i < 0:
-        raise ValueError(f"end: '{end}' is below 0")
+    end_i = -(2**31) if end is None else _pos(end, "end")  # the core's "all"
     bound = _num(bound, "bound")
     sc = _Scratch()
     try:
@@ -406,9 +414,9 @@ def _write_null(d: pd.DataFrame, path: str) -> None:
 
 
 def pair_signif(x: Any, labels: Any, records: Any, ranked: Any = None, case: Any = None, *,
-                perm: Optional[int] = None, seed: int = _core.SIG_SEED, hits: int = _core.SIG_HITS,
-                tail: str = "split", particles: int = _core.SIG_PART, bound: float = _core.CAND_BOUND,
-                threads: int = 1, search_null: Any = None, layer: Optional[str] = None,
+                perm: Optional[int] = None, seed: int = int(_DEF["seed"]), hits: int = int(_DEF["hits"]),
+                tail: str = _DEF["tail"], particles: int = int(_DEF["particles"]), bound: float = _core.CAND_BOUND,
+                threads: int = int(_DEF["threads"]), search_null: Any = None, layer: Optional[str] = None,
                 names: Optional[Sequence[str]] = None, control: Any = None, quiet: bool = False) -> pd.DataFrame:
     """Permutation significance of the pairs of a search, as pair_signif does.
 
@@ -441,7 +449,7 @@ def pair_signif(x: Any, labels: Any, records: Any, ranked: Any = None, case: Any
         rk_path, rk_name = sc.ranked(ranked, inp, nt)
         nl_path, nl_name = ("", "") if search_null is None else sc.file(search_null, "search_null", _write_null)
         r = _core.signif(inp.x, inp.names, inp.labels, rec_path, rec_name, rk_path, rk_name, nl_path, nl_name,
-                         perm_s, _whole(seed), _num(hits, "hits"), tail, _num(particles, "particles"),
+                         perm_s, _whole(seed), _int(hits, "hits"), tail, _int(particles, "particles"),
                          _num(bound, "bound"), nt, quiet)
     finally:
         sc.close()
