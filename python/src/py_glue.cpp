@@ -12,7 +12,8 @@
 #include <pybind11/numpy.h>
 #include <pybind11/pybind11.h>
 #include <pybind11/stl.h>
-#include <sys/stat.h>
+#include <sys/mman.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
@@ -198,6 +199,23 @@ py::array_t<T> to_matrix(const std::vector<T>& v, size_t rows, size_t cols) {
   return a;
 }
 
+// A file in memory, named by the path of its descriptor (/dev/fd/N), which
+// the writers append to through the descriptor and the readers open afresh
+// from its start.
+class mem_file {
+ public:
+  mem_file() : fd_(memfd_create("synergy-records", MFD_CLOEXEC)) {
+    if (fd_ < 0) throw syn_error(os_err("a file in memory for the records"));
+  }
+  ~mem_file() { close(fd_); }
+  mem_file(const mem_file&) = delete;
+  mem_file& operator=(const mem_file&) = delete;
+  std::string path() const { return "/dev/fd/" + std::to_string(fd_); }
+
+ private:
+  int fd_;
+};
+
 // ---- probe_rank -----------------------------------------------------------------
 
 struct rank_res {
@@ -247,16 +265,20 @@ struct search_res {
 // The search of pair_search over candidate positions [start, end) (end
 // INT_MIN: all). The ranked list is read from rank_path (named rank_name in messages)
 // by the program's reader, which checks it against the table and takes the
-// candidates at bound. The records go through the program's writer into
-// rec_path and are read back by the program's record reader.
+// candidates at bound. The records go through the program's writer into a
+// file in memory (no folder to create and remove: on a slow disk that cost
+// more than the search of a small table) and are read back by the program's
+// record reader.
 py::dict py_search(const matrix& x, std::vector<std::string> names, std::vector<int> labels,
                    std::string rank_path, std::string rank_name, double bound, int start, int end,
-                   double threads, bool quiet, std::string rec_path) {
+                   double threads, bool quiet) {
   table_in t = table_of(x, std::move(names), std::move(labels));
   search_res r = no_gil([&] {
     return renamed({{rank_path, rank_name}}, [&] {
       const int nt = thread_count(threads);
       want_bound(bound, "bound:");
+      const mem_file mem;
+      const std::string rec_path = mem.path();
       rec_out rec(rec_path);
       load(t);
       search_res r;
@@ -275,8 +297,7 @@ py::dict py_search(const matrix& x, std::vector<std::string> names, std::vector<
         run_search(cand, start, end, nt, rec, sink.get(), between_items(show));
       }
       // the writer creates the file only with the first record
-      struct stat st;
-      if (rec.count() == 0 || stat(rec_path.c_str(), &st) != 0) return r;
+      if (rec.count() == 0) return r;
       rec_reader in(rec_path.c_str());
       pair_rec p;
       while (in.next(p)) {

@@ -6,6 +6,7 @@ come from there; only the conversion of Python objects lives here."""
 from __future__ import annotations
 
 import os
+import shutil
 import tempfile
 import warnings
 from typing import Any, Optional, Sequence, Union
@@ -262,10 +263,12 @@ class _Scratch:
     """Objects written to files in a scratch folder for the programs' readers."""
 
     def __init__(self) -> None:
-        self.dir = tempfile.TemporaryDirectory(prefix="synergy")
+        self.dir: Optional[str] = None  # made at the first object written
 
     def path(self, what: str) -> str:
-        return os.path.join(self.dir.name, what)
+        if self.dir is None:
+            self.dir = tempfile.mkdtemp(prefix="synergy")
+        return os.path.join(self.dir, what)
 
     def file(self, v: Any, what: str, writer: Any) -> tuple:
         """(path, name for messages): a file name as given, else the object written."""
@@ -290,7 +293,8 @@ class _Scratch:
         return self.file(ranked, "ranked", write_ranked)
 
     def close(self) -> None:
-        self.dir.cleanup()
+        if self.dir is not None:
+            shutil.rmtree(self.dir, ignore_errors=True)
 
 
 def pair_search(x: Any, labels: Any, case: Any = None, *, ranked: Any = None, start: int = 0,
@@ -323,8 +327,7 @@ def pair_search(x: Any, labels: Any, case: Any = None, *, ranked: Any = None, st
     sc = _Scratch()
     try:
         rk_path, rk_name = sc.ranked(ranked, inp, nt)
-        r = _core.search(inp.x, inp.names, inp.labels, rk_path, rk_name, bound, start, end_i, nt, quiet,
-                         sc.path("records"))
+        r = _core.search(inp.x, inp.names, inp.labels, rk_path, rk_name, bound, start, end_i, nt, quiet)
     finally:
         sc.close()
     _warn(r.pop("notes"), quiet)
