@@ -1,7 +1,8 @@
 // py_glue.cpp: the module's entry points (synergy._core), thin layers over the
-// analysis core and the programs' own routines (rank_probes, rank_text,
-// out_file, run_search, rec_out, read_ranked, read_pairs, sig_run), so that
-// Python gets the programs' results and files.
+// analysis core, the programs' own routines (rank_probes, run_search,
+// read_pairs, sig_run) and the file layer io/ (every writer and reader, the
+// column tables, out_file and rec_out), so that Python gets the programs'
+// results and files.
 //
 // Every entry point converts its arguments while holding the GIL, then
 // releases it for the core's work. The core keeps its table in process-wide
@@ -32,7 +33,7 @@
 
 #include "cli.h"
 #include "eng_opt.h"
-#include "inputs.h"
+#include "io.h"
 #include "line_src.h"
 #include "rank.h"
 #include "rec_check.h"
@@ -166,12 +167,6 @@ auto renamed(const std::vector<std::pair<std::string, std::string>>& files, F&& 
   }
 }
 
-std::string fmt(const char* f, double v) {
-  char b[64];
-  std::snprintf(b, sizeof b, f, v);
-  return b;
-}
-
 // The notes the programs print on stderr, for Python's warnings: the scale
 // check, then why a search would find nothing.
 std::vector<std::string> load_notes(bool labels_too, double bound) {
@@ -243,11 +238,15 @@ py::dict py_rank(const matrix& x, std::vector<std::string> names, std::vector<in
     }
     return r;
   });
+  // the list's columns, named by its column table (io/ranked.h)
+  const std::vector<std::string> cn = ranked_names();
+  py::dict cols;
+  cols[py::str(cn[0])] = r.name;
+  cols[py::str(cn[1])] = to_array(r.num);
+  cols[py::str(cn[2])] = to_array(r.score);
+  cols[py::str(cn[3])] = to_array(r.cl);
   py::dict d;
-  d["name"] = r.name;
-  d["probe"] = to_array(r.num);
-  d["score"] = to_array(r.score);
-  d["clusters"] = to_array(r.cl);
+  d["columns"] = cols;
   d["notes"] = r.notes;
   return d;
 }
@@ -325,35 +324,23 @@ py::dict py_search(const matrix& x, std::vector<std::string> names, std::vector<
   return d;
 }
 
-// ---- writers ----------------------------------------------------------------------
-
-void check_name(const std::string& what, size_t row, const std::string& n) {
-  const std::string why = name_fault(n);
-  if (!why.empty()) fail(what + ": row " + std::to_string(row + 1) + ": probe " + show_field(n) + ": " + why);
-}
+// ---- writers (io/: names passed in, nothing read from the core's state) ----------
 
 // The ranked list of these rows, written as probe_rank writes it.
 void py_write_ranked(std::vector<std::string> name, std::vector<int64_t> num, std::vector<double> score,
-                     std::vector<int> clusters, std::string file) {
+                     std::vector<int64_t> clusters, std::string file) {
   if (num.size() != name.size() || score.size() != name.size() || clusters.size() != name.size())
     throw py::value_error("ranked: the columns differ in length");
   no_gil([&] {
-    // rank_text names row r by probe[r.p]: give each written probe number its name
-    std::vector<rank_row> rows(name.size());
-    int top = -1;
+    std::vector<rl_row> rows(name.size());
     for (size_t k = 0; k < name.size(); ++k) {
-      check_name("ranked", k, name[k]);
-      if (num[k] < 0 || num[k] >= 100000000)
+      if (num[k] < 0 || num[k] > INT_MAX)
         fail("ranked: row " + std::to_string(k + 1) + ": probe number " + std::to_string(num[k]) +
              " is out of range");
-      rows[k].p = static_cast<int>(num[k]);
-      rows[k].score = score[k];
-      rows[k].n_cl = clusters[k];
-      top = std::max(top, rows[k].p);
+      rows[k] = {std::move(name[k]), static_cast<int>(num[k]), score[k], sat(clusters[k])};
     }
-    probe.assign(static_cast<size_t>(top + 1), std::string());
-    for (size_t k = 0; k < name.size(); ++k) probe[num[k]] = name[k];
-    out_file(file).write(rank_text(rows));
+    const std::string text = write_ranked(rows);
+    out_file(file).write(text);
   });
 }
 
@@ -367,33 +354,46 @@ void py_write_records(std::vector<std::string> first, std::vector<std::string> s
       static_cast<size_t>(labels.shape(0)) != n || labels.shape(0) != clusters.shape(0) ||
       labels.shape(1) != clusters.shape(1))
     throw py::value_error("records: labels and clusters must hold one row per record, of one length");
-  const int ns = static_cast<int>(labels.shape(1));
+  const size_t ns = static_cast<size_t>(labels.shape(1));
   const int32_t* lp = labels.data();
   const int32_t* cp = clusters.data();
   no_gil([&] {
-    // pair_record names the pair by probe[a] and probe[b] and writes n_samp fields
-    n_samp = ns;
-    probe.assign(2, std::string());
-    std::vector<int> lab(ns), cid(ns);
-    std::unique_ptr<rec_out> out;
-    if (append) out = std::make_unique<rec_out>(file);
-    std::string text;
+    std::vector<pair_rec> recs(n);
     for (size_t r = 0; r < n; ++r) {
-      check_name("records", r, first[r]);
-      check_name("records", r, second[r]);
-      probe[0] = first[r];
-      probe[1] = second[r];
-      for (int s = 0; s < ns; ++s) {
-        lab[s] = lp[r * ns + s];
-        cid[s] = cp[r * ns + s];
-      }
-      std::string rec = pair_record(0, 1, synergy[r], lab.data(), cid.data());
-      if (append)
-        out->append(rec);
-      else
-        text += rec;
+      recs[r].a = std::move(first[r]);
+      recs[r].b = std::move(second[r]);
+      recs[r].syn = synergy[r];
+      recs[r].lab.assign(lp + r * ns, lp + (r + 1) * ns);
+      recs[r].cid.assign(cp + r * ns, cp + (r + 1) * ns);
     }
-    if (!append) out_file(file).write(text);
+    const std::string text = write_records(recs);  // every record checked first
+    if (!append) {
+      out_file(file).write(text);
+      return;
+    }
+    rec_out out(file);
+    for (const pair_rec& r : recs) {
+      std::string one;
+      record_text(one, r.a, r.b, r.syn, r.lab.data(), r.cid.data(), static_cast<int>(ns));
+      out.append(one);
+    }
+  });
+}
+
+// The search-null lines (pair_signif --null-line) of these searches, with
+// the header; NaN best synergies: the search wrote no record (NA).
+void py_write_null(std::vector<uint64_t> seed, std::vector<int64_t> cand, std::vector<double> best_base,
+                   std::vector<double> best_final, std::string file) {
+  const size_t n = seed.size();
+  if (cand.size() != n || best_base.size() != n || best_final.size() != n)
+    throw py::value_error("search_null: the columns differ in length");
+  no_gil([&] {
+    std::string text = head_line(null_names());
+    for (size_t k = 0; k < n; ++k) {
+      const bool has = !std::isnan(best_base[k]) && !std::isnan(best_final[k]);
+      text += null_text(seed[k], sat(cand[k]), has, best_base[k], best_final[k]);
+    }
+    out_file(file).write(text);
   });
 }
 
@@ -466,6 +466,7 @@ struct signif_res {
   std::vector<double> base, fin, p, q, ps, perms, adm, hits, l2e;
   std::vector<int> flips;
   bool with_null = false, tail = false;
+  std::vector<std::pair<std::string, std::string>> prov;  // the settings the table's comment lines record
   std::vector<std::string> notes;
 };
 
@@ -516,6 +517,9 @@ py::dict py_signif(const matrix& x, std::vector<std::string> names, std::vector<
       std::vector<double> q;
       sig_rank(in, ord, q);
       r.tail = o.tail;
+      // as pair_signif records them
+      r.prov = {
+          {"seed", std::to_string(o.seed)}, {"perm", std::to_string(o.cap)}, {"bound", num_text(o.bound)}};
       for (size_t i : ord) {
         const sig_pair& w = in.pr[i];
         r.first.push_back(probe[w.a]);
@@ -537,35 +541,42 @@ py::dict py_signif(const matrix& x, std::vector<std::string> names, std::vector<
       return r;
     });
   });
-  // the table's columns in the table's order
+  // the table's columns, named and ordered by its column table (io/sigtab.h)
+  py::object col[SC_N];
+  col[SC_FIRST] = py::cast(r.first);
+  col[SC_SECOND] = py::cast(r.second);
+  col[SC_BASE] = to_array(r.base);
+  col[SC_FINAL] = to_array(r.fin);
+  col[SC_FLIPS] = to_array(r.flips);
+  col[SC_P] = to_array(r.p);
+  col[SC_Q] = to_array(r.q);
+  col[SC_P_SEARCH] = to_array(r.ps);
+  col[SC_PERMS] = to_array(r.perms);
+  col[SC_ADM] = to_array(r.adm);
+  col[SC_HITS] = to_array(r.hits);
+  col[SC_P_SOURCE] = py::cast(r.src);
+  col[SC_P_LOG2ERR] = to_array(r.l2e);
+  py::dict cols;
+  for (const std::string& name : sig_names(r.with_null, r.tail))
+    for (int c = 0; c < SC_N; ++c)
+      if (name == SIG_COLS[c].name) cols[py::str(name)] = col[c];
   py::dict d;
-  d["first"] = r.first;
-  d["second"] = r.second;
-  d["base"] = to_array(r.base);
-  d["final"] = to_array(r.fin);
-  d["flips"] = to_array(r.flips);
-  d["p"] = to_array(r.p);
-  d["q"] = to_array(r.q);
-  if (r.with_null) d["p_search"] = to_array(r.ps);
-  d["perms"] = to_array(r.perms);
-  d["admissible"] = to_array(r.adm);
-  d["hits"] = to_array(r.hits);
-  if (r.tail) {
-    d["p_source"] = r.src;
-    d["p_log2err"] = to_array(r.l2e);
-  }
+  d["columns"] = cols;
+  d["provenance"] = r.prov;
   d["notes"] = r.notes;
   return d;
 }
 
-// The significance table written as pair_signif writes OUT: numbers in its
-// formats, the file replaced whole. p_search, p_source and p_log2err may be None.
+// The significance table written as pair_signif writes OUT (io's writer):
+// the provenance lines, the header, a line per row; the file replaced whole.
+// p_search, p_source and p_log2err may be None (their columns left out).
 void py_write_signif(std::vector<std::string> first, std::vector<std::string> second,
-                     std::vector<double> base, std::vector<double> fin, std::vector<int> flips,
+                     std::vector<double> base, std::vector<double> fin, std::vector<int64_t> flips,
                      std::vector<double> p, std::vector<double> q, std::optional<std::vector<double>> ps,
                      std::vector<double> perms, std::vector<double> adm, std::vector<double> hits,
                      std::optional<std::vector<std::string>> src, std::optional<std::vector<double>> l2e,
-                     std::string file) {
+                     std::string version, std::string command,
+                     std::vector<std::pair<std::string, std::string>> more, std::string file) {
   const size_t n = first.size();
   for (size_t m :
        {second.size(), base.size(), fin.size(), flips.size(), p.size(), q.size(), perms.size(), adm.size(),
@@ -573,25 +584,28 @@ void py_write_signif(std::vector<std::string> first, std::vector<std::string> se
     if (m != n) throw py::value_error("signif: the columns differ in length");
   no_gil([&] {
     const bool with_src = src && l2e;
-    std::string out = sig_head(ps.has_value(), with_src);
-    auto whole = [](double v) { return fmt("%.0f", v); };
+    std::vector<sig_row> rows(n);
     for (size_t k = 0; k < n; ++k) {
-      check_name("signif", k, first[k]);
-      check_name("signif", k, second[k]);
-      // the final synergy as the record file writes it
-      out += first[k] + '\t' + second[k] + '\t' + sig_cols(base[k], fmt("%g", fin[k]), flips[k], p[k], q[k]);
-      if (ps) out += fmt("%.6g", (*ps)[k]) + '\t';
-      out += whole(perms[k]) + '\t' + whole(adm[k]) + '\t' + whole(hits[k]);
+      sig_row& w = rows[k];
+      w.a = std::move(first[k]);
+      w.b = std::move(second[k]);
+      w.base = base[k];
+      w.fin = fin[k];
+      w.fin_txt = score_text(fin[k]);  // the final synergy as the record file writes it
+      w.flips = static_cast<long>(flips[k]);
+      w.p = p[k];
+      w.q = q[k];
+      if (ps) w.ps = (*ps)[k];
+      w.perms = std::llround(perms[k]);
+      w.adm = std::llround(adm[k]);
+      w.hits = std::llround(hits[k]);
       if (with_src) {
-        const auto at = std::find(SIG_SRC_NAME, SIG_SRC_NAME + 3, (*src)[k]);
-        if (at == SIG_SRC_NAME + 3)
-          fail("signif: row " + std::to_string(k + 1) + ": p_source '" + (*src)[k] +
-               "' is not perm, tail or floor");
-        out += sig_src_cols(static_cast<int>(at - SIG_SRC_NAME), (*l2e)[k]);
+        w.src = (*src)[k];
+        w.l2err = (*l2e)[k];
       }
-      out += '\n';
     }
-    out_file(file).write(out);
+    const std::string text = write_signif(rows, ps.has_value(), with_src, {version, command, more});
+    out_file(file).write(text);
   });
 }
 
@@ -606,6 +620,11 @@ PYBIND11_MODULE(_core, m) {
   m.def("write_ranked", &py_write_ranked);
   m.def("write_records", &py_write_records);
   m.def("write_signif", &py_write_signif);
+  m.def("write_null", &py_write_null);
+  // the column lists of the file formats (io/)
+  m.attr("RANKED_COLUMNS") = ranked_names();
+  m.attr("NULL_COLUMNS") = null_names();
+  m.def("signif_columns", &sig_names);
   // the core's fixed numbers and defaults, so that Python never writes them again
   m.attr("CAND_BOUND") = CAND_BOUND;
   // every default of the options as name and value text

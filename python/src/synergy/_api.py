@@ -242,10 +242,10 @@ def probe_rank(x: Any, labels: Any, case: Any = None, *, threads: int = int(_DEF
     """
     inp = _Input(x, labels, case, names, layer, control)
     r = _core.rank(inp.x, inp.names, inp.labels, _threads(threads), quiet)
-    _warn(r.pop("notes"), quiet)
+    _warn(r["notes"], quiet)
     if not inp.names and not quiet:
         warnings.warn("probe_rank: x has no probe rows: the list is empty", EmptyResultWarning, stacklevel=2)
-    return pd.DataFrame(r)
+    return pd.DataFrame(r["columns"])
 
 
 def write_ranked(ranked: pd.DataFrame, path: PathLike) -> None:
@@ -253,10 +253,11 @@ def write_ranked(ranked: pd.DataFrame, path: PathLike) -> None:
 
     >>> synergy.write_ranked(synergy.probe_rank(x, lab), "ranked.tsv")
     """
-    _need(ranked, ["name", "probe", "score", "clusters"], "ranked")
-    _core.write_ranked([str(v) for v in ranked["name"]], [int(v) for v in ranked["probe"]],
-                       np.asarray(ranked["score"], dtype=np.float64).tolist(),
-                       [int(v) for v in ranked["clusters"]], os.fspath(os.path.expanduser(path)))
+    name, probe, score, clusters = _core.RANKED_COLUMNS
+    _need(ranked, _core.RANKED_COLUMNS, "ranked")
+    _core.write_ranked([str(v) for v in ranked[name]], [int(v) for v in ranked[probe]],
+                       np.asarray(ranked[score], dtype=np.float64).tolist(), [int(v) for v in ranked[clusters]],
+                       os.fspath(os.path.expanduser(path)))
 
 
 class _Scratch:
@@ -283,13 +284,12 @@ class _Scratch:
 
     def ranked(self, ranked: Any, inp: _Input, nt: float) -> tuple:
         if ranked is None:
-            r = _core.rank(inp.x, inp.names, inp.labels, nt, True)
-            r.pop("notes")
-            ranked = pd.DataFrame(r)
+            ranked = pd.DataFrame(_core.rank(inp.x, inp.names, inp.labels, nt, True)["columns"])
         if isinstance(ranked, pd.DataFrame):
-            _need(ranked, ["name", "probe", "score"], "ranked")
-            if "clusters" not in ranked.columns:
-                ranked = ranked.assign(clusters=0)
+            clusters = _core.RANKED_COLUMNS[3]
+            _need(ranked, [c for c in _core.RANKED_COLUMNS if c != clusters], "ranked")
+            if clusters not in ranked.columns:  # not read by the search
+                ranked = ranked.assign(**{clusters: 0})
         return self.file(ranked, "ranked", write_ranked)
 
     def close(self) -> None:
@@ -399,21 +399,13 @@ def read_expr(path: PathLike, *, pheno: Optional[PathLike] = None, column: Optio
 
 
 def _write_null(d: pd.DataFrame, path: str) -> None:
-    """Search-null lines: seed, candidates, best base, best final (NA when that search found no pair)."""
-    _need(d, ["seed", "candidates", "best_base", "best_final"], "search_null")
-
-    def cell(v: Any) -> str:
-        if v is None or (isinstance(v, (float, np.floating)) and np.isnan(v)):
-            return "NA"
-        if isinstance(v, (float, np.floating)):
-            return "%.17g" % v if not float(v).is_integer() or abs(v) >= 2**53 else "%d" % v
-        return str(v)
-
-    lines = ["seed\tcandidates\tbest_base\tbest_final"]
-    for row in d[["seed", "candidates", "best_base", "best_final"]].itertuples(index=False):
-        lines.append("\t".join(cell(v) for v in row))
-    with open(path, "w") as f:
-        f.write("\n".join(lines) + "\n")
+    """Search-null lines (pair_signif --null-line), NaN or None best synergies
+    for a search without records."""
+    cols = _core.NULL_COLUMNS
+    _need(d, cols, "search_null")
+    _core.write_null([int(v) for v in d[cols[0]]], [int(v) for v in d[cols[1]]],
+                     pd.to_numeric(d[cols[2]]).astype(np.float64).tolist(),
+                     pd.to_numeric(d[cols[3]]).astype(np.float64).tolist(), path)
 
 
 def pair_signif(x: Any, labels: Any, records: Any, ranked: Any = None, case: Any = None, *,
@@ -456,29 +448,44 @@ def pair_signif(x: Any, labels: Any, records: Any, ranked: Any = None, case: Any
                          _num(bound, "bound"), nt, quiet)
     finally:
         sc.close()
-    _warn(r.pop("notes"), quiet)
-    if not r["first"] and not quiet:
+    _warn(r["notes"], quiet)
+    out = pd.DataFrame(r["columns"])
+    if not len(out) and not quiet:
         warnings.warn(f"pair_signif: {rec_name} holds no pair record: the table is empty", EmptyResultWarning,
                       stacklevel=2)
-    return pd.DataFrame(r)
+    # what write_signif records in the table's comment lines, as pair_signif does
+    call = {"perm": perm, "seed": seed, "hits": hits, "tail": tail, "particles": particles, "bound": bound,
+            "threads": threads,
+            "search_null": search_null if search_null is None or isinstance(search_null, str) else "..."}
+    args = ", ".join(f"{k}={v!r}" for k, v in call.items() if v is not None)
+    out.attrs["provenance"] = {"version": f"synergy {_core.version} (Python)",
+                               "command": f"synergy.pair_signif(x, labels, records, ranked, {args})",
+                               "settings": [tuple(kv) for kv in r["provenance"]]}
+    return out
 
 
 def write_signif(signif: pd.DataFrame, path: PathLike) -> None:
     """Write a significance table as pair_signif writes it (the file replaced whole).
 
-    signif: what pair_signif returns (rows may be selected or reordered).
+    signif: what pair_signif returns (rows may be selected or reordered). Its
+    comment lines record the version, the call and the settings
+    (``signif.attrs["provenance"]``); after them the bytes are the program's.
 
     >>> synergy.write_signif(s, "signif.tsv")
     """
-    cols = ["first", "second", "base", "final", "flips", "p", "q", "perms", "admissible", "hits"]
+    cols = _core.signif_columns(False, False)
     _need(signif, cols, "signif")
+    first, second, base, final, flips, p, q, perms, adm, hits = cols
+    ps_col, src_col, l2e_col = (c for c in _core.signif_columns(True, True) if c not in cols)
 
     def f64(c: str) -> list:
         return np.asarray(signif[c], dtype=np.float64).tolist()
 
-    ps = f64("p_search") if "p_search" in signif.columns else None
-    tl = "p_source" in signif.columns and "p_log2err" in signif.columns
-    _core.write_signif([str(v) for v in signif["first"]], [str(v) for v in signif["second"]], f64("base"),
-                       f64("final"), [int(v) for v in signif["flips"]], f64("p"), f64("q"), ps, f64("perms"),
-                       f64("admissible"), f64("hits"), [str(v) for v in signif["p_source"]] if tl else None,
-                       f64("p_log2err") if tl else None, os.fspath(os.path.expanduser(path)))
+    ps = f64(ps_col) if ps_col in signif.columns else None
+    tl = src_col in signif.columns and l2e_col in signif.columns
+    pv = signif.attrs.get("provenance") or {}
+    _core.write_signif([str(v) for v in signif[first]], [str(v) for v in signif[second]], f64(base), f64(final),
+                       [int(v) for v in signif[flips]], f64(p), f64(q), ps, f64(perms), f64(adm), f64(hits),
+                       [str(v) for v in signif[src_col]] if tl else None, f64(l2e_col) if tl else None,
+                       str(pv.get("version", "")), str(pv.get("command", "")),
+                       [(str(k), str(v)) for k, v in pv.get("settings", [])], os.fspath(os.path.expanduser(path)))
