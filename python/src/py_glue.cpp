@@ -168,16 +168,19 @@ auto renamed(const std::vector<std::pair<std::string, std::string>>& files, F&& 
 }
 
 // The notes the programs print on stderr, for Python's warnings: the scale
-// check, then why a search would find nothing.
-std::vector<std::string> load_notes(bool labels_too, double bound) {
-  std::vector<std::string> n;
-  const std::string scale = scale_why();
-  if (!scale.empty()) n.push_back(scale);
-  if (labels_too && n_prob > 0) {
-    const std::string why = label_why(bound);
-    if (!why.empty()) n.push_back(why);
-  }
+// check, and why a search would find nothing.
+struct notes {
+  std::string scale, empty;
+};
+notes load_notes(bool labels_too, double bound) {
+  notes n;
+  n.scale = scale_why();
+  if (labels_too && n_prob > 0) n.empty = label_why(bound);
   return n;
+}
+void put_notes(py::dict& d, const notes& n) {
+  d["scale"] = n.scale;
+  d["empty"] = n.empty;
 }
 
 template <class T>
@@ -217,7 +220,7 @@ struct rank_res {
   std::vector<std::string> name;
   std::vector<int> num, cl;
   std::vector<double> score;
-  std::vector<std::string> notes;
+  notes note;
 };
 
 py::dict py_rank(const matrix& x, std::vector<std::string> names, std::vector<int> labels, double threads,
@@ -227,7 +230,7 @@ py::dict py_rank(const matrix& x, std::vector<std::string> names, std::vector<in
     const int nt = thread_count(threads);
     load(t);
     rank_res r;
-    r.notes = load_notes(true, CAND_BOUND);
+    r.note = load_notes(true, CAND_BOUND);
     meter show("probe_rank", "probes scored", n_prob, !quiet);
     std::vector<rank_row> rows = rank_probes(nt, between_items(show));
     for (const rank_row& w : rows) {
@@ -247,7 +250,7 @@ py::dict py_rank(const matrix& x, std::vector<std::string> names, std::vector<in
   cols[py::str(cn[3])] = to_array(r.cl);
   py::dict d;
   d["columns"] = cols;
-  d["notes"] = r.notes;
+  put_notes(d, r.note);
   return d;
 }
 
@@ -258,7 +261,7 @@ struct search_res {
   std::vector<double> syn;
   std::vector<int> flips, lab, cid;
   int n_samp = 0, candidates = 0;
-  std::vector<std::string> notes;
+  notes note;
 };
 
 // The search of pair_search over candidate positions [start, end) (end
@@ -281,7 +284,7 @@ py::dict py_search(const matrix& x, std::vector<std::string> names, std::vector<
       rec_out rec(rec_path);
       load(t);
       search_res r;
-      r.notes = load_notes(true, bound);
+      r.note = load_notes(true, bound);
       const std::vector<int> cand = cand_of(read_ranked(rank_path.c_str(), bound));
       const int count = static_cast<int>(cand.size());
       if (end == INT_MIN) end = count;  // all
@@ -320,7 +323,7 @@ py::dict py_search(const matrix& x, std::vector<std::string> names, std::vector<
   d["labels"] = to_matrix(r.lab, r.first.size(), r.n_samp);
   d["clusters"] = to_matrix(r.cid, r.first.size(), r.n_samp);
   d["candidates"] = r.candidates;
-  d["notes"] = r.notes;
+  put_notes(d, r.note);
   return d;
 }
 
@@ -404,7 +407,7 @@ struct read_res {
   std::vector<std::string> names, samples, classes;
   std::vector<int> labels;
   bool has_samples = false;
-  std::vector<std::string> notes;
+  notes note;
 };
 
 // A table file read and checked as the programs read it; with sheet, the
@@ -424,7 +427,7 @@ py::dict py_read(std::string path, std::string sheet, std::string column, std::s
     }
     load_exp(path.c_str());
     read_res r;
-    r.notes = load_notes(false, CAND_BOUND);
+    r.note = load_notes(false, CAND_BOUND);
     r.x.resize(static_cast<size_t>(n_prob) * n_samp);
     for (int p = 0; p < n_prob; ++p)
       for (int s = 0; s < n_samp; ++s) r.x[p + static_cast<size_t>(s) * n_prob] = expr[p][s];
@@ -455,7 +458,7 @@ py::dict py_read(std::string path, std::string sheet, std::string column, std::s
   d["labels"] = to_array(r.labels);
   d["samples"] = r.has_samples ? py::cast(r.samples) : py::none();
   d["classes"] = r.classes;
-  d["notes"] = r.notes;
+  put_notes(d, r.note);
   return d;
 }
 
@@ -467,7 +470,7 @@ struct signif_res {
   std::vector<int> flips;
   bool with_null = false, tail = false;
   std::vector<std::pair<std::string, std::string>> prov;  // the settings the table's comment lines record
-  std::vector<std::string> notes;
+  notes note;
 };
 
 // The significance of pair_signif: the records, the ranked list (and the
@@ -497,7 +500,7 @@ py::dict py_signif(const matrix& x, std::vector<std::string> names, std::vector<
       if (!bad.empty()) fail(bad);
       load(t);
       signif_res r;
-      r.notes = load_notes(false, bound);
+      r.note = load_notes(false, bound);
       if (perm.empty()) o.cap = sig_cap(o.tail);  // the default for this sample count
       // the list must come from this table, the records from this table, list and bound
       const rl_info rk = read_ranked(rank_path.c_str(), bound);
@@ -563,7 +566,7 @@ py::dict py_signif(const matrix& x, std::vector<std::string> names, std::vector<
   py::dict d;
   d["columns"] = cols;
   d["provenance"] = r.prov;
-  d["notes"] = r.notes;
+  put_notes(d, r.note);
   return d;
 }
 

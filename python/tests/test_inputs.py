@@ -104,6 +104,26 @@ def test_scale_warning():
         assert not w, name
 
 
+def test_empty_results_say_why(table):
+    x, lab, _ = table
+    r = synergy.probe_rank(x, lab)
+    cases = [
+        (lambda: synergy.probe_rank(x, np.zeros_like(lab)), "all 30 samples are labelled 0: the labels carry no "
+                                                             "information, so no pair can be found"),
+        (lambda: synergy.pair_search(x, lab, ranked=r, start=2, end=1),
+         "start 2 is above end 1: the range is empty, no pair searched"),
+        (lambda: synergy.pair_search(x, lab, ranked=r, bound=1),
+         "no candidates: no probe of ranked scores above the bound 1"),
+        (lambda: synergy.pair_signif(x, lab, synergy.pair_search(x, lab, ranked=r, end=0), r),
+         "records holds no pair record: the table is empty"),
+    ]
+    for call, msg in cases:
+        with warnings.catch_warnings(record=True) as w:
+            warnings.simplefilter("always")
+            call()
+        assert [str(m.message) for m in w if issubclass(m.category, synergy.EmptyResultWarning)] == [msg]
+
+
 def test_bad_input_raises_one_line(table):
     x, lab, group = table
     nan = x.copy()

@@ -29,11 +29,14 @@ class EmptyResultWarning(UserWarning):
     """Why a result is empty, or why a search would find nothing."""
 
 
-def _warn(notes: Sequence[str], quiet: bool, cls: type = EmptyResultWarning) -> None:
+def _warn(r: dict, quiet: bool) -> None:
+    """The programs' notes of a call's result as warnings."""
     if quiet:
         return
-    for n in notes:
-        warnings.warn(n, ScaleWarning if "log-scale" in n else cls, stacklevel=3)
+    if r["scale"]:
+        warnings.warn(r["scale"], ScaleWarning, stacklevel=3)
+    if r["empty"]:
+        warnings.warn(r["empty"], EmptyResultWarning, stacklevel=3)
 
 
 def _is_anndata(x: Any) -> bool:
@@ -242,9 +245,9 @@ def probe_rank(x: Any, labels: Any, case: Any = None, *, threads: int = int(_DEF
     """
     inp = _Input(x, labels, case, names, layer, control)
     r = _core.rank(inp.x, inp.names, inp.labels, _threads(threads), quiet)
-    _warn(r["notes"], quiet)
+    _warn(r, quiet)
     if not inp.names and not quiet:
-        warnings.warn("probe_rank: x has no probe rows: the list is empty", EmptyResultWarning, stacklevel=2)
+        warnings.warn("x has no probe rows: the list is empty", EmptyResultWarning, stacklevel=2)
     return pd.DataFrame(r["columns"])
 
 
@@ -330,17 +333,16 @@ def pair_search(x: Any, labels: Any, case: Any = None, *, ranked: Any = None, st
         r = _core.search(inp.x, inp.names, inp.labels, rk_path, rk_name, bound, start, end_i, nt, quiet)
     finally:
         sc.close()
-    _warn(r.pop("notes"), quiet)
-    if not quiet:
-        why = None
-        if not inp.names:
-            why = "pair_search: no candidates: x has no probe rows"
-        elif r["candidates"] == 0:
-            why = f"pair_search: no probe scores above the bound {bound:g}: no pairs to search"
-        elif end is not None and start > end_i:
-            why = f"pair_search: start {start} is above end {end_i}: the range is empty, no pair searched"
-        if why:
-            warnings.warn(why, EmptyResultWarning, stacklevel=2)
+    # the program's notes: why nothing was searched, or why nothing will be found
+    if not inp.names:
+        r["empty"] = "no candidates: x has no probe rows"
+    elif r["candidates"] == 0 and not r["empty"]:
+        r["empty"] = f"no candidates: no probe of {rk_name} scores above the bound {bound:g}"
+    elif r["candidates"] and end is not None and start > end_i:
+        r["empty"] = f"start {start} is above end {end_i}: the range is empty, no pair searched"
+    elif r["candidates"] and start < (r["candidates"] if end is None else end_i) and not len(r["first"]):
+        r["empty"] = "no pair of the range has a joint partition: no record"
+    _warn(r, quiet)
     out = pd.DataFrame({"first": r["first"], "second": r["second"], "synergy": r["synergy"], "flips": r["flips"]})
     out["labels"] = list(r["labels"])
     out["clusters"] = list(r["clusters"])
@@ -390,7 +392,7 @@ def read_expr(path: PathLike, *, pheno: Optional[PathLike] = None, column: Optio
     if pheno is not None and (column is None or case is None):
         raise ValueError("pheno: needs column= and case=")
     r = _core.read(os.fspath(os.path.expanduser(path)), sheet, column or "", case or "", control or "", bool(drop))
-    _warn(r.pop("notes"), quiet)
+    _warn(r, quiet)
     labels = r["labels"]
     x = np.asarray(r["x"]).reshape((len(r["names"]), len(labels)), order="F")
     df = pd.DataFrame(x, index=pd.Index(r["names"]), columns=r["samples"], copy=False)
@@ -448,10 +450,10 @@ def pair_signif(x: Any, labels: Any, records: Any, ranked: Any = None, case: Any
                          _num(bound, "bound"), nt, quiet)
     finally:
         sc.close()
-    _warn(r["notes"], quiet)
+    _warn(r, quiet)
     out = pd.DataFrame(r["columns"])
     if not len(out) and not quiet:
-        warnings.warn(f"pair_signif: {rec_name} holds no pair record: the table is empty", EmptyResultWarning,
+        warnings.warn(f"{rec_name} holds no pair record: the table is empty", EmptyResultWarning,
                       stacklevel=2)
     # what write_signif records in the table's comment lines, as pair_signif does
     call = {"perm": perm, "seed": seed, "hits": hits, "tail": tail, "particles": particles, "bound": bound,
