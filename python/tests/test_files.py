@@ -3,6 +3,7 @@ whole search and a range, and the significance, on the bundled example and on
 generated tables (coarse grids force ties at the cut height), at 1 and 2
 threads."""
 
+import pandas as pd
 import pytest
 
 import synergy
@@ -71,3 +72,26 @@ def split_comments(path):
     lines = path.read_bytes().split(b"\n")
     k = next(i for i, ln in enumerate(lines) if not ln.startswith(b"#"))
     return [ln.decode() for ln in lines[:k]], b"\n".join(lines[k:])
+
+
+def test_search_null_as_frame_or_file(progs, tmp_path):
+    x, lab = gen_table(1, 40, 24, 0.01)
+    tsv = tmp_path / "t.tsv"
+    write_table(x, lab, tsv)
+    r = synergy.probe_rank(x, lab)
+    p = synergy.pair_search(x, lab, ranked=r)
+    synergy.write_ranked(r, tmp_path / "ranked.tsv")
+    synergy.write_records(p, tmp_path / "rec.tsv")
+    best = sorted(p["synergy"])[len(p) // 2]
+    null = pd.DataFrame({"seed": [3, 4, 5], "candidates": [7, 6, 0], "best_base": [0.25, 0.5, None],
+                         "best_final": [best, 0.999, None]})
+    (tmp_path / "null.tsv").write_text(f"seed\tcandidates\tbest_base\tbest_final\n3\t7\t0.25\t{best!r}\n"
+                                       "4\t6\t0.5\t0.999\n5\t0\tNA\tNA\n")
+    opts = {"perm": 300, "hits": 3, "tail": "none"}
+    assert run(progs["signif"], "-q", *opts_args(opts), "--search-null", tmp_path / "null.tsv", tsv,
+               tmp_path / "ranked.tsv", tmp_path / "rec.tsv", tmp_path / "sig.tsv")[0] == 0
+    for given in (null, tmp_path / "null.tsv"):
+        s = synergy.pair_signif(x, lab, p, r, search_null=given, **opts)
+        assert "p_search" in s.columns
+        synergy.write_signif(s, tmp_path / "py.tsv")
+        assert split_comments(tmp_path / "py.tsv")[1] == split_comments(tmp_path / "sig.tsv")[1]
