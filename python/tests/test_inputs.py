@@ -77,8 +77,14 @@ def test_sample_sheet_file_gives_the_label_line_results(progs, tmp_path, table):
     synergy.write_ranked(r, tmp_path / "py.tsv")
     assert run(progs["rank"], "-q", labelled, tmp_path / "prog.tsv")[0] == 1
     assert same_bytes(tmp_path / "py.tsv", tmp_path / "prog.tsv")
-    pd.testing.assert_frame_equal(synergy.pair_search(xs, ls, ranked=r).drop(columns=["labels", "clusters"]),
-                                  synergy.pair_search(x, lab, ranked=r).drop(columns=["labels", "clusters"]))
+    n = int((r["score"] > synergy.CAND_BOUND).sum())
+    assert run(progs["search"], "-q", labelled, tmp_path / "prog.tsv", 0, n, tmp_path / "rec.tsv")[0] == 1
+    p = synergy.pair_search(xs, ls, ranked=r)
+    synergy.write_records(p, tmp_path / "py.tsv")
+    assert same_bytes(tmp_path / "py.tsv", tmp_path / "rec.tsv")
+    opts = {"perm": 300, "hits": 3, "tail": "none"}
+    pd.testing.assert_frame_equal(synergy.pair_signif(xs, ls, p, r, **opts),
+                                  synergy.pair_signif(x, lab, tmp_path / "rec.tsv", tmp_path / "prog.tsv", **opts))
     # a bad sheet: the programs' message
     sheet.write_text("sample\tbatch\n" + "\n".join(rows[1:]) + "\n")
     code, err = run(progs["rank"], "--pheno", sheet, "--column", "batch", "--case", "early", bare, tmp_path / "o")
