@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "table.h"
+
 // The columns of --tsv, in file order.
 enum tsv_col : int {
   TC_RANK,
@@ -31,15 +33,9 @@ enum tsv_col : int {
   TC_N
 };
 
-// A column and when it is there: 0 always; 'g' with a significance table;
-// 't' with its tail columns; 's' with its p_search.
-struct exp_col_def {
-  const char* name;
-  char when;
-  const char* help;
-};
-
-constexpr exp_col_def TSV_COLS[TC_N] = {
+// When a column is there (col_def::when): 0 always; 'g' with a significance
+// table; 't' with its tail columns; 's' with its p_search.
+constexpr col_def TSV_COLS[TC_N] = {
     {"rank", 0, "place in the page's order"},
     {"first", 0, "first gene (symbol and probe with gene names, else the probe)"},
     {"second", 0, "second gene"},

@@ -1,22 +1,13 @@
-// io.h: the toolkit's files, one home per file kind, between the core
-// (synergy_core, which reads the expression table) and the programs.
-//
-// For bindings (R, Python): include this header and link syn_io and synergy_core.
-//  - Writers return the file's text; names are passed in, nothing is read from
-//    the core's state: write_ranked(rows), write_records(recs),
-//    write_signif(rows, with_null, with_src, prov). Put the text in place with
-//    out_file(path).write(text) (whole, through a temporary file), or append
-//    records with rec_out(path).append(rec) as pair_search does.
-//  - Readers return plain structs: read_ranked -> rl_info, load_records ->
-//    std::vector<pair_rec>, read_signif -> sig_tab, read_null -> null_tab.
-//    The ranked list and records are checked against the loaded table
-//    (load_mem or load_exp first); read_signif checks names only when given
-//    make_idx(probe). Each throws syn_error "FILE:LINE: reason".
-//  - Column lists: ranked_names(), sig_names(with_null, with_src),
-//    null_names(), tsv_names(...), edge_names(); SIG_COLS and TSV_COLS hold
-//    each column's help text.
-//  - Numbers are written in the score text (score_text, synergy.h), the
-//    six-digit form on which candidacy is decided.
+// io.h: the toolkit's files, one home per file kind, between the core (which
+// reads the expression table) and the programs. For bindings (R, Python):
+// include this header, link syn_io and synergy_core, and
+//  - write: write_ranked(rows), write_records(recs), write_signif(rows,
+//    with_null, with_src, prov) return the file's text, names passed in;
+//    out_file(path).write(text) puts it in place whole, rec_out appends;
+//  - read: read_ranked -> rl_info, load_records -> vector<pair_rec> (both
+//    against the table loaded by load_mem), read_signif -> sig_tab, read_null
+//    -> null_tab; errors throw syn_error "FILE:LINE: reason";
+//  - column lists: ranked_names, sig_names, null_names, tsv_names, edge_names.
 #pragma once
 
 #include "exports.h"

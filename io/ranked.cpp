@@ -96,10 +96,7 @@ void ranked_line(std::string& out, std::string_view name, int prb, double score,
 std::string write_ranked(const std::vector<rl_row>& rows) {
   std::string out;
   for (size_t k = 0; k < rows.size(); ++k) {
-    const std::string why = name_fault(rows[k].name);
-    if (!why.empty())
-      throw syn_error("ranked: row " + std::to_string(k + 1) + ": probe " + show_field(rows[k].name) + ": " +
-                      why);
+    want_name("ranked: row " + std::to_string(k + 1) + ": ", rows[k].name);
     ranked_line(out, rows[k].name, rows[k].prb, rows[k].score, rows[k].n_cl);
   }
   return out;

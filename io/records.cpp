@@ -191,10 +191,8 @@ std::string write_records(const std::vector<pair_rec>& recs) {
   for (size_t k = 0; k < recs.size(); ++k) {
     const pair_rec& r = recs[k];
     const std::string row = "records: record " + std::to_string(k + 1) + ": ";
-    for (const std::string* n : {&r.a, &r.b}) {
-      const std::string why = name_fault(*n);
-      if (!why.empty()) throw syn_error(row + "probe " + show_field(*n) + ": " + why);
-    }
+    want_name(row, r.a);
+    want_name(row, r.b);
     if (r.lab.size() != r.cid.size() || r.lab.size() != recs[0].lab.size())
       throw syn_error(row + std::to_string(r.lab.size()) + " labels and " + std::to_string(r.cid.size()) +
                       " cluster numbers, expected " + std::to_string(recs[0].lab.size()) + " of each");

@@ -16,8 +16,8 @@ std::string num(const char* fmt, double v) {
   return b;
 }
 
-bool has_col(int c, bool with_null, bool with_src) {
-  const char w = SIG_COLS[c].when;
+// Whether a column of this `when` is in a table with or without a search null and the tail.
+bool kept(char w, bool with_null, bool with_src) {
   return w == 0 || (w == 's' && with_null) || (w == 't' && with_src);
 }
 
@@ -58,20 +58,36 @@ bool good_src(const std::string& s) { return s == "perm" || s == "tail" || s == 
 }  // namespace
 
 std::vector<std::string> sig_names(bool with_null, bool with_src) {
-  std::vector<std::string> v;
-  for (int c = 0; c < SC_N; ++c)
-    if (has_col(c, with_null, with_src)) v.push_back(SIG_COLS[c].name);
-  return v;
+  return col_names(SIG_COLS, SC_N, [&](char w) { return kept(w, with_null, with_src); });
 }
 
 std::string sig_head(bool with_null, bool with_src) { return head_line(sig_names(with_null, with_src)); }
 
+namespace {
+
+// The column names, an optional group in brackets as one word ("[p_source p_log2err]").
+std::vector<std::string> col_words() {
+  std::vector<std::string> words;
+  for (int c = 0; c < SC_N; ++c) {
+    const char w = SIG_COLS[c].when;
+    if (w && c > 0 && SIG_COLS[c - 1].when == w)
+      words.back().insert(words.back().size() - 1, std::string(" ") + SIG_COLS[c].name);
+    else
+      words.push_back(w ? "[" + std::string(SIG_COLS[c].name) + "]" : SIG_COLS[c].name);
+  }
+  return words;
+}
+
+}  // namespace
+
 std::string sig_cols_help() {
-  std::string s;
-  for (int c = 0; c < SC_N; ++c)
-    s += std::string(c ? " " : "") + (SIG_COLS[c].when ? "[" : "") + SIG_COLS[c].name +
-         (SIG_COLS[c].when ? "]" : "");
-  return s;
+  // lines of at most 78 characters, indented; a group stays on one line
+  std::string s, line = " ";
+  for (const std::string& w : col_words()) {
+    if (line.size() + 1 + w.size() > 78) s += line + "\n", line = " ";
+    line += " " + w;
+  }
+  return s + line;
 }
 
 uint64_t pair_key(int pa, int pb) {
@@ -82,7 +98,7 @@ uint64_t pair_key(int pa, int pb) {
 std::string sig_line(const sig_row& r, bool with_null, bool with_src) {
   std::string o;
   for (int c = 0; c < SC_N; ++c)
-    if (has_col(c, with_null, with_src)) o += (c ? "\t" : "") + cell(r, c);
+    if (kept(SIG_COLS[c].when, with_null, with_src)) o += (c ? "\t" : "") + cell(r, c);
   return o + "\n";
 }
 
@@ -91,10 +107,8 @@ std::string write_signif(const std::vector<sig_row>& rows, bool with_null, bool 
   for (size_t k = 0; k < rows.size(); ++k) {
     const sig_row& r = rows[k];
     const std::string row = "signif: row " + std::to_string(k + 1) + ": ";
-    for (const std::string* n : {&r.a, &r.b}) {
-      const std::string why = name_fault(*n);
-      if (!why.empty()) throw syn_error(row + "probe " + show_field(*n) + ": " + why);
-    }
+    want_name(row, r.a);
+    want_name(row, r.b);
     if (with_src && !good_src(r.src))
       throw syn_error(row + "p_source '" + r.src + "' is not perm, tail or floor");
     out += sig_line(r, with_null, with_src);
@@ -118,11 +132,12 @@ std::vector<int> head_cols(const std::string& line, const std::string& where, in
   }
   for (int c = 0; c < SC_N && ok; ++c) ok = SIG_COLS[c].when || at[c] >= 0;
   if (ok && (at[SC_P_SOURCE] < 0) != (at[SC_P_LOG2ERR] < 0)) ok = false;
-  if (!ok)
-    throw syn_error(at_line(where, ln) +
-                    "expected the header of a significance table (first, second, base, final, flips, "
-                    "p, q, [p_search,] perms, admissible, hits[, p_source, p_log2err]), got " +
+  if (!ok) {
+    std::string cols;
+    for (const std::string& w : col_words()) cols += (cols.empty() ? "" : " ") + w;
+    throw syn_error(at_line(where, ln) + "expected the header of a significance table (" + cols + "), got " +
                     show_field(line));
+  }
   return at;
 }
 

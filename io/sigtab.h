@@ -35,13 +35,9 @@ enum sig_col : int {
   SC_N
 };
 
-// One column: its name, when it is there ('s': with a search null, 't': with
-// the tail estimate, 0: always) and what it holds, for the help and the docs.
-struct sig_col_def {
-  const char* name;
-  char when;
-  const char* help;
-};
+// When a column is there (col_def::when): 0 always, 's' with a search null,
+// 't' with the tail estimate.
+using sig_col_def = col_def;
 
 constexpr sig_col_def SIG_COLS[SC_N] = {
     {"first", 0, "first probe of the pair, as its first record names it"},
@@ -64,8 +60,8 @@ constexpr sig_col_def SIG_COLS[SC_N] = {
 std::vector<std::string> sig_names(bool with_null, bool with_src);
 // Its header line.
 std::string sig_head(bool with_null, bool with_src);
-// "first second ... hits [p_search] ..." for a help text: every column, the
-// optional ones in brackets.
+// Every column for a help text, an optional group in brackets, on indented
+// lines of at most 78 characters ("  first second ... [p_search] ...").
 std::string sig_cols_help();
 
 // The unordered probe-number pair a record or a table line names.

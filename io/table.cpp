@@ -53,6 +53,11 @@ std::string head_line(const std::vector<std::string>& names) {
   return s + "\n";
 }
 
+void want_name(const std::string& row, const std::string& name) {
+  const std::string why = name_fault(name);
+  if (!why.empty()) throw syn_error(row + "probe " + show_field(name) + ": " + why);
+}
+
 std::string prov_text(const prov& p) {
   auto one = [](std::string v) {
     for (char& c : v)

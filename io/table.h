@@ -28,6 +28,28 @@ bool to_real(std::string_view f, double& v);
 // A header line: the names joined by tabs, with its newline.
 std::string head_line(const std::vector<std::string>& names);
 
+// One column of a tabular format: its name, when it is there (0: always; a
+// letter the format defines for each optional group) and what it holds, for
+// the help and the docs.
+struct col_def {
+  const char* name;
+  char when;
+  const char* help;
+};
+
+// The names of the columns of table[0..n) that `has` keeps, in order.
+template <class Keep>
+std::vector<std::string> col_names(const col_def* table, int n, Keep has) {
+  std::vector<std::string> v;
+  for (int c = 0; c < n; ++c)
+    if (has(table[c].when)) v.push_back(table[c].name);
+  return v;
+}
+
+// Throws syn_error "<row>probe 'NAME': why" when a probe name could not be
+// written and read back the same (name_fault): the writers' check.
+void want_name(const std::string& row, const std::string& name);
+
 // ---- provenance --------------------------------------------------------------------
 // A table written whole (the significance table, the report's exports) starts
 // with comment lines "# ..." that say how it was made; every reader skips the

@@ -99,13 +99,14 @@ int signif_cmd(int argc, char** argv, const char* name) {
       "For every distinct pair of the pair records RECORDS (from pair_search on EXPR\n"
       "and RANKED; one run or shards concatenated, plain or gzip), estimate how often\n"
       "shuffled labels give a base synergy at least as high, counting only shufflings\n"
-      "under which both probes stay candidates, and write OUT (tab-separated,\n"
-      "after comment lines '# ' that record the version, command, seed, B and X):\n" +
+      "under which both probes stay candidates, and write OUT, sorted by p: comment\n"
+      "lines \"# \" with the version, the command, S, B and X, then a tab-separated\n"
+      "table with the columns\n" +
           sig_cols_help() +
-          ",\nsorted by p. A pair stops after H hits (p = H /\n"
-      "admissible, p_source perm); a pair still short of H hits after B\n"
-      "shufflings gets its p from multilevel splitting over the admissible\n"
-      "labellings (p_source tail; floor when below 1e-15, then an upper bound);\n"
+          "\nA pair stops after H hits (p = H / admissible, p_source perm); a pair\n"
+      "still short of H hits after B shufflings gets its p from multilevel\n"
+      "splitting over the admissible labellings (p_source tail; floor when below\n"
+      "1e-15, then an upper bound);\n"
       "p_log2err is the standard deviation of log2 p. With --tail none, such a\n"
       "pair keeps p = (hits + 1) / (admissible + 1) and the last two columns are\n"
       "left out: the table of earlier versions byte for byte after the comment\n"

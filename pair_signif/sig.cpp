@@ -58,7 +58,7 @@ void sig_rank(const sig_in& in, std::vector<size_t>& ord, std::vector<double>& q
   });
 }
 
-std::string sig_table(const sig_in& in, const std::vector<double>* null_final, bool with_src, const prov& pv) {
+std::vector<sig_row> sig_rows(const sig_in& in, const std::vector<double>* null_final) {
   std::vector<size_t> ord;
   std::vector<double> q;
   sig_rank(in, ord, q);
@@ -81,7 +81,11 @@ std::string sig_table(const sig_in& in, const std::vector<double>* null_final, b
     o.src = SIG_SRC_NAME[r.src];
     o.l2err = r.l2err;
   }
-  return write_signif(rows, null_final != nullptr, with_src, pv);
+  return rows;
+}
+
+std::string sig_table(const sig_in& in, const std::vector<double>* null_final, bool with_src, const prov& pv) {
+  return write_signif(sig_rows(in, null_final), null_final != nullptr, with_src, pv);
 }
 
 std::string null_line(uint64_t seed, int n_cand, const sig_in& in) {

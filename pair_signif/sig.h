@@ -41,6 +41,11 @@ std::vector<double> null_finals(const char* path);
 // into in.pr, and the Benjamini-Hochberg q-value of each pair (by index).
 void sig_rank(const sig_in& in, std::vector<size_t>& ord, std::vector<double>& q);
 
+// The table's lines (io/sigtab.h) in its order, p ascending, base
+// descending, record order: p_search from null_final when not null; the
+// final synergy as the record file has it. For the bindings.
+std::vector<sig_row> sig_rows(const sig_in& in, const std::vector<double>* null_final);
+
 // The significance table: header and one line per pair, sorted by p
 // ascending, base descending, record order (its format: io/sigtab.h), after
 // the provenance lines of pv. null_final: with a p_search column when not
