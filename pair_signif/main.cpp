@@ -105,8 +105,8 @@ int signif_cmd(int argc, char** argv, const char* name) {
           sig_cols_help() +
           "\nA pair stops after H hits (p = H / admissible, p_source perm); a pair\n"
       "still short of H hits after B shufflings gets its p from multilevel\n"
-      "splitting over the admissible labellings (p_source tail; floor when below\n"
-      "1e-15, then an upper bound);\n"
+      "splitting over the admissible labellings (p_source tail; floor when below\n" +
+          num_text(SIG_FLOOR) + ", then an upper bound);\n"
       "p_log2err is the standard deviation of log2 p. With --tail none, such a\n"
       "pair keeps p = (hits + 1) / (admissible + 1) and the last two columns are\n"
       "left out: the table of earlier versions byte for byte after the comment\n"
@@ -126,7 +126,9 @@ int signif_cmd(int argc, char** argv, const char* name) {
          o.s.cap = arg_u64(v, "--perm");
          o.perm_set = true;
        }},
-      {0, "tail", "MODE", "split (default): the tail estimate below H hits; none: the\nshufflings' p alone",
+      {0, "tail", "MODE",
+       std::string(SIG_TAIL_WORD[1]) + (SIG_TAIL ? " (default)" : "") + ": the tail estimate below H hits; " +
+           SIG_TAIL_WORD[0] + (SIG_TAIL ? "" : " (default)") + ": the\nshufflings' p alone",
        [&o](const char* v) {
          const std::string why = tail_word(v, o.s.tail);
          if (!why.empty()) throw usage_error(why);

@@ -1,16 +1,43 @@
 // fast.h: the fast path the programs run, bit-identical to the named routines
 // of synergy.h (the plain step order) and to the literal oracle of tests/oracle.
 //
-// | fast routine  | literal counterpart                                   | test holding them equal (tests/) |
-// |---------------|-------------------------------------------------------|----------------------------------|
-// | sin_part (run_grp, runs.cpp; the matrix where its replays cost more) | comp_sin_dis + cluster (the partition of call_sin_syn) | test_diff.cpp DiffFast.PartitionsAndEntropiesMatchOracle; test_diff_real.cpp DiffReal.DenseTablesMatchOracle, DiffReal.RunsOfValuesGiveThePlainPartition, DiffReal.RoundedTablesMatchOracle; fuzz/fuzz_diff.cpp (rounded inputs) |
-// | two_part (bnd_grp for large Chebyshev groups) | comp_ch_dis / comp_eu_dis + cluster | test_diff.cpp DiffFast.PartitionsAndEntropiesMatchOracle, DiffFast.RoundingAtTheCutCanJoinSamplesFartherApart; test_diff_real.cpp DiffReal.DenseTablesMatchOracle, DiffReal.RoundedTablesMatchOracle; fuzz/fuzz_diff.cpp (rounded inputs) |
-// | part_ent      | synergic (and call_sin_syn's score)                    | test_diff.cpp DiffFast.PartitionsAndEntropiesMatchOracle |
-// | tab_init      | mi(S/M)*M and phe_synergic, computed per call          | through part_ent and flip_search in the tests above |
-// | ent_term      | mi(S/M)*M of synergic, table or computed above ENT_ROWS | test_diff.cpp DiffFast.ClustersBeyondTheEntropyTableScoreAsTheLiteralSum |
-// | flip_search   | optimize (pair_search/search.cpp), oracle::optimize    | test_diff.cpp DiffFast.FlipSearchMatchesOracle; test_pair_search.cpp PairSearch.LiteralOptimizeMatchesOracleAndFastSearch |
-// | rank_probes (probe_rank/rank.cpp, over sin_part and part_ent) | oracle::rank_list | test_probe_rank.cpp ProbeRank.MatchesOracleOnGeneratedTables |
-// | run_search (pair_search/search.cpp, over flip_search; a mirror pair reuses its result) | oracle::pair_search | test_pair_search.cpp PairSearch.MatchesOracleOnGeneratedTables, PairSearch.MirrorResultsGiveTheSameBytes |
+// Each fast routine, its literal twin, and the tests that hold them equal
+// (tests/ unless said; the inside of each routine: fast_impl.h):
+//
+//   sin_part      fast_part.cpp: groups as runs (runs.cpp), or from their matrix
+//                 (fast_mat.cpp) where the runs' replays cost more
+//     twin        comp_sin_dis + cluster (the partition of call_sin_syn)
+//     tests       test_diff.cpp DiffFast.PartitionsAndEntropiesMatchOracle;
+//                 test_diff_real.cpp DiffReal.DenseTablesMatchOracle,
+//                 DiffReal.RunsOfValuesGiveThePlainPartition, DiffReal.RoundedTablesMatchOracle;
+//                 fuzz/fuzz_diff.cpp (rounded inputs)
+//   two_part      fast_part.cpp: cells from their matrix (fast_mat.cpp), large
+//                 Chebyshev cells without it (bound.cpp, bound_kern.cpp)
+//     twin        comp_ch_dis / comp_eu_dis + cluster
+//     tests       test_diff.cpp DiffFast.PartitionsAndEntropiesMatchOracle,
+//                 DiffFast.RoundingAtTheCutCanJoinSamplesFartherApart;
+//                 test_diff_real.cpp DiffReal.DenseTablesMatchOracle, DiffReal.RoundedTablesMatchOracle;
+//                 fuzz/fuzz_diff.cpp (rounded inputs)
+//   part_ent      fast_flip.cpp
+//     twin        synergic (and call_sin_syn's score)
+//     tests       test_diff.cpp DiffFast.PartitionsAndEntropiesMatchOracle
+//   tab_init      fast_flip.cpp
+//     twin        mi(S/M)*M and phe_synergic, computed per call
+//     tests       through part_ent and flip_search in the tests above
+//   ent_term      here
+//     twin        mi(S/M)*M of synergic, table or computed above ENT_ROWS
+//     tests       test_diff.cpp DiffFast.ClustersBeyondTheEntropyTableScoreAsTheLiteralSum
+//   flip_search   fast_flip.cpp
+//     twin        optimize (pair_search/search.cpp), oracle::optimize
+//     tests       test_diff.cpp DiffFast.FlipSearchMatchesOracle;
+//                 test_pair_search.cpp PairSearch.LiteralOptimizeMatchesOracleAndFastSearch
+//   rank_probes   probe_rank/rank.cpp, over sin_part and part_ent
+//     twin        oracle::rank_list
+//     tests       test_probe_rank.cpp ProbeRank.MatchesOracleOnGeneratedTables
+//   run_search    pair_search/search.cpp, over flip_search (a mirror pair reuses its result)
+//     twin        oracle::pair_search
+//     tests       test_pair_search.cpp PairSearch.MatchesOracleOnGeneratedTables,
+//                 PairSearch.MirrorResultsGiveTheSameBytes
 //
 // The fast routines read only the loaded table (and the tables of tab_init)
 // and write only their own `work` scratch and outputs, so threads may run
@@ -18,10 +45,7 @@
 #pragma once
 
 #include <cstddef>
-#include <cstdint>
-#include <cstdlib>
 #include <memory>
-#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -51,121 +75,22 @@ struct part {
   int n_grp = 0;
 };
 
-// Entropy sum of one partition under the flip search's labels.
-struct ent_sum {
-  std::vector<int> m, s;         // cluster sizes and label sums
-  std::vector<double> t, pre;    // cluster terms, and the sum of the terms before each
-  std::vector<double> memo;      // sum with one label of cluster c flipped: [2c] up, [2c+1] down
-  std::vector<int> memo_at;      // pass that filled each memo entry
-  std::vector<double> q;         // fast sum over n_samp with one label of cluster c flipped: [2c] up, [2c+1] down
-  double tot = 0.0;
-};
+struct fast_scr;  // each algorithm's scratch (fast_impl.h)
 
-// The distance matrix of one group. From 512 samples on its rows are a page
-// or more apart, and walks down a column would miss the address cache on
-// every row: large matrices ask for large pages.
-class mat_buf {
- public:
-  double* data() { return p_.get(); }
-  size_t size() const { return n_; }
-  // room for at least n doubles, contents undefined; the old block goes first
-  void grow(size_t n);
-
- private:
-  struct frees {
-    void operator()(double* p) const { std::free(p); }
-  };
-  std::unique_ptr<double[], frees> p_;
-  size_t n_ = 0;
-};
-
-// A run of one probe's sorted values: the sum of its values less its first,
-// a bound on that sum's error, and the sum over the run's size.
-struct run_sum {
-  double s = 0.0, e = 0.0, mean = 0.0;
-};
-
-// A merge in the history of one probe's runs: its two parts (the one with
-// the smaller sample first), its size and when it happened.
-struct run_node {
-  int lo, hi;
-  double n;
-  long long t;
-};
-
-// A pair of clusters whose plain distance is known to lie in [lo, hi]: the
-// cluster in slot col, as formed at merge node `node`.
-struct bnd_ent {
-  int col, node;
-  double lo, hi;
-};
-
-// Scratch of the clustering of large Chebyshev groups without their matrix
-// (bnd_grp in bound.cpp), by slot unless said.
-struct bnd_buf {
-  std::vector<double> px, py, pm;              // centroids by list position, and 1 unless a single sample
-  std::vector<double> sx, sy, n, cx, cy;       // coordinate sums, sizes (0 once merged away), centroids
-  std::vector<int> rare, fw, lead;             // rows above a merge whose least may change; active slots, Fenwick;
-                                               // the smallest sample at each one's point
-  std::vector<double> key2, kup, lb;           // second key and candidate's upper bound per row; scratch
-  std::vector<int> cur, nlo, nhi;              // each slot's merge node; the nodes' parts (survivor first)
-  std::vector<int> whd, wnx, wpv;              // rows listed at their candidate: first, next, previous (-2 unlisted)
-  std::vector<double> nn, tk;                  // the nodes' sizes; the tree's keys
-  std::vector<int> ts;                         // and slots
-  std::vector<double> su, sv, cu, cv;          // sorted x + y and x - y of each cluster's members, from off
-  std::vector<size_t> off;                     // in a pool filled to top (cu, cv: room to close it up)
-  size_t top = 0;
-  std::vector<std::vector<bnd_ent>> kn;        // intervals known, in the row of the lower slot
-  std::vector<bnd_ent> tie;                    // the columns of one row in doubt
-};
-
-// Scratch of the clustering of one probe's group as runs of its sorted
-// values (run_grp in runs.cpp), by sorted position of a run's first value.
-struct run_buf {
-  std::vector<run_sum> rs;
-  std::vector<double> est, key;   // each gap's estimate; its plain distance where exact, else a lower bound
-  std::vector<long long> sec;     // an exact gap's pair in scan order, else -1
-  std::vector<int> nxt, prv, cnt, nv;  // neighbours, size, distinct values
-  std::vector<int> low, cur, tr;       // smallest sample, merge node; the gaps' tree
-  std::vector<run_node> node;     // the history of the runs' merges
-  std::unordered_map<uint64_t, double> memo;  // replays of two large sets of equal values
-};
-
-// Per-thread scratch, sized once by work_init and reused by every call.
+// Per-thread scratch, sized once by work_init and reused by every call; the
+// knobs and counters are for tests and benchmarks.
 struct work {
-  mat_buf d;                                    // distances within one group: m x m, upper triangle used
-  std::vector<double> sz, rmin;                 // cluster sizes; row minima to the right (by slot)
-  std::vector<double> gx, gy;                   // coordinates of one group's samples, by slot
-  std::vector<int> act, pos, ramin, redo;       // active slots and their positions; argmin slot; stale rows
-  std::vector<int> mnext, mtail;                // member chains
-  std::vector<int> tree;                        // tournament tree over the row minima
-  std::vector<int> ord, off, cnt, stamp, slot, rep, num;
-  std::vector<std::pair<double, int>> vs;       // values and samples, to sort
-  part jp;                                      // joint partition of the current pair
-  std::vector<int> lab;                         // working label vector of the flip search
-  std::vector<double> fsc;                      // score of each flip in a pass (fast or exact)
-  std::vector<int> fst;                         // whether each flip improves, and how it was scored
-  ent_sum es[3];                                // first probe, second probe, joint
-  long n_run = 0, n_mat = 0;                    // single-probe groups clustered as runs, and from their matrix
-  bnd_buf bb;
-  run_buf rb;
-  double run_cap = 0.25;                        // replays a single-probe group may cost as runs, in m^2 steps
-  int bnd_min = 400;                            // Chebyshev groups from this size on are clustered by bnd_grp
+  part jp;                    // joint partition of the last pair of flip_search
+  long n_run = 0, n_mat = 0;  // single-probe groups clustered as runs, and from their matrix
+  double run_cap = 0.25;      // replays a single-probe group may cost as runs, in m^2 steps
+  int bnd_min = 400;          // Chebyshev groups from this size on are clustered without their matrix
+  std::unique_ptr<fast_scr> s;
+  work();
+  ~work();
+  work(work&&) noexcept;
+  work& operator=(work&&) noexcept;
 };
 void work_init(work& w);
-
-// Threshold-cut Chebyshev clustering of one group of m samples (smp,
-// ascending; coordinates in slot order in w.gx, w.gy) without a distance
-// matrix: writes w.rep for its samples, the plain partition. False, having
-// written nothing, when the pairs left in doubt would cost more than the
-// matrix; the group is then clustered from it.
-bool bnd_grp(const int* smp, int m, work& w);
-
-// Threshold-cut clustering of one probe's group of m samples, sorted by
-// value (v, ties by sample), as runs of its values: writes w.rep for its
-// samples, the plain partition. False, having written nothing, when the
-// replays of gaps in doubt would cost more than w.run_cap m^2 steps.
-bool run_grp(const std::pair<double, int>* v, int m, work& w);
 
 // Entropy tables for the run: mi(S/M)*M for 0 <= S <= M <= min(n_samp,
 // ENT_ROWS), and the label entropy by count of ones. Call once after

@@ -26,7 +26,7 @@
 #include <limits>
 #include <unordered_map>
 
-#include "fast.h"
+#include "fast_impl.h"
 #include "synergy.h"
 
 namespace {
@@ -114,10 +114,8 @@ struct runs {
   }
 };
 
-}  // namespace
-
-bool run_grp(const std::pair<double, int>* v, int m, work& w) {
-  run_buf& z = w.rb;
+// Room for a group of m samples; the memo is of the last group.
+void run_size(run_buf& z, int m) {
   if (z.nxt.size() < static_cast<size_t>(m) + 1) {
     const size_t n = static_cast<size_t>(m) + 1;
     z.rs.resize(n);
@@ -128,19 +126,21 @@ bool run_grp(const std::pair<double, int>* v, int m, work& w) {
     z.node.resize(2 * n);
   }
   z.memo.clear();
+}
+
+// The first runs: each single value, and each set of equal values merged
+// into its smallest sample one by one, at distance 0 before everything
+// else. Returns the number of merge nodes.
+int first_runs(const std::pair<double, int>* v, int m, run_buf& z) {
   run_sum* rs = z.rs.data();
-  double* est = z.est.data();  // estimate of the gap from the run starting here to the next one
-  double* key = z.key.data();  // the plain distance where exact, else a lower bound of it; key[m] = none
-  long long* sec = z.sec.data();
   int* nxt = z.nxt.data();
   int* prv = z.prv.data();
   int* cnt = z.cnt.data();
-  int* nv = z.nv.data();    // distinct values of the run: its replay's depth
-  int* low = z.low.data();  // smallest sample of the run
-  int* cur = z.cur.data();  // the run's node in the merge history
+  int* nv = z.nv.data();
+  int* low = z.low.data();
+  int* cur = z.cur.data();
   run_node* nd = z.node.data();
   int n_node = m;
-  long long step = 0;
   const long long zero_t = std::numeric_limits<long long>::min() / 2;  // equal values merge before all
   int last = -1;
   for (int i = 0; i < m; ++i) {
@@ -163,6 +163,26 @@ bool run_grp(const std::pair<double, int>* v, int m, work& w) {
     cur[i] = i;
   }
   nxt[last] = m;
+  return n_node;
+}
+
+}  // namespace
+
+bool run_grp(const std::pair<double, int>* v, int m, double run_cap, run_buf& z, int* rep) {
+  run_size(z, m);
+  run_sum* rs = z.rs.data();
+  double* est = z.est.data();  // estimate of the gap from the run starting here to the next one
+  double* key = z.key.data();  // the plain distance where exact, else a lower bound of it; key[m] = none
+  long long* sec = z.sec.data();
+  int* nxt = z.nxt.data();
+  int* prv = z.prv.data();
+  int* cnt = z.cnt.data();
+  int* nv = z.nv.data();    // distinct values of the run: its replay's depth
+  int* low = z.low.data();  // smallest sample of the run
+  int* cur = z.cur.data();  // the run's node in the merge history
+  run_node* nd = z.node.data();
+  long long step = 0;
+  int n_node = first_runs(v, m, z);
   // a scan-order key of the pair of runs p and q: the plain clustering's
   // clusters sit in the order of their smallest samples
   auto pair_at = [&](int p, int q) {
@@ -242,9 +262,9 @@ bool run_grp(const std::pair<double, int>* v, int m, work& w) {
   // a replay costs a step per pair of its sets of equal values; a step costs
   // about what two entries of the matrix cost, and on real, grown, rounded
   // and zero-heavy tables the replays of a group come to a few per cent of
-  // m^2 steps at most: a group whose replays reach w.run_cap m^2 goes to its
+  // m^2 steps at most: a group whose replays reach run_cap m^2 goes to its
   // matrix, at most about that share more than the matrix alone
-  double budget = w.run_cap * m * m + 4096.0 * (w.run_cap > 0);
+  double budget = run_cap * m * m + 4096.0 * (run_cap > 0);
   for (;;) {
     const int p = z.tr[1];
     if (!(key[p] <= lim)) break;  // every pair is above the cut, or one run is left
@@ -266,6 +286,6 @@ bool run_grp(const std::pair<double, int>* v, int m, work& w) {
     t.fix(p);
   }
   for (int p = 0; p < m; p = nxt[p])
-    for (int i = p; i < nxt[p]; ++i) w.rep[v[i].second] = low[p];
+    for (int i = p; i < nxt[p]; ++i) rep[v[i].second] = low[p];
   return true;
 }

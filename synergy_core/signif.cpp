@@ -7,221 +7,19 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
-#include <exception>
-#include <mutex>
 #include <numeric>
 #include <string>
-#include <thread>
 
+#include "par.h"
 #include "rng.h"
-
-// Counts are integers, so the popcount instruction, where the machine has it,
-// changes no bit.
-#define SIG_CLONES SYN_CLONES("popcnt")
+#include "sig_bits.h"
 
 namespace {
-
-// Words of one label bitset.
-int n_word = 1;
-
-// A partition as one bitset per cluster, clusters in cluster-number order.
-struct bit_part {
-  int k = 0;
-  std::vector<uint64_t> cl;  // k x n_word
-  std::vector<int> m;        // cluster sizes
-};
-
-void to_bits(const part& pt, bit_part& b) {
-  b.k = pt.n_cl;
-  b.cl.assign(static_cast<size_t>(b.k) * n_word, 0);
-  b.m.assign(b.k, 0);
-  for (int i = 0; i < n_samp; ++i) {
-    const int c = pt.cid[i];
-    b.cl[static_cast<size_t>(c) * n_word + i / 64] |= uint64_t{1} << (i % 64);
-    ++b.m[c];
-  }
-}
-
-void lab_bits(const int* lab, uint64_t* out) {
-  std::fill(out, out + n_word, 0);
-  for (int i = 0; i < n_samp; ++i) out[i / 64] |= static_cast<uint64_t>(lab[i] & 1) << (i % 64);
-}
-
-// Entropy sum of a partition under labels L: the terms mi(S/M)*M in cluster
-// order, as es_sum of the flip search adds them.
-SIG_CLONES
-double bits_ent(const bit_part& b, const uint64_t* L) {
-  double t = 0.0;
-  const uint64_t* c = b.cl.data();
-  const int w = n_word;
-  for (int q = 0; q < b.k; ++q, c += w) {
-    int s = 0;
-    for (int x = 0; x < w; ++x) s += __builtin_popcountll(c[x] & L[x]);
-    const int m = b.m[q];
-    t += ent_term(m, s);
-  }
-  return t;
-}
-
-// A single partition arranged for the candidacy test: the clusters of two or
-// more samples except the largest, the singletons as one bitset (each adds
-// the same term whatever its label), and the largest cluster, whose label
-// count follows from the others.
-struct cand_part {
-  int k = 0;
-  std::vector<uint64_t> cl;  // k x n_word
-  std::vector<int> m;
-  std::vector<uint64_t> single;  // n_word
-  double t_single = 0.0;         // the singletons' terms
-  int m_big = 0;
-};
-
-void to_cand(const bit_part& b, cand_part& c) {
-  int big = -1;
-  for (int q = 0; q < b.k; ++q)
-    if (big < 0 || b.m[q] > b.m[big]) big = q;
-  c = cand_part();
-  c.single.assign(n_word, 0);
-  int n_single = 0;
-  for (int q = 0; q < b.k; ++q) {
-    const uint64_t* x = b.cl.data() + static_cast<size_t>(q) * n_word;
-    if (q == big) {
-      c.m_big = b.m[q];
-    } else if (b.m[q] == 1) {
-      for (int w = 0; w < n_word; ++w) c.single[w] |= x[w];
-      ++n_single;
-    } else {
-      c.cl.insert(c.cl.end(), x, x + n_word);
-      c.m.push_back(b.m[q]);
-      ++c.k;
-    }
-  }
-  c.t_single = n_single * ent_term(1, 0);  // mi(0) and mi(1) are both the pure-cluster term
-}
-
-// The entropy sum of a partition in another order (two running sums): within
-// a few units in the last place of bits_ent, which decides candidacy wherever
-// the score is not within rounding of the bound.
-// W: words per label bitset when known at compile time (1, 2), else 0.
-template <int W>
-inline __attribute__((always_inline)) double cand_ent(const cand_part& c, const uint64_t* L, int ones) {
-  const int w = W ? W : n_word;
-  double t0 = c.t_single, t1 = 0.0;
-  int rest = 0;
-  for (int x = 0; x < w; ++x) rest += __builtin_popcountll(c.single[x] & L[x]);
-  const uint64_t* cl = c.cl.data();
-  int q = 0;
-  for (; q + 1 < c.k; q += 2, cl += 2 * w) {
-    int s0 = 0, s1 = 0;
-    for (int x = 0; x < w; ++x) {
-      s0 += __builtin_popcountll(cl[x] & L[x]);
-      s1 += __builtin_popcountll(cl[w + x] & L[x]);
-    }
-    rest += s0 + s1;
-    const int m0 = c.m[q], m1 = c.m[q + 1];
-    t0 += ent_term(m0, s0);
-    t1 += ent_term(m1, s1);
-  }
-  if (q < c.k) {
-    int s0 = 0;
-    for (int x = 0; x < w; ++x) s0 += __builtin_popcountll(cl[x] & L[x]);
-    rest += s0;
-    const int m0 = c.m[q];
-    t0 += ent_term(m0, s0);
-  }
-  const int mb = c.m_big;
-  return (t0 + t1) + ent_term(mb, ones - rest);
-}
-
-// mask null: every shuffling of the chunk; else only those whose mask bit is
-// set (the others stay 0).
-template <int W>
-inline __attribute__((always_inline)) void cand_loop(const cand_part& cp, const bit_part& b, const uint64_t* L,
-                                                     long c, int ones, double lo, double hi, double bound,
-                                                     const uint64_t* mask, uint64_t* out) {
-  const double n = n_samp;
-  // the fast sum is compared unscaled: lo * n and hi * n keep the margin
-  const double lo_t = lo * n, hi_t = hi * n;
-  const int w = W ? W : n_word;
-  if (!mask) {
-    uint64_t word = 0;
-    for (long j = 0; j < c; ++j, L += w) {
-      const double f = cand_ent<W>(cp, L, ones);
-      const bool in = f > hi_t || (f >= lo_t && sig_cand(bits_ent(b, L) / n, bound));
-      word |= static_cast<uint64_t>(in) << (j % 64);
-      if (j % 64 == 63 || j + 1 == c) {
-        out[j / 64] = word;
-        word = 0;
-      }
-    }
-    return;
-  }
-  const long cw = (c + 63) / 64;
-  for (long k = 0; k < cw; ++k) {
-    uint64_t word = 0;
-    for (uint64_t m = mask[k]; m; m &= m - 1) {
-      const int t = __builtin_ctzll(m);
-      const uint64_t* x = L + static_cast<size_t>(k * 64 + t) * w;
-      const double f = cand_ent<W>(cp, x, ones);
-      const bool in = f > hi_t || (f >= lo_t && sig_cand(bits_ent(b, x) / n, bound));
-      word |= static_cast<uint64_t>(in) << t;
-    }
-    out[k] = word;
-  }
-}
-
-// Candidacy bits of one probe over c pooled label bitsets: the fast sum
-// decides outside [lo, hi], a margin around the rounding window of the
-// bound; inside it, the exact sum and the written-then-read test.
-SIG_CLONES
-void cand_bits(const cand_part& cp, const bit_part& b, const uint64_t* L, long c, int ones, double lo, double hi,
-               double bound, const uint64_t* mask, uint64_t* out) {
-  if (n_word == 1)
-    cand_loop<1>(cp, b, L, c, ones, lo, hi, bound, mask, out);
-  else if (n_word == 2)
-    cand_loop<2>(cp, b, L, c, ones, lo, hi, bound, mask, out);
-  else
-    cand_loop<0>(cp, b, L, c, ones, lo, hi, bound, mask, out);
-}
 
 // ((s1 + s2) - e) - h with each entropy divided by n_samp, as flip_search does.
 inline double syn_of(double ta, double tb, double tj, double h) {
   const int n = n_samp;
   return ((ta / n + tb / n) - tj / n) - h;
-}
-
-// Run f(i, tid) for i in [0, n) on n_thr threads (the caller is tid 0), items
-// handed out in blocks; each item's result must depend on i alone. The first
-// exception stops the run and is rethrown here.
-template <class F>
-void par_for(long n, int n_thr, long blk, F&& f) {
-  if (n <= 0) return;
-  const int t_n = static_cast<int>(std::max(1L, std::min<long>(n_thr, (n + blk - 1) / blk)));
-  std::atomic<long> next{0};
-  std::atomic<bool> stop{false};
-  std::exception_ptr err;
-  std::mutex mu;
-  auto body = [&](int tid) {
-    try {
-      for (;;) {
-        if (stop.load(std::memory_order_relaxed)) return;
-        const long b = next.fetch_add(blk);
-        if (b >= n) return;
-        const long e = std::min(n, b + blk);
-        for (long i = b; i < e; ++i) f(i, tid);
-      }
-    } catch (...) {
-      std::lock_guard<std::mutex> g(mu);
-      if (!err) err = std::current_exception();
-      stop = true;
-    }
-  };
-  std::vector<std::thread> th;
-  th.reserve(t_n - 1);
-  for (int t = 1; t < t_n; ++t) th.emplace_back(body, t);
-  body(0);
-  for (auto& t : th) t.join();
-  if (err) std::rethrow_exception(err);
 }
 
 std::string pair_name(const sig_pair& q) { return "pair " + probe[q.a] + ", " + probe[q.b]; }
@@ -469,109 +267,84 @@ void tail_run(sig_pair& q, const bit_part* b[3], const sig_opt& o, double h, int
   q.l2err = std::sqrt(std::log1p(std::max(known, seen))) / std::log(2.0);
 }
 
-}  // namespace
-
-const char* const SIG_SRC_NAME[3] = {"perm", "tail", "floor"};
-
-double perm_l2err(const sig_pair& q, int h) {
-  if (q.adm == 0) return 0.0;
-  const double k =
-      q.hits >= static_cast<uint64_t>(h) ? static_cast<double>(q.hits) : static_cast<double>(q.hits + 1);
-  return std::sqrt(std::max(0.0, 1.0 - q.p) / k) / std::log(2.0);
-}
-
-uint64_t sig_cap(bool tail) {
-  if (!tail) return SIG_PERM;
-  return std::min<uint64_t>(SIG_PERM_TAIL, static_cast<uint64_t>(SIG_WORK / std::max(1, n_samp)));
-}
-
-uint64_t sig_seed(uint64_t seed, uint64_t j) {
-  uint64_t x = seed ^ (j * 0x9e3779b97f4a7c15ULL);
-  return mix64(x);
-}
-
-bool sig_cand(double score, double bound) {
-  if (!std::isfinite(bound)) return score > bound;
-  // six significant digits move a value by at most 5e-6 of itself: only scores
-  // that close to the bound need the written-then-read comparison
-  const double tol = 1e-5 * std::fabs(bound);
-  if (score > bound + tol) return true;
-  if (score < bound - tol) return false;
-  char num[32];
-  std::snprintf(num, sizeof num, "%g", score);
-  return std::strtod(num, nullptr) > bound;
-}
-
-double sig_base(const part& pa, const part& pb, const part& pj, const int* lab) {
-  if (pa.n_cl == 0 || pb.n_cl == 0 || pj.n_cl == 0) return NO_PART;
-  n_word = (n_samp + 63) / 64;
-  std::vector<uint64_t> L(n_word);
-  lab_bits(lab, L.data());
-  bit_part b[3];
-  to_bits(pa, b[0]);
-  to_bits(pb, b[1]);
-  to_bits(pj, b[2]);
-  int ones = 0;
-  for (int i = 0; i < n_samp; ++i) ones += lab[i];
-  return syn_of(bits_ent(b[0], L.data()), bits_ent(b[1], L.data()), bits_ent(b[2], L.data()), phe_tab[ones]);
-}
-
-void sig_bases(std::vector<sig_pair>& pr, int n_thr, const std::function<void(size_t, const part&)>& joint) {
-  sig_opt o;
-  o.cap = 0;
-  o.tail = false;
-  o.n_thr = n_thr;
-  o.joint = joint;
-  sig_run(pr, o, {});
-}
-
-void sig_run(std::vector<sig_pair>& pr, const sig_opt& o, const std::function<void(long)>& tick) {
+// One sig_run: the pairs, the options and everything the steps share.
+struct sig_job {
+  std::vector<sig_pair>& pr;
+  const sig_opt& o;
+  const std::function<void(long)>& tick;
   const int n = n_samp;
-  n_word = (n + 63) / 64;
   const int nw = n_word;
   const int n_thr = std::max(1, o.n_thr);
   const uint64_t H = static_cast<uint64_t>(std::max(1, o.hits));
-  std::vector<work> ws(n_thr);
-  for (auto& w : ws) work_init(w);
-
-  // single partitions, once per probe
-  std::vector<int> pidx(n_prob, -1), plist;
-  for (const auto& q : pr)
-    for (int p : {q.a, q.b})
-      if (pidx[p] < 0) {
-        pidx[p] = static_cast<int>(plist.size());
-        plist.push_back(p);
-      }
-  const long n_pr = static_cast<long>(plist.size());
-  std::vector<part> sp(n_pr);
-  std::vector<bit_part> sb(n_pr);
-  std::vector<cand_part> sc(n_pr);
-  par_for(n_pr, n_thr, 8, [&](long i, int tid) {
-    sin_part(plist[i], ws[tid], sp[i]);
-    to_bits(sp[i], sb[i]);
-    to_cand(sb[i], sc[i]);
-  });
-
-  int ones = 0;
-  for (int i = 0; i < n; ++i) ones += ini_phe[i];
-  const double h = phe_tab[ones];
-  std::vector<uint64_t> L0(nw);
-  lab_bits(ini_phe.data(), L0.data());
-
-  const long np = static_cast<long>(pr.size());
-  std::vector<pair_st> st(np);
-  std::vector<long> open(np);
-  std::iota(open.begin(), open.end(), 0L);
+  std::vector<work> ws;
+  // single partitions, once per probe: probe p's at pidx[p] of plist
+  std::vector<int> pidx, plist;
+  long n_pr = 0;
+  std::vector<part> sp;
+  std::vector<bit_part> sb;
+  std::vector<cand_part> sc;
+  int ones = 0;  // of ini_phe
+  double h = 0.0;
+  std::vector<uint64_t> L0;  // ini_phe as a bitset
+  long np = 0;
+  std::vector<pair_st> st;
+  std::vector<long> open;  // pairs whose p is open, ascending
   long settled = 0;
+  // per-thread label buffers on cache lines of their own: the shuffles write
+  // them hard, and a shared line would bounce between the cores
+  size_t lab_stride = 0;
+  std::vector<int> lab;
+  std::vector<uint64_t> pool;  // the chunk's shufflings
+  std::vector<uint64_t> cand;  // per probe of open pairs: chunk bits
+  std::vector<int> cpos;       // probe's position in act, or -1
+  std::vector<int> act;        // probes of the open pairs
+  uint64_t drawn = 0;
+  bool first = true;
+
+  sig_job(std::vector<sig_pair>& pr_, const sig_opt& o_, const std::function<void(long)>& tick_)
+      : pr(pr_), o(o_), tick(tick_), ws(n_thr) {
+    for (auto& w : ws) work_init(w);
+    for (int i = 0; i < n; ++i) ones += ini_phe[i];
+    h = phe_tab[ones];
+    L0.resize(nw);
+    lab_bits(ini_phe.data(), L0.data());
+    np = static_cast<long>(pr.size());
+    st.resize(np);
+    open.resize(np);
+    std::iota(open.begin(), open.end(), 0L);
+    lab_stride = (static_cast<size_t>(n) + 15) / 16 * 16 + 16;
+    lab.resize(static_cast<size_t>(n_thr) * lab_stride);
+  }
+
+  void single_parts() {
+    pidx.assign(n_prob, -1);
+    for (const auto& q : pr)
+      for (int p : {q.a, q.b})
+        if (pidx[p] < 0) {
+          pidx[p] = static_cast<int>(plist.size());
+          plist.push_back(p);
+        }
+    n_pr = static_cast<long>(plist.size());
+    sp.resize(n_pr);
+    sb.resize(n_pr);
+    sc.resize(n_pr);
+    par_for(n_pr, n_thr, 8, [&](long i, int tid) {
+      sin_part(plist[i], ws[tid], sp[i]);
+      to_bits(sp[i], sb[i]);
+      to_cand(sb[i], sc[i]);
+    });
+    cpos.assign(n_pr, -1);
+  }
 
   // joint partition and base of pair i; a pair without one cannot come from this table
-  auto setup = [&](long i, int tid) {
+  void setup(long i, int tid) {
     sig_pair& q = pr[i];
     const bit_part &ba = sb[pidx[q.a]], &bb = sb[pidx[q.b]];
     if (ba.k == 0 || bb.k == 0) throw syn_error(pair_name(q) + ": a probe has no partition in this table");
     part pj;
     two_part(q.a, q.b, 0, sp[pidx[q.a]], sp[pidx[q.b]], ws[tid], pj);
-    if (pj.n_cl == 0) throw syn_error(pair_name(q) + ": no joint partition in this table (records from another table?)");
+    if (pj.n_cl == 0)
+      throw syn_error(pair_name(q) + ": no joint partition in this table (records from another table?)");
     if (o.joint) o.joint(static_cast<size_t>(i), pj);
     to_bits(pj, st[i].j);
     q.base = syn_of(bits_ent(ba, L0.data()), bits_ent(bb, L0.data()), bits_ent(st[i].j, L0.data()), h);
@@ -579,29 +352,11 @@ void sig_run(std::vector<sig_pair>& pr, const sig_opt& o, const std::function<vo
     q.p = 1.0;
     q.src = SRC_PERM;
     q.l2err = 0.0;
-  };
-
-  if (o.cap == 0) {
-    par_for(np, n_thr, 64, [&](long i, int tid) {
-      setup(i, tid);
-      st[i].j = bit_part();
-    });
-    return;
   }
 
-  // per-thread label buffers on cache lines of their own: the shuffles write
-  // them hard, and a shared line would bounce between the cores
-  const size_t lab_stride = (static_cast<size_t>(n) + 15) / 16 * 16 + 16;
-  std::vector<int> lab(static_cast<size_t>(n_thr) * lab_stride);
-  std::vector<uint64_t> pool;
-  std::vector<uint64_t> cand;  // per probe of open pairs: chunk bits
-  std::vector<int> cpos(n_pr, -1);
-  uint64_t drawn = 0;
-  long chunk = SIG_CHUNK0;
-  bool first = true;
-  while (!open.empty() && drawn < o.cap) {
-    // probes of the open pairs
-    std::vector<int> act;
+  // the probes of the open pairs, into act and cpos
+  void chunk_probes() {
+    act.clear();
     std::fill(cpos.begin(), cpos.end(), -1);
     for (long i : open)
       for (int p : {pr[i].a, pr[i].b})
@@ -609,14 +364,18 @@ void sig_run(std::vector<sig_pair>& pr, const sig_opt& o, const std::function<vo
           cpos[pidx[p]] = static_cast<int>(act.size());
           act.push_back(pidx[p]);
         }
+  }
+
+  long chunk_size(long chunk) const {
     // chunk size: keep the pool and the candidacy bits within about 64 MB each
     long c = chunk;
     c = std::min<long>(c, std::max<long>(4096, (1L << 23) / nw));
     c = std::min<long>(c, std::max<long>(4096, (1L << 29) / static_cast<long>(act.size())));
     if (static_cast<uint64_t>(c) > o.cap - drawn) c = static_cast<long>(o.cap - drawn);
-    const long cw = (c + 63) / 64;
+    return c;
+  }
 
-    // the chunk's shufflings: depend on the seed and j alone
+  void shuffle_chunk(long c) {
     pool.assign(static_cast<size_t>(c) * nw, 0);
     par_for(c, n_thr, 256, [&](long j, int tid) {
       int* v = lab.data() + static_cast<size_t>(tid) * lab_stride;
@@ -625,7 +384,9 @@ void sig_run(std::vector<sig_pair>& pr, const sig_opt& o, const std::function<vo
       shuffle_n(v, n, g);
       lab_bits(v, pool.data() + static_cast<size_t>(j) * nw);
     });
+  }
 
+  void cand_chunk(long c, long cw) {
     // which shufflings keep each probe a candidate: a pair needs both bits
     // only where both are set, so a cover of the open pairs (a probe of every
     // pair) is tested on every shuffling, and each other probe only where one
@@ -671,9 +432,13 @@ void sig_run(std::vector<sig_pair>& pr, const sig_opt& o, const std::function<vo
           }
           mask = m + w0;
         }
-        cand_bits(sc[act[k]], b, pool.data() + static_cast<size_t>(j0) * nw, j1 - j0, ones, lo, hi, o.bound, mask, cb);
+        cand_bits(sc[act[k]], b, pool.data() + static_cast<size_t>(j0) * nw, j1 - j0, ones, lo, hi, o.bound,
+                  mask, cb);
       });
+  }
 
+  // settled pairs of the chunk
+  long advance(long cw) {
     // advance every open pair through the chunk, in shuffling order
     std::atomic<long> done_now{0};
     par_for(static_cast<long>(open.size()), n_thr, first ? 64 : 1, [&](long k, int tid) {
@@ -701,55 +466,120 @@ void sig_run(std::vector<sig_pair>& pr, const sig_opt& o, const std::function<vo
         }
       }
     });
-    drawn += static_cast<uint64_t>(c);
-    settled += done_now.load();
-    open.erase(std::remove_if(open.begin(), open.end(), [&](long i) { return !st[i].open; }), open.end());
-    first = false;
-    chunk = std::min<long>(2 * chunk, SIG_CHUNK_MAX);
-    if (tick && drawn < o.cap) tick(settled);
+    return done_now.load();
   }
-  // pairs that reached the cap without h hits
-  for (long i : open) {
-    sig_pair& q = pr[i];
-    q.perms = drawn;
-    q.p = static_cast<double>(q.hits + 1) / static_cast<double>(q.adm + 1);
+
+  // shufflings chunk by chunk until every pair has its p or the cap is reached
+  void shuffle_all() {
+    long chunk = SIG_CHUNK0;
+    while (!open.empty() && drawn < o.cap) {
+      chunk_probes();
+      const long c = chunk_size(chunk);
+      const long cw = (c + 63) / 64;
+      // the chunk's shufflings: depend on the seed and j alone
+      shuffle_chunk(c);
+      cand_chunk(c, cw);
+      const long done = advance(cw);
+      drawn += static_cast<uint64_t>(c);
+      settled += done;
+      open.erase(std::remove_if(open.begin(), open.end(), [&](long i) { return !st[i].open; }), open.end());
+      first = false;
+      chunk = std::min<long>(2 * chunk, SIG_CHUNK_MAX);
+      if (tick && drawn < o.cap) tick(settled);
+    }
   }
-  for (sig_pair& q : pr) q.l2err = perm_l2err(q, static_cast<int>(H));
-  if (o.tail) {
-    // one pair per item: each costs from a few milliseconds to a second
-    std::atomic<long> done_now{0};
-    par_for(static_cast<long>(open.size()), n_thr, 1, [&](long k, int tid) {
-      const long i = open[k];
+
+  void finish() {
+    // pairs that reached the cap without h hits
+    for (long i : open) {
       sig_pair& q = pr[i];
-      const bit_part* b[3] = {&sb[pidx[q.a]], &sb[pidx[q.b]], &st[i].j};
-      tail_run(q, b, o, h, lab.data() + static_cast<size_t>(tid) * lab_stride);
-      st[i].j = bit_part();
-      done_now.fetch_add(1, std::memory_order_relaxed);
-      if (tid == 0 && tick) tick(settled + done_now.load(std::memory_order_relaxed));
+      q.perms = drawn;
+      q.p = static_cast<double>(q.hits + 1) / static_cast<double>(q.adm + 1);
+    }
+    for (sig_pair& q : pr) q.l2err = perm_l2err(q, static_cast<int>(H));
+    if (o.tail) {
+      // one pair per item: each costs from a few milliseconds to a second
+      std::atomic<long> done_now{0};
+      par_for(static_cast<long>(open.size()), n_thr, 1, [&](long k, int tid) {
+        const long i = open[k];
+        sig_pair& q = pr[i];
+        const bit_part* b[3] = {&sb[pidx[q.a]], &sb[pidx[q.b]], &st[i].j};
+        tail_run(q, b, o, h, lab.data() + static_cast<size_t>(tid) * lab_stride);
+        st[i].j = bit_part();
+        done_now.fetch_add(1, std::memory_order_relaxed);
+        if (tid == 0 && tick) tick(settled + done_now.load(std::memory_order_relaxed));
+      });
+    }
+    for (long i : open) st[i].j = bit_part();
+    if (tick) tick(np);
+  }
+};
+
+}  // namespace
+
+const char* const SIG_SRC_NAME[3] = {"perm", "tail", "floor"};
+
+double perm_l2err(const sig_pair& q, int h) {
+  if (q.adm == 0) return 0.0;
+  const double k =
+      q.hits >= static_cast<uint64_t>(h) ? static_cast<double>(q.hits) : static_cast<double>(q.hits + 1);
+  return std::sqrt(std::max(0.0, 1.0 - q.p) / k) / std::log(2.0);
+}
+
+uint64_t sig_cap(bool tail) {
+  if (!tail) return SIG_PERM;
+  return std::min<uint64_t>(SIG_PERM_TAIL, static_cast<uint64_t>(SIG_WORK / std::max(1, n_samp)));
+}
+
+uint64_t sig_seed(uint64_t seed, uint64_t j) {
+  uint64_t x = seed ^ (j * 0x9e3779b97f4a7c15ULL);
+  return mix64(x);
+}
+
+bool sig_cand(double score, double bound) {
+  if (!std::isfinite(bound)) return score > bound;
+  // six significant digits move a value by at most 5e-6 of itself: only scores
+  // that close to the bound need the written-then-read comparison
+  const double tol = 1e-5 * std::fabs(bound);
+  if (score > bound + tol) return true;
+  if (score < bound - tol) return false;
+  char num[32];
+  std::snprintf(num, sizeof num, "%g", score);
+  return std::strtod(num, nullptr) > bound;
+}
+
+double sig_base(const part& pa, const part& pb, const part& pj, const int* lab) {
+  if (pa.n_cl == 0 || pb.n_cl == 0 || pj.n_cl == 0) return NO_PART;
+  std::vector<uint64_t> L(n_word);
+  lab_bits(lab, L.data());
+  bit_part b[3];
+  to_bits(pa, b[0]);
+  to_bits(pb, b[1]);
+  to_bits(pj, b[2]);
+  int ones = 0;
+  for (int i = 0; i < n_samp; ++i) ones += lab[i];
+  return syn_of(bits_ent(b[0], L.data()), bits_ent(b[1], L.data()), bits_ent(b[2], L.data()), phe_tab[ones]);
+}
+
+void sig_bases(std::vector<sig_pair>& pr, int n_thr, const std::function<void(size_t, const part&)>& joint) {
+  sig_opt o;
+  o.cap = 0;
+  o.tail = false;
+  o.n_thr = n_thr;
+  o.joint = joint;
+  sig_run(pr, o, {});
+}
+
+void sig_run(std::vector<sig_pair>& pr, const sig_opt& o, const std::function<void(long)>& tick) {
+  sig_job j(pr, o, tick);
+  j.single_parts();
+  if (o.cap == 0) {
+    par_for(j.np, j.n_thr, 64, [&j](long i, int tid) {
+      j.setup(i, tid);
+      j.st[i].j = bit_part();
     });
+    return;
   }
-  for (long i : open) st[i].j = bit_part();
-  if (tick) tick(np);
-}
-
-std::vector<double> bh_q(const std::vector<double>& p) {
-  const size_t m = p.size();
-  std::vector<size_t> ord(m);
-  std::iota(ord.begin(), ord.end(), size_t{0});
-  std::stable_sort(ord.begin(), ord.end(), [&](size_t x, size_t y) { return p[x] < p[y]; });
-  std::vector<double> q(m);
-  double run = 1.0;
-  for (size_t r = m; r-- > 0;) {
-    const double v = p[ord[r]] * static_cast<double>(m) / static_cast<double>(r + 1);
-    run = std::min(run, v);
-    q[ord[r]] = run;
-  }
-  return q;
-}
-
-double p_search(double fin, const std::vector<double>& null_final) {
-  long ge = 0;
-  for (double v : null_final)
-    if (v >= fin) ++ge;  // NaN compares false
-  return static_cast<double>(1 + ge) / static_cast<double>(1 + null_final.size());
+  j.shuffle_all();
+  j.finish();
 }
