@@ -515,29 +515,25 @@ py::dict py_signif(const matrix& x, std::vector<std::string> names, std::vector<
         // on the calling thread only, between rounds and as pairs settle there
         sig_run(in.pr, o, between_items(show));
       }
-      // the program's order (p ascending, base descending, record order) and q
-      std::vector<size_t> ord;
-      std::vector<double> q;
-      sig_rank(in, ord, q);
       r.tail = o.tail;
       // as pair_signif records them
       r.prov = {
           {"seed", std::to_string(o.seed)}, {"perm", std::to_string(o.cap)}, {"bound", num_text(o.bound)}};
-      for (size_t i : ord) {
-        const sig_pair& w = in.pr[i];
-        r.first.push_back(probe[w.a]);
-        r.second.push_back(probe[w.b]);
+      // the table's lines in its order, as the program writes them
+      for (const sig_row& w : sig_rows(in, r.with_null ? &null_final : nullptr)) {
+        r.first.push_back(w.a);
+        r.second.push_back(w.b);
         r.base.push_back(w.base);
-        r.fin.push_back(in.fin[i]);
-        r.flips.push_back(in.flips[i]);
+        r.fin.push_back(std::strtod(w.fin_txt.c_str(), nullptr));  // the value the record file gives
+        r.flips.push_back(static_cast<int>(w.flips));
         r.p.push_back(w.p);
-        r.q.push_back(q[i]);
-        if (r.with_null) r.ps.push_back(p_search(in.fin[i], null_final));
+        r.q.push_back(w.q);
+        if (r.with_null) r.ps.push_back(w.ps);
         r.perms.push_back(static_cast<double>(w.perms));
         r.adm.push_back(static_cast<double>(w.adm));
         r.hits.push_back(static_cast<double>(w.hits));
         if (o.tail) {
-          r.src.push_back(SIG_SRC_NAME[w.src]);
+          r.src.push_back(w.src);
           r.l2e.push_back(w.l2err);
         }
       }
