@@ -13,8 +13,8 @@ syn_write_ranked <- function(name, num, score, clusters, file) {
     invisible(.Call(`_synergy_syn_write_ranked`, name, num, score, clusters, file))
 }
 
-syn_write_records <- function(first, second, synergy, labels, clusters, idx, file, append) {
-    invisible(.Call(`_synergy_syn_write_records`, first, second, synergy, labels, clusters, idx, file, append))
+syn_write_records <- function(first, second, synergy, part, labels, clusters, idx, file, append) {
+    invisible(.Call(`_synergy_syn_write_records`, first, second, synergy, part, labels, clusters, idx, file, append))
 }
 
 syn_read <- function(path) {

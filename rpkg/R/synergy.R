@@ -23,8 +23,8 @@ syn_values <- function(x, assay, fun) {
                     rows = Biobase::fData(x)))
     }
     if (!methods::is(x, "SummarizedExperiment"))
-        syn_stop("x: expected a numeric matrix (probes in rows, samples in ",
-                 "columns), an ExpressionSet or a SummarizedExperiment")
+        syn_stop(paste("x: expected a numeric matrix (probes in rows, samples in",
+                       "columns), an ExpressionSet or a SummarizedExperiment"))
     SE <- "SummarizedExperiment"
     nms <- getExportedValue(SE, "assayNames")(x)
     n <- length(getExportedValue(SE, "assays")(x))
@@ -80,8 +80,8 @@ syn_labels <- function(labels, case, control, pheno, n) {
     column <- NULL
     if (is.character(labels) && length(labels) == 1 && n != 1) {
         if (is.null(pheno))
-            syn_stop("labels: a phenotype column needs an ExpressionSet or a ",
-                     "SummarizedExperiment; give the labels themselves for a matrix")
+            syn_stop(paste("labels: a phenotype column needs an ExpressionSet or a",
+                           "SummarizedExperiment; give the labels themselves for a matrix"))
         if (is.na(labels) || !labels %in% colnames(pheno))
             syn_stop("labels: no phenotype column '%s'", labels)
         column <- labels
@@ -115,8 +115,8 @@ syn_labels <- function(labels, case, control, pheno, n) {
     if (!is.null(case) || !is.null(control))
         syn_stop("case: only with labels as a factor, characters or a phenotype column")
     if (!(is.numeric(labels) || is.logical(labels)) || is.object(labels))
-        syn_stop("labels: expected 0/1 labels, a factor or character vector with case =, ",
-                 "or a phenotype column name with case =")
+        syn_stop(paste("labels: expected 0/1 labels, a factor or character vector with case =,",
+                       "or a phenotype column name with case ="))
     if (length(labels) != n) syn_stop("labels: %d labels for %d samples", length(labels), n)
     bad <- which(is.na(labels) | !(labels %in% c(0, 1)))
     if (length(bad))
@@ -164,8 +164,10 @@ syn_num <- function(v, what) {
 syn_quiet <- function() isTRUE(getOption("synergy.quiet", FALSE))
 
 # The programs' note when the values do not look like log-scale expression.
+# (suppressWarnings() silences it, where the programs take -q)
 syn_scale <- function(r) {
-    if (nzchar(r$scale)) warning(r$scale, call. = FALSE)
+    for (m in r$scale[nzchar(r$scale)])
+        warning(sub(" [(]-q silences this note[)]", "", m), call. = FALSE)
 }
 
 syn_need <- function(d, cols, what) {
@@ -225,7 +227,7 @@ pair_search <- function(x, labels, case = NULL, control = NULL, assay = NULL,
                         start, end))
     }
     rec_all <- list(first = r$first, second = r$second, synergy = r$synergy, flips = r$flips,
-                    labels = r$labels, clusters = r$clusters, pair = r$pair,
+                    pair = r$pair, part = r$part, labels = r$labels, clusters = r$clusters,
                     samples = if (is.null(inp$samples)) character() else inp$samples)
     keep <- if (isTRUE(distinct)) which(r$pair == seq_along(r$pair)) else seq_along(r$pair)
     out <- data.frame(first = r$first[keep], second = r$second[keep],
@@ -265,7 +267,7 @@ syn_matrix <- function(p, part) {
     k <- syn_rec_index(p)
     rec <- attr(p, "records")
     m <- rec[[part]]
-    out <- t(matrix(as.integer(m[, k, drop = FALSE]), nrow(m)))
+    out <- t(matrix(as.integer(m[, rec$part[k], drop = FALSE]), nrow(m)))
     dimnames(out) <- list(rownames(p), if (length(rec$samples)) rec$samples else NULL)
     out
 }
@@ -280,7 +282,7 @@ print.synergy_records <- function(x, ...) {
     class(d) <- "data.frame"
     print(d, ...)
     rec <- attr(x, "records")
-    cat(sprintf("%d pairs of %d records over %d samples; final labels by pair_labels(), joint clusters by pair_clusters()\n",
+    cat(sprintf("%d rows of %d records over %d samples; final labels by pair_labels(), joint clusters by pair_clusters()\n",
                 nrow(x), length(rec$first), nrow(rec$labels)))
     invisible(x)
 }
@@ -297,7 +299,7 @@ write_records <- function(records, file, append = FALSE) {
     rec <- attr(records, "records")
     # every record of the rows' pairs, mirrors included, in search order
     k <- which(rec$pair %in% rec$pair[k])
-    syn_write_records(rec$first, rec$second, rec$synergy, rec$labels, rec$clusters, k,
+    syn_write_records(rec$first, rec$second, rec$synergy, rec$part, rec$labels, rec$clusters, k,
                       path.expand(file), isTRUE(append))
     invisible(file)
 }
@@ -446,7 +448,7 @@ pair_report <- function(x, labels, records, file, case = NULL, control = NULL, a
     r <- syn_report("x.tsv", if (length(classes)) "samples.tsv" else "", if (length(classes)) classes[2] else "",
                     f_rank, f_rec, out[1], f_sig, f_nul, ann, out[2], out[3], syn_num(top, "top"),
                     syn_num(q, "q"), syn_num(bound, "bound"), call)
-    for (m in r$scale) warning(m, call. = FALSE)
+    syn_scale(r)
     for (m in r$notes) message("pair_report: ", m)
     invisible(file)
 }

@@ -61,19 +61,20 @@ BEGIN_RCPP
 END_RCPP
 }
 // syn_write_records
-void syn_write_records(Rcpp::CharacterVector first, Rcpp::CharacterVector second, Rcpp::NumericVector synergy, Rcpp::RawMatrix labels, SEXP clusters, Rcpp::IntegerVector idx, std::string file, bool append);
-RcppExport SEXP _synergy_syn_write_records(SEXP firstSEXP, SEXP secondSEXP, SEXP synergySEXP, SEXP labelsSEXP, SEXP clustersSEXP, SEXP idxSEXP, SEXP fileSEXP, SEXP appendSEXP) {
+void syn_write_records(Rcpp::CharacterVector first, Rcpp::CharacterVector second, Rcpp::NumericVector synergy, Rcpp::IntegerVector part, Rcpp::RawMatrix labels, SEXP clusters, Rcpp::IntegerVector idx, std::string file, bool append);
+RcppExport SEXP _synergy_syn_write_records(SEXP firstSEXP, SEXP secondSEXP, SEXP synergySEXP, SEXP partSEXP, SEXP labelsSEXP, SEXP clustersSEXP, SEXP idxSEXP, SEXP fileSEXP, SEXP appendSEXP) {
 BEGIN_RCPP
     Rcpp::RNGScope rcpp_rngScope_gen;
     Rcpp::traits::input_parameter< Rcpp::CharacterVector >::type first(firstSEXP);
     Rcpp::traits::input_parameter< Rcpp::CharacterVector >::type second(secondSEXP);
     Rcpp::traits::input_parameter< Rcpp::NumericVector >::type synergy(synergySEXP);
+    Rcpp::traits::input_parameter< Rcpp::IntegerVector >::type part(partSEXP);
     Rcpp::traits::input_parameter< Rcpp::RawMatrix >::type labels(labelsSEXP);
     Rcpp::traits::input_parameter< SEXP >::type clusters(clustersSEXP);
     Rcpp::traits::input_parameter< Rcpp::IntegerVector >::type idx(idxSEXP);
     Rcpp::traits::input_parameter< std::string >::type file(fileSEXP);
     Rcpp::traits::input_parameter< bool >::type append(appendSEXP);
-    syn_write_records(first, second, synergy, labels, clusters, idx, file, append);
+    syn_write_records(first, second, synergy, part, labels, clusters, idx, file, append);
     return R_NilValue;
 END_RCPP
 }
@@ -222,7 +223,7 @@ static const R_CallMethodDef CallEntries[] = {
     {"_synergy_syn_rank", (DL_FUNC) &_synergy_syn_rank, 5},
     {"_synergy_syn_search", (DL_FUNC) &_synergy_syn_search, 11},
     {"_synergy_syn_write_ranked", (DL_FUNC) &_synergy_syn_write_ranked, 5},
-    {"_synergy_syn_write_records", (DL_FUNC) &_synergy_syn_write_records, 8},
+    {"_synergy_syn_write_records", (DL_FUNC) &_synergy_syn_write_records, 9},
     {"_synergy_syn_read", (DL_FUNC) &_synergy_syn_read, 1},
     {"_synergy_syn_write_expr", (DL_FUNC) &_synergy_syn_write_expr, 6},
     {"_synergy_syn_write_sheet", (DL_FUNC) &_synergy_syn_write_sheet, 4},

@@ -180,11 +180,13 @@ Rcpp::List syn_search(Rcpp::NumericMatrix x, std::vector<std::string> names, std
         const R_xlen_t n_rec = static_cast<R_xlen_t>(rec.count());
         Rcpp::CharacterVector first(n_rec), second(n_rec);
         Rcpp::NumericVector syn(n_rec);
-        Rcpp::IntegerVector flips(n_rec), pair(n_rec);
-        Rcpp::RawMatrix lab(n_samp, n_rec);
+        Rcpp::IntegerVector flips(n_rec), pair(n_rec), part(n_rec);
+        // the partitions, one column each (n_samp values), a mirror's shared with
+        // its pair's first record when they are the same (as a whole search makes them)
         const bool small = n_samp <= 256;
-        Rcpp::RawMatrix cid_raw(small ? n_samp : 0, small ? n_rec : 0);
-        Rcpp::IntegerMatrix cid_int(small ? 0 : n_samp, small ? 0 : n_rec);
+        std::vector<Rbyte> lab_v, cid_b;
+        std::vector<int> cid_i;
+        size_t n_part = 0;
         if (n_rec > 0) {
           rec_reader in(rec_path.c_str(), nt);
           std::unordered_map<uint64_t, int> first_of;
@@ -194,26 +196,46 @@ Rcpp::List syn_search(Rcpp::NumericMatrix x, std::vector<std::string> names, std
             second[k] = r.b;
             syn[k] = r.syn;
             int changed = 0;
-            for (int s = 0; s < n_samp; ++s) {
-              changed += r.lab[s] != ini_phe[s];
-              lab(s, k) = static_cast<Rbyte>(r.lab[s]);
-              if (small)
-                cid_raw(s, k) = static_cast<Rbyte>(r.cid[s]);
-              else
-                cid_int(s, k) = r.cid[s];
-            }
+            for (int s = 0; s < n_samp; ++s) changed += r.lab[s] != ini_phe[s];
             flips[k] = changed;
-            const uint64_t key = pair_key(r.pa, r.pb);
-            pair[k] = first_of.emplace(key, static_cast<int>(k) + 1).first->second;
+            const int f = first_of.emplace(pair_key(r.pa, r.pb), static_cast<int>(k) + 1).first->second;
+            pair[k] = f;
+            if (f != k + 1) {
+              const size_t at = static_cast<size_t>(part[f - 1] - 1) * n_samp;
+              bool same = true;
+              for (int s = 0; s < n_samp && same; ++s)
+                same = lab_v[at + s] == r.lab[s] && (small ? cid_b[at + s] : cid_i[at + s]) == r.cid[s];
+              if (same) {
+                part[k] = part[f - 1];
+                continue;
+              }
+            }
+            for (int s = 0; s < n_samp; ++s) {
+              lab_v.push_back(static_cast<Rbyte>(r.lab[s]));
+              if (small)
+                cid_b.push_back(static_cast<Rbyte>(r.cid[s]));
+              else
+                cid_i.push_back(r.cid[s]);
+            }
+            part[k] = static_cast<int>(++n_part);
           }
         }
+        Rcpp::RawMatrix lab(n_samp, static_cast<int>(n_part));
+        std::copy(lab_v.begin(), lab_v.end(), lab.begin());
+        lab_v = std::vector<Rbyte>();
         Rcpp::List out = Rcpp::List::create(Rcpp::Named("first") = first, Rcpp::Named("second") = second,
                                             Rcpp::Named("synergy") = syn, Rcpp::Named("flips") = flips,
-                                            Rcpp::Named("labels") = lab, Rcpp::Named("pair") = pair);
-        if (small)
-          out["clusters"] = cid_raw;
-        else
-          out["clusters"] = cid_int;
+                                            Rcpp::Named("pair") = pair, Rcpp::Named("part") = part,
+                                            Rcpp::Named("labels") = lab);
+        if (small) {
+          Rcpp::RawMatrix cid(n_samp, static_cast<int>(n_part));
+          std::copy(cid_b.begin(), cid_b.end(), cid.begin());
+          out["clusters"] = cid;
+        } else {
+          Rcpp::IntegerMatrix cid(n_samp, static_cast<int>(n_part));
+          std::copy(cid_i.begin(), cid_i.end(), cid.begin());
+          out["clusters"] = cid;
+        }
         out["candidates"] = count;
         out["bound"] = bound;
         out["scale"] = scale_of();
@@ -247,13 +269,14 @@ void syn_write_ranked(std::vector<std::string> name, std::vector<int> num, std::
   });
 }
 
-// The records numbered idx (1-based) of a pair_search result, as pair_search
+// The records numbered idx (1-based) of a pair_search result (record k's
+// partitions in column part[k] of labels and clusters), as pair_search
 // writes them: the whole file replaced at once, or appended record by record
 // as the program does.
 // [[Rcpp::export]]
 void syn_write_records(Rcpp::CharacterVector first, Rcpp::CharacterVector second, Rcpp::NumericVector synergy,
-                       Rcpp::RawMatrix labels, SEXP clusters, Rcpp::IntegerVector idx, std::string file,
-                       bool append) {
+                       Rcpp::IntegerVector part, Rcpp::RawMatrix labels, SEXP clusters,
+                       Rcpp::IntegerVector idx, std::string file, bool append) {
   state_guard g;
   return guarded([&] {
     // pair_record names the pair by probe[a] and probe[b] and writes n_samp fields
@@ -263,25 +286,50 @@ void syn_write_records(Rcpp::CharacterVector first, Rcpp::CharacterVector second
     const int* ci = small ? nullptr : INTEGER(clusters);
     probe.assign(2, std::string());
     std::vector<int> lab(n_samp), cid(n_samp);
+    // appended through the program's record writer; a replaced file is
+    // streamed into a temporary file beside it, renamed into place when
+    // complete, so a large result is never held as one text
+    struct stat st;
+    bool exists = false;
+    int fd = -1;
+    const std::string dest = append ? std::string() : out_dest(file, st, exists, fd);
+    const bool whole = !append && (fd >= 0 || (exists && !S_ISREG(st.st_mode)));
+    std::unique_ptr<tmp_file> tmp;
     std::unique_ptr<rec_out> out;
-    if (append) out = std::make_unique<rec_out>(file);
+    if (append) {
+      out = std::make_unique<rec_out>(file);
+    } else if (!whole) {
+      tmp = std::make_unique<tmp_file>(dest);
+      // the mode a plain create gives, or the replaced file's
+      mode_t mask = umask(0);
+      umask(mask);
+      fchmod(tmp->fd(), exists ? st.st_mode & 07777 : 0666 & ~mask);
+    }
     std::string text;
     for (R_xlen_t r = 0; r < idx.size(); ++r) {
       const R_xlen_t k = idx[r] - 1;
       probe[0] = Rcpp::as<std::string>(first[k]);
       probe[1] = Rcpp::as<std::string>(second[k]);
       for (int s = 0; s < n_samp; ++s) {
-        const size_t at = static_cast<size_t>(k) * n_samp + s;
+        const size_t at = static_cast<size_t>(part[k] - 1) * n_samp + s;
         lab[s] = labels[at];
         cid[s] = small ? cr[at] : ci[at];
       }
-      std::string rec = pair_record(0, 1, synergy[k], lab.data(), cid.data());
+      const std::string rec = pair_record(0, 1, synergy[k], lab.data(), cid.data());
       if (append)
         out->append(rec);
-      else
+      else if (whole)
         text += rec;
+      else if (!write_all(tmp->fd(), rec.data(), rec.size()))
+        fail(os_err(file + ": write failed"));
     }
-    if (!append) out_file(file).write(text);
+    if (whole) out_file(file).write(text);
+    if (tmp) {
+      tmp->close_or_throw(file);
+      if (rename(tmp->path().c_str(), dest.c_str()) != 0)
+        fail(os_err(file + ": cannot move the finished file into place"));
+      tmp->release();
+    }
   });
 }
 
