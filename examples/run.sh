@@ -43,12 +43,15 @@ run_table() {
   "$syn" signif -t 2 "$table" "$out/ranked.tsv" "$out/records.tsv" "$out/signif.tsv"
   "$syn" report -q --signif "$out/signif.tsv" --tsv "$out/pairs.tsv" --edges "$out/edges.tsv" \
     "$table" "$out/ranked.tsv" "$out/records.tsv" "$out/report.html"
-  # signif.tsv holds each pair once (a pair and its mirror are one line), most significant first
+  # signif.tsv holds each pair once (a pair and its mirror are one line), most significant
+  # first, after comment lines "# ..." that say how it was made; columns found by name
+  cols='/^#/ { next } !h { for (i = 1; i <= NF; i++) c[$i] = i; h = 1; next }'
   if [ -s "$out/records.tsv" ]; then
     echo "top 5 distinct pairs, smallest p first (q, p, base synergy, final synergy, first probe, second probe):"
-    awk -F'\t' 'NR > 1 && NR <= 6 { print "  " $7 "\t" $6 "\t" $3 "\t" $4 "\t" $1 "\t" $2 }' "$out/signif.tsv"
+    awk -F'\t' "$cols"' ++n <= 5 { print "  " $c["q"] "\t" $c["p"] "\t" $c["base"] "\t" $c["final"] "\t" $1 "\t" $2 }' \
+      "$out/signif.tsv"
   fi
-  awk -F'\t' 'NR > 1 { n++; if ($7 < 0.05) k++ } END { printf "%d of %d pairs with q < 0.05\n", k, n }' \
+  awk -F'\t' "$cols"' { n++; if ($c["q"] < 0.05) k++ } END { printf "%d of %d pairs with q < 0.05\n", k, n }' \
     "$out/signif.tsv"
   echo
 }

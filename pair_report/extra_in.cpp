@@ -1,5 +1,5 @@
-// Reading the significance table, the search-level null and the gene names,
-// and putting the records and the table together in page order.
+// Reading the gene names, and putting the records and the significance table
+// (read by io/) together in page order.
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
@@ -10,134 +10,16 @@
 #include "line_src.h"
 #include "rec_check.h"
 #include "report.h"
+#include "table.h"
 
 namespace {
-
-void split(std::string_view s, std::vector<std::string_view>& f) { split_tabs(s, f); }
-std::string show(std::string_view f) { return show_field(f); }
-
-bool to_long(std::string_view f, long& v, size_t max_digits = 18) {
-  if (f.empty() || f.size() > max_digits) return false;
-  long x = 0;
-  for (char c : f) {
-    if (c < '0' || c > '9') return false;
-    x = x * 10 + (c - '0');
-  }
-  v = x;
-  return true;
-}
-
-bool to_real(std::string_view f, double& v) {
-  if (f.empty() || std::isspace(static_cast<unsigned char>(f[0]))) return false;
-  std::string s(f);
-  char* end = nullptr;
-  v = std::strtod(s.c_str(), &end);
-  return end == s.c_str() + s.size() && std::isfinite(v);
-}
-
-std::string at(const std::string& where, long line) { return where + ":" + std::to_string(line) + ": "; }
 
 std::string_view unquote(std::string_view f) {
   if (f.size() >= 2 && f.front() == '"' && f.back() == '"') return f.substr(1, f.size() - 2);
   return f;
 }
 
-void chop_cr(std::string& l) {
-  if (!l.empty() && l.back() == '\r') l.pop_back();
-}
-
-const char* const SIG_COLS[] = {"first", "second", "base", "final", "flips", "p", "q", "p_search", "perms", "admissible", "hits"};
-
 }  // namespace
-
-uint64_t pair_key(int pa, int pb) {
-  uint64_t lo = static_cast<uint64_t>(std::min(pa, pb)), hi = static_cast<uint64_t>(std::max(pa, pb));
-  return lo << 32 | hi;
-}
-
-sig_tab read_signif(const char* path, const name_idx& idx) {
-  line_src in(path);
-  const std::string where(path);
-  sig_tab t;
-  std::string line;
-  std::vector<std::string_view> f;
-  if (!in.next(line)) throw syn_error(where + ": empty file: expected the header line of a significance table");
-  chop_cr(line);
-  split(line, f);
-  // the header names the columns, with or without p_search
-  std::string want10, want11;
-  for (int k = 0; k < 11; ++k) {
-    want11 += (k ? "\t" : "") + std::string(SIG_COLS[k]);
-    if (k != 7) want10 += (want10.empty() ? "" : "\t") + std::string(SIG_COLS[k]);
-  }
-  const std::string tail = "\tp_source\tp_log2err";
-  if (line.size() > tail.size() && line.compare(line.size() - tail.size(), tail.size(), tail) == 0) {
-    t.has_src = true;
-    line.resize(line.size() - tail.size());
-  }
-  if (line == want11)
-    t.has_ps = true;
-  else if (line != want10)
-    throw syn_error(at(where, 1) +
-                    "expected the header of a significance table (first, second, base, final, flips, "
-                    "p, q, [p_search,] perms, admissible, hits[, p_source, p_log2err]), got " +
-                    show(line));
-  const size_t nf = (t.has_ps ? 11 : 10) + (t.has_src ? 2 : 0);
-  const size_t o = t.has_ps ? 1 : 0;  // offset of the columns after q
-  while (in.next(line)) {
-    const long ln = in.line_no();
-    chop_cr(line);
-    split(line, f);
-    if (f.size() != nf)
-      throw syn_error(at(where, ln) + "line has " + std::to_string(f.size()) + " fields, expected " +
-                      std::to_string(nf) + " as the header says");
-    sig_row r;
-    r.line = ln;
-    for (int s = 0; s < 2; ++s) {
-      auto it = idx.find(std::string(f[s]));
-      if (it == idx.end()) throw syn_error(at(where, ln) + "probe " + show(f[s]) + " is not in the table");
-      (s ? r.b : r.a) = it->first;
-      (s ? r.pb : r.pa) = it->second;
-    }
-    auto real = [&](size_t k, double& v, std::string& txt, bool prob) {
-      if (!to_real(f[k], v) || (prob && (v < 0 || v > 1)))
-        throw syn_error(at(where, ln) + SIG_COLS[k] + " " + show(f[k]) + " is not " +
-                        (prob ? "a number from 0 to 1" : "a number"));
-      txt = std::string(f[k]);
-    };
-    real(2, r.base, r.base_txt, false);
-    real(3, r.fin, r.fin_txt, false);
-    real(5, r.p, r.p_txt, true);
-    real(6, r.q, r.q_txt, true);
-    if (t.has_ps) {
-      if (!to_real(f[7], r.ps) || r.ps < 0 || r.ps > 1)
-        throw syn_error(at(where, ln) + "p_search " + show(f[7]) + " is not a number from 0 to 1");
-      r.ps_txt = std::string(f[7]);
-    }
-    long* cnt[] = {&r.flips, &r.perms, &r.adm, &r.hits};
-    const size_t col[] = {4, 7 + o, 8 + o, 9 + o};
-    const char* nm[] = {"flips", "perms", "admissible", "hits"};
-    for (int k = 0; k < 4; ++k)
-      if (!to_long(f[col[k]], *cnt[k]))
-        throw syn_error(at(where, ln) + nm[k] + " " + show(f[col[k]]) + " is not a whole number");
-    if (t.has_src) {
-      r.src = std::string(f[nf - 2]);
-      if (r.src != "perm" && r.src != "tail" && r.src != "floor")
-        throw syn_error(at(where, ln) + "p_source " + show(f[nf - 2]) + " is not perm, tail or floor");
-      if (!to_real(f[nf - 1], r.l2err) || r.l2err < 0)
-        throw syn_error(at(where, ln) + "p_log2err " + show(f[nf - 1]) + " is not a number of 0 or more");
-      r.l2err_txt = std::string(f[nf - 1]);
-    }
-    if (r.adm > r.perms || r.hits > r.adm)
-      throw syn_error(at(where, ln) + "counts out of order: expected hits <= admissible <= perms");
-    auto ins = t.at.emplace(pair_key(r.pa, r.pb), t.rows.size());
-    if (!ins.second)
-      throw syn_error(at(where, ln) + "pair " + show(r.a) + ", " + show(r.b) + " is listed twice (also on line " +
-                      std::to_string(t.rows[ins.first->second].line) + ")");
-    t.rows.push_back(std::move(r));
-  }
-  return t;
-}
 
 annot read_annot(const char* path, const name_idx& idx) {
   line_src in(path);
@@ -149,11 +31,11 @@ annot read_annot(const char* path, const name_idx& idx) {
   std::vector<std::string_view> f;
   while (in.next(line)) {
     const long ln = in.line_no();
-    chop_cr(line);
+    drop_cr(line);
     if (line.empty()) continue;
-    split(line, f);
+    split_tabs(line, f);
     if (f.size() < 2 || f.size() > 3)
-      throw syn_error(at(where, ln) + "line has " + std::to_string(f.size()) +
+      throw syn_error(at_line(where, ln) + "line has " + std::to_string(f.size()) +
                       " fields, expected 2 or 3 (probe name, symbol, optional description; written from R "
                       "without row names?)");
     auto it = idx.find(std::string(unquote(f[0])));
@@ -241,7 +123,7 @@ flip_test test_flips(const rec_sum& s) {
 void load_report(const rep_opt& o, rep_data& d) {
   d.names = read_names(o.expr.c_str(), n_samp);
   d.rk = read_ranked(o.ranked.c_str(), o.bound);
-  const name_idx idx = make_idx();
+  const name_idx idx = make_idx(probe);
   d.has_sig = !o.signif.empty();
   d.has_null = !o.null.empty();
   d.has_annot = !o.annot.empty();
@@ -290,12 +172,12 @@ void load_report(const rep_opt& o, rep_data& d) {
       if (d.has_sig) {
         auto it = d.sig.at.find(key);
         if (it == d.sig.at.end())
-          throw syn_error(at(where, ln) + "pair " + show(r.a) + ", " + show(r.b) + " has no line in " + o.signif +
+          throw syn_error(at_line(where, ln) + "pair " + show_field(r.a) + ", " + show_field(r.b) + " has no line in " + o.signif +
                           ": significance table made from other records?");
         const sig_row& sr = d.sig.rows[it->second];
         if (sr.fin_txt != r.syn_txt)
-          throw syn_error(at(o.signif, sr.line) + "final synergy " + show(sr.fin_txt) + " of " + show(r.a) + ", " +
-                          show(r.b) + " differs from " + show(r.syn_txt) + " in " + where + ":" +
+          throw syn_error(at_line(o.signif, sr.line) + "final synergy " + show_field(sr.fin_txt) + " of " + show_field(r.a) + ", " +
+                          show_field(r.b) + " differs from " + show_field(r.syn_txt) + " in " + where + ":" +
                           std::to_string(ln) + ": significance table made from other records?");
         pr.sig = static_cast<long>(it->second);
         got[it->second] = 1;
@@ -309,8 +191,8 @@ void load_report(const rep_opt& o, rep_data& d) {
   if (d.has_sig) {
     for (size_t k = 0; k < got.size(); ++k)
       if (!got[k])
-        throw syn_error(at(o.signif, d.sig.rows[k].line) + "pair " + show(d.sig.rows[k].a) + ", " +
-                        show(d.sig.rows[k].b) + " has no record in " + where +
+        throw syn_error(at_line(o.signif, d.sig.rows[k].line) + "pair " + show_field(d.sig.rows[k].a) + ", " +
+                        show_field(d.sig.rows[k].b) + " has no record in " + where +
                         ": significance table made from other records?");
     s.top = std::move(top);
     // page order: the table's order by q and base synergy

@@ -21,7 +21,10 @@
 #include <unordered_set>
 #include <vector>
 
-#include "inputs.h"
+#include "null_file.h"
+#include "ranked.h"
+#include "records.h"
+#include "sigtab.h"
 #include "synergy.h"
 
 constexpr int TOP_DEF = 20;    // pairs shown in the table and plotted, by default
@@ -35,8 +38,8 @@ constexpr int TOP_MAX = 1000;  // beyond this the page (a plot per pair) grows p
 std::vector<std::string> read_names(const char* path, int n_samp);
 
 // The ranked probe list and the pair records are read by the shared readers
-// of inputs.h (read_ranked, parse_rec, rec_reader), by the same rules as in
-// every other program.
+// of io/ (read_ranked, parse_rec, rec_reader), by the same rules as in every
+// other program.
 
 // What the report needs from all records, gathered one record at a time.
 struct rec_sum {
@@ -67,35 +70,8 @@ rec_sum read_records(const char* path, int top_n);
 constexpr double Q_DEF = 0.05;      // pairs with q below this pass, by default
 constexpr double FLIP_ALPHA = 0.05; // family-wise level of the per-sample flip test
 
-// The unordered probe-number pair a record or a table line names.
-uint64_t pair_key(int pa, int pb);
-
-// One line of the significance table written by pair_signif.
-struct sig_row {
-  long line = 0;               // file line
-  std::string a, b;            // probe names as written
-  int pa = -1, pb = -1;        // their probe numbers
-  double base = 0, fin = 0, p = 1, q = 1, ps = 1;
-  std::string base_txt, fin_txt, p_txt, q_txt, ps_txt;  // as written
-  long flips = 0, perms = 0, adm = 0, hits = 0;
-  std::string src = "perm", l2err_txt;  // p_source and p_log2err, when the table has them
-  double l2err = 0;
-};
-
-struct sig_tab {
-  bool has_ps = false;                       // the p_search column is there
-  bool has_src = false;                      // p_source and p_log2err are there (the tail's table)
-  std::vector<sig_row> rows;                 // file order
-  std::unordered_map<uint64_t, size_t> at;   // pair_key -> row
-};
-
-// Read the significance table against the loaded table: the header line
-// (with or without p_search, with or without p_source and p_log2err at the
-// end), then one line per distinct pair: known probe names, finite
-// synergies, p, q and p_search from 0 to 1, whole counts with hits <=
-// admissible <= perms, p_source perm, tail or floor, p_log2err a number >= 0,
-// every pair once.
-sig_tab read_signif(const char* path, const name_idx& idx);
+// The significance table (sig_row, sig_tab, read_signif, pair_key) and the
+// search null (null_tab, read_null) are read by io/ (sigtab.h, null_file.h).
 
 // Gene names by probe number; an empty symbol: the probe keeps its ID.
 struct annot {
@@ -195,9 +171,10 @@ struct page_in {
   const rep_data* d = nullptr;     // significance, null and names; null: a page without them
 };
 
-// The two exports, with the numbers the page shows (as written in the inputs).
-void write_tsv(std::ostream& os, const rep_data& d, double q);
-void write_edges(std::ostream& os, const rep_data& d, double q);
+// The two exports (columns: io/exports.h), with the numbers the page shows
+// (as written in the inputs), after the provenance lines of pv.
+void write_tsv(std::ostream& os, const rep_data& d, double q, const prov& pv = {});
+void write_edges(std::ostream& os, const rep_data& d, double q, const prov& pv = {});
 
 // Write the self-contained HTML page (inline SVG and CSS, no scripts).
 void write_page(std::ostream& os, const page_in& in);

@@ -1,64 +1,57 @@
 // The report run: outputs checked against the inputs, everything loaded, the
 // page and the two exports written whole.
-#include <sys/stat.h>
-
 #include <sstream>
 
 #include "cli.h"
+#include "exports.h"
+#include "files.h"
 #include "report.h"
 #include "svg.h"
 
 namespace {
-
-bool same_file(const std::string& a, const std::string& b) {
-  struct stat sa, sb;
-  return stat(a.c_str(), &sa) == 0 && stat(b.c_str(), &sb) == 0 && sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
-}
-
-// A field for a tab-separated table that R's read.delim and Python's csv
-// module read back as written: one with a double quote is quoted, inner
-// quotes doubled (tabs and newlines cannot occur: every name came from a
-// tab-separated line).
-std::string fld(const std::string& s) {
-  if (s.find('"') == std::string::npos) return s;
-  std::string o = "\"";
-  for (char c : s) o += c == '"' ? std::string("\"\"") : std::string(1, c);
-  return o + "\"";
-}
 
 std::string score_of(const rep_data& d, int p) {
   int pos = d.rk.pos[p];
   return pos < 0 ? std::string("NA") : num(d.rk.rows[pos].score);
 }
 
+// One cell of the --tsv line of pair r at 1-based place `rank`.
+std::string tsv_cell(const rep_data& d, const pair_row& r, size_t rank, double q, int c) {
+  const sig_row* s = d.has_sig ? &d.sig.rows[r.sig] : nullptr;
+  switch (c) {
+    case TC_RANK: return std::to_string(rank);
+    case TC_FIRST: return tsv_field(disp(&d.an, r.pa, r.a));
+    case TC_SECOND: return tsv_field(disp(&d.an, r.pb, r.b));
+    case TC_FIRST_PROBE: return tsv_field(r.a);
+    case TC_SECOND_PROBE: return tsv_field(r.b);
+    case TC_BASE: return s->base_txt;
+    case TC_FINAL: return r.syn_txt;
+    case TC_P: return s->p_txt;
+    case TC_P_SOURCE: return s->src;
+    case TC_P_LOG2ERR: return s->l2err_txt;
+    case TC_Q: return s->q_txt;
+    case TC_P_SEARCH: return s->ps_txt;
+    case TC_PASS: return s->q < q ? "1" : "0";
+    case TC_JOINT: return std::to_string(r.n_cl);
+    case TC_FLIPPED: return std::to_string(r.fl.size());
+    case TC_FLIPPED_SAMPLES: {
+      std::string names;
+      for (size_t j = 0; j < r.fl.size(); ++j) names += (j ? "," : "") + d.names[r.fl[j]];
+      return tsv_field(names);
+    }
+    case TC_FIRST_SCORE: return score_of(d, r.pa);
+    default: return score_of(d, r.pb);
+  }
+}
+
 }  // namespace
 
-void write_tsv(std::ostream& os, const rep_data& d, double q) {
-  std::string o = "rank\tfirst\tsecond\tfirst_probe\tsecond_probe\t";
-  if (d.has_sig) o += "base\t";
-  o += "final\t";
-  if (d.has_sig)
-    o += std::string(d.sig.has_src ? "p\tp_source\tp_log2err\t" : "p\t") +
-         (d.sig.has_ps ? "q\tp_search\tpass\t" : "q\tpass\t");
-  o += "joint_clusters\tflipped\tflipped_samples\tfirst_score\tsecond_score\n";
+void write_tsv(std::ostream& os, const rep_data& d, double q, const prov& pv) {
+  const std::vector<int> cols = tsv_cols(d.has_sig, d.sig.has_src, d.sig.has_ps);
+  std::string o = prov_text(pv) + head_line(tsv_names(d.has_sig, d.sig.has_src, d.sig.has_ps));
   for (size_t k = 0; k < d.all.size(); ++k) {
-    const pair_row& r = d.all[k];
-    o += std::to_string(k + 1) + "\t" + fld(disp(&d.an, r.pa, r.a)) + "\t" + fld(disp(&d.an, r.pb, r.b)) + "\t" +
-         fld(r.a) + "\t" + fld(r.b) + "\t";
-    const sig_row* s = d.has_sig ? &d.sig.rows[r.sig] : nullptr;
-    if (s) o += s->base_txt + "\t";
-    o += r.syn_txt + "\t";
-    if (s) {
-      o += s->p_txt + "\t";
-      if (d.sig.has_src) o += s->src + "\t" + s->l2err_txt + "\t";
-      o += s->q_txt + "\t";
-      if (d.sig.has_ps) o += s->ps_txt + "\t";
-      o += s->q < q ? "1\t" : "0\t";
-    }
-    o += std::to_string(r.n_cl) + "\t" + std::to_string(r.fl.size()) + "\t";
-    std::string names;
-    for (size_t j = 0; j < r.fl.size(); ++j) names += (j ? "," : "") + d.names[r.fl[j]];
-    o += fld(names) + "\t" + score_of(d, r.pa) + "\t" + score_of(d, r.pb) + "\n";
+    for (size_t c = 0; c < cols.size(); ++c) o += (c ? "\t" : "") + tsv_cell(d, d.all[k], k + 1, q, cols[c]);
+    o += '\n';
     if (o.size() > (1 << 16)) {
       os << o;
       o.clear();
@@ -67,13 +60,13 @@ void write_tsv(std::ostream& os, const rep_data& d, double q) {
   os << o;
 }
 
-void write_edges(std::ostream& os, const rep_data& d, double q) {
-  std::string o = "source\ttarget\tbase\tfinal\tq\n";
+void write_edges(std::ostream& os, const rep_data& d, double q, const prov& pv) {
+  std::string o = prov_text(pv) + head_line(edge_names());
   for (const pair_row& r : d.all) {
     const sig_row& s = d.sig.rows[r.sig];
     if (!(s.q < q)) continue;
-    o += fld(disp(&d.an, r.pa, r.a)) + "\t" + fld(disp(&d.an, r.pb, r.b)) + "\t" + s.base_txt + "\t" + r.syn_txt + "\t" +
-         s.q_txt + "\n";
+    o += tsv_field(disp(&d.an, r.pa, r.a)) + "\t" + tsv_field(disp(&d.an, r.pb, r.b)) + "\t" + s.base_txt + "\t" +
+         r.syn_txt + "\t" + s.q_txt + "\n";
   }
   os << o;
 }
@@ -125,18 +118,19 @@ std::vector<std::string> run_report(const rep_opt& o) {
   in.d = &d;
 
   // every output complete before any is put in place
+  const prov pv = {o.version.empty() ? "" : "pair_report " + o.version, o.command, {{"bound", num(o.bound)}, {"q", num(o.q)}}};
   std::vector<std::string> text;
   std::ostringstream page;
   write_page(page, in);
   text.push_back(page.str());
   if (!o.tsv.empty()) {
     std::ostringstream t;
-    write_tsv(t, d, o.q);
+    write_tsv(t, d, o.q, pv);
     text.push_back(t.str());
   }
   if (!o.edges.empty()) {
     std::ostringstream t;
-    write_edges(t, d, o.q);
+    write_edges(t, d, o.q, pv);
     text.push_back(t.str());
   }
   write_outputs(dst, text);

@@ -7,7 +7,8 @@
 #include <vector>
 
 #include "cli.h"
-#include "inputs.h"
+#include "files.h"
+#include "ranked.h"
 #include "search.h"
 #include "synergy.h"
 

@@ -1,12 +1,6 @@
 // Pair search: candidate list, label-flip search, pair records.
 #include "search.h"
 
-#include <fcntl.h>
-#include <pthread.h>
-#include <signal.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <climits>
@@ -15,68 +9,20 @@
 #include <mutex>
 #include <unordered_map>
 
-#include "cli.h"
 #include "fast.h"
-#include "inputs.h"
+#include "files.h"
+#include "ranked.h"
+#include "records.h"
 #include "par.h"
 #include "synergy.h"
-
-namespace {
-
-// One write() for the whole record; a short write is cut back off the file
-// so that it holds whole records only.
-void write_rec(int fd, const std::string& path, const std::string& rec) {
-  off_t old = lseek(fd, 0, SEEK_END);
-  size_t done = 0;
-  while (done < rec.size()) {
-    ssize_t k = write(fd, rec.data() + done, rec.size() - done);
-    if (k > 0) {
-      // after a short write, writing the rest tells why (or completes it)
-      done += static_cast<size_t>(k);
-      continue;
-    }
-    if (k == 0) errno = ENOSPC;
-    else if (errno == EINTR) continue;
-    int err = errno;
-    if (done > 0 && (old < 0 || ftruncate(fd, old) != 0)) {
-      errno = err;
-      throw syn_error(os_err(path + ": write failed, last record left incomplete"));
-    }
-    errno = err;
-    throw syn_error(os_err(path + ": write failed"));
-  }
-}
-
-}  // namespace
 
 std::vector<int> read_cand(const std::string& ranked, int n_lim, double bound) {
   return cand_of(read_ranked(ranked.c_str(), bound, n_lim >= 0));
 }
 
 std::string pair_record(int a, int b, double best, const int* lab, const int* cid) {
-  std::string head = probe[a];
-  head += '\t';
-  head += probe[b];
-  head += '\t';
-  char num[64];
-  // %g with precision 6 is the default stream format
-  std::snprintf(num, sizeof num, "%g", best);
   std::string rec;
-  rec.reserve(2 * head.size() + 8 * static_cast<size_t>(n_samp) + 32);
-  rec += head;
-  rec += num;
-  for (int s = 0; s < n_samp; ++s) {
-    rec += '\t';
-    rec += std::to_string(lab[s]);
-  }
-  rec += '\n';
-  rec += head;
-  rec += "-9";
-  for (int s = 0; s < n_samp; ++s) {
-    rec += '\t';
-    rec += std::to_string(cid[s]);
-  }
-  rec += '\n';
+  record_text(rec, probe[a], probe[b], best, lab, cid, n_samp);
   return rec;
 }
 
@@ -108,112 +54,11 @@ int optimize(int a, int b, int sel, const char* out) {
   }
   // s_cid holds the joint partition: partitions do not depend on the labels
   std::string rec = pair_record(a, b, best, lab.data(), s_cid.data());
-  int fd = open(out, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
-  if (fd < 0) throw syn_error(os_err(std::string(out) + ": cannot open for appending"));
-  try {
-    write_rec(fd, out, rec);
-  } catch (...) {
-    close(fd);
-    throw;
-  }
-  if (close(fd) != 0) throw syn_error(os_err(std::string(out) + ": write failed"));
+  append_once(out, rec);
   return 1;
 }
 
-rec_out::rec_out(std::string path) : path_(std::move(path)) {
-  struct stat st;
-  bool exists = false;
-  int fd = -1;
-  dest_ = out_dest(path_, st, exists, fd);
-  if (fd >= 0) {
-    // a descriptor the caller opened (/dev/stdout, /dev/fd/N): appended to as it is
-    fd_ = fcntl(fd, F_DUPFD_CLOEXEC, 3);
-    if (fd_ < 0) throw syn_error(os_err(path_ + ": cannot append"));
-    return;
-  }
-  if (!exists) return;  // created at the first record
-  // an existing file: try to open it for appending, which creates nothing
-  fd = open(dest_.c_str(), O_WRONLY | O_APPEND | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC);
-  if (fd < 0) throw syn_error(os_err(path_ + ": cannot append"));
-  close(fd);
-}
-
-rec_out::~rec_out() {
-  if (fd_ >= 0) close(fd_);
-}
-
-// The file is opened without following a link at its name: dest_ is the end
-// of the link chain, checked, and a link put there since is not followed.
-void rec_out::open_first(const std::string& rec) {
-  fd_ = open(dest_.c_str(), O_WRONLY | O_APPEND | O_NOFOLLOW | O_CLOEXEC);
-  if (fd_ >= 0) {
-    write_rec(fd_, path_, rec);
-    return;
-  }
-  if (errno != ENOENT) throw syn_error(os_err(path_ + ": cannot open for appending"));
-  tmp_file tmp(dest_);
-  mode_t mask = umask(0);
-  umask(mask);
-  fchmod(tmp.fd(), 0666 & ~mask);
-  if (!write_all(tmp.fd(), rec.data(), rec.size())) throw syn_error(os_err(path_ + ": write failed"));
-  tmp.close_or_throw(path_);
-  // link() never replaces a file that appeared meanwhile; where a file system
-  // has no hard links, rename() does the same but for that race
-  if (link(tmp.path().c_str(), dest_.c_str()) == 0) {
-    // the temporary name goes with tmp
-  } else if (errno == EEXIST) {
-    fd_ = open(dest_.c_str(), O_WRONLY | O_APPEND | O_NOFOLLOW | O_CLOEXEC);
-    if (fd_ < 0) throw syn_error(os_err(path_ + ": cannot open for appending"));
-    write_rec(fd_, path_, rec);
-    return;
-  } else if (rename(tmp.path().c_str(), dest_.c_str()) == 0) {
-    tmp.release();
-  } else {
-    throw syn_error(os_err(path_ + ": cannot create"));
-  }
-  fd_ = open(dest_.c_str(), O_WRONLY | O_APPEND | O_NOFOLLOW | O_CLOEXEC);
-  if (fd_ < 0) throw syn_error(os_err(path_ + ": cannot open for appending"));
-}
-
-void rec_out::append(const std::string& rec) {
-  if (fd_ < 0)
-    open_first(rec);
-  else
-    write_rec(fd_, path_, rec);
-  ++n_;
-}
-
 namespace {
-
-// The kernel may stop a large write between pages for a fatal signal, which
-// would tear a record. So the signals that ask a run to stop are held for the
-// whole search (the worker threads inherit the mask) and let through only
-// between pairs, when every record written so far is whole.
-class stop_hold {
- public:
-  stop_hold() {
-    sigemptyset(&set_);
-    for (int sig : STOP_SIGS) sigaddset(&set_, sig);
-    pthread_sigmask(SIG_BLOCK, &set_, &old_);
-  }
-  ~stop_hold() { pthread_sigmask(SIG_SETMASK, &old_, nullptr); }
-  stop_hold(const stop_hold&) = delete;
-  stop_hold& operator=(const stop_hold&) = delete;
-  // deliver a pending stop signal now, unless the caller had it blocked
-  void between() const {
-    sigset_t pend;
-    if (sigpending(&pend) != 0) return;
-    for (int sig : STOP_SIGS)
-      if (sigismember(&pend, sig) && !sigismember(&old_, sig)) {
-        pthread_sigmask(SIG_SETMASK, &old_, nullptr);
-        pthread_sigmask(SIG_BLOCK, &set_, nullptr);
-        return;
-      }
-  }
-
- private:
-  sigset_t set_, old_;
-};
 
 // Results of ordered pairs (i, j), i < j, kept for their mirror (j, i) later in
 // the same run. The mirror's result is the same with the names swapped: the
@@ -329,7 +174,8 @@ void run_search(const std::vector<int>& cand, int start, int end, int n_thr, rec
   std::vector<slot> ring(static_cast<size_t>(window));
   const long n_pairs = static_cast<long>(end - start) * count;
   mirror_cache mc(mirror_bytes, start, end);
-  stop_hold hold;
+  // stop signals only between pairs, when every record written is whole
+  stop_guard hold;
   par_ordered(
       n_pairs, nt, window,
       [&](long k, int tid) {

@@ -7,7 +7,8 @@
 #include <vector>
 
 #include "cli.h"
-#include "inputs.h"
+#include "files.h"
+#include "ranked.h"
 #include "rec_check.h"
 #include "sig.h"
 #include "synergy.h"
@@ -65,7 +66,9 @@ int signif_main(const char* prog, const signif_opts& o, const std::vector<std::s
     so.joint = [&chk](size_t i, const part& pj) { chk.check_joint(i, pj); };
     sig_run(in.pr, so, [&](long done) { show(done); });
   }
-  out.write(sig_table(in, o.null_path.empty() ? nullptr : &null_final, o.s.tail));
+  const prov pv = {std::string(prog) + " " + syn_version(), command_line(),
+                   {{"seed", std::to_string(so.seed)}, {"perm", std::to_string(so.cap)}, {"bound", num_text(so.bound)}}};
+  out.write(sig_table(in, o.null_path.empty() ? nullptr : &null_final, o.s.tail, pv));
   return 0;
 }
 
@@ -82,15 +85,17 @@ int signif_cmd(int argc, char** argv, const char* name) {
       "For every distinct pair of the pair records RECORDS (from pair_search on EXPR\n"
       "and RANKED; one run or shards concatenated, plain or gzip), estimate how often\n"
       "shuffled labels give a base synergy at least as high, counting only shufflings\n"
-      "under which both probes stay candidates, and write OUT (tab-separated):\n"
-      "first second base final flips p q [p_search] perms admissible hits\n"
-      "p_source p_log2err, sorted by p. A pair stops after H hits (p = H /\n"
+      "under which both probes stay candidates, and write OUT (tab-separated,\n"
+      "after comment lines '# ' that record the version, command, seed, B and X):\n" +
+          sig_cols_help() +
+          ",\nsorted by p. A pair stops after H hits (p = H /\n"
       "admissible, p_source perm); a pair still short of H hits after B\n"
       "shufflings gets its p from multilevel splitting over the admissible\n"
       "labellings (p_source tail; floor when below 1e-15, then an upper bound);\n"
       "p_log2err is the standard deviation of log2 p. With --tail none, such a\n"
       "pair keeps p = (hits + 1) / (admissible + 1) and the last two columns are\n"
-      "left out. q is the Benjamini-Hochberg q-value over all lines. With\n"
+      "left out: the table of earlier versions byte for byte after the comment\n"
+      "lines. q is the Benjamini-Hochberg q-value over all lines. With\n"
       "--null-line, print the search-null line of a search run with\n"
       "--shuffle-labels SEED instead.",
       "Exit status: 0 on success, 2 on an error (OUT is then left as it was)."};

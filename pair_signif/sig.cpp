@@ -8,18 +8,9 @@
 #include <numeric>
 #include <unordered_set>
 
-#include "inputs.h"
-#include "line_src.h"
-
-namespace {
-
-std::string num(const char* fmt, double v) {
-  char b[64];
-  std::snprintf(b, sizeof b, fmt, v);
-  return b;
-}
-
-}  // namespace
+#include "null_file.h"
+#include "ranked.h"
+#include "records.h"
 
 sig_in read_pairs(const char* path, int n_thr, rec_check* chk) {
   rec_reader in(path, n_thr, chk);
@@ -67,44 +58,38 @@ void sig_rank(const sig_in& in, std::vector<size_t>& ord, std::vector<double>& q
   });
 }
 
-std::string sig_head(bool with_null, bool with_src) {
-  return std::string("first\tsecond\tbase\tfinal\tflips\tp\tq\t") + (with_null ? "p_search\t" : "") +
-         "perms\tadmissible\thits" + (with_src ? "\tp_source\tp_log2err" : "") + "\n";
-}
-
-std::string sig_src_cols(int src, double l2err) {
-  return std::string("\t") + SIG_SRC_NAME[src] + '\t' + num("%.3g", l2err);
-}
-
-std::string sig_cols(double base, const std::string& fin, int flips, double p, double q) {
-  return num("%g", base) + '\t' + fin + '\t' + std::to_string(flips) + '\t' + num("%.6g", p) + '\t' +
-         num("%.6g", q) + '\t';
-}
-
-std::string sig_table(const sig_in& in, const std::vector<double>* null_final, bool with_src) {
-  const auto& pr = in.pr;
+std::string sig_table(const sig_in& in, const std::vector<double>* null_final, bool with_src, const prov& pv) {
   std::vector<size_t> ord;
   std::vector<double> q;
   sig_rank(in, ord, q);
-  std::string out = sig_head(null_final != nullptr, with_src);
-  for (size_t i : ord) {
-    const sig_pair& r = pr[i];
-    out += probe[r.a] + '\t' + probe[r.b] + '\t' + sig_cols(r.base, in.fin_txt[i], in.flips[i], r.p, q[i]);
-    if (null_final) out += num("%.6g", p_search(in.fin[i], *null_final)) + '\t';
-    out += std::to_string(r.perms) + '\t' + std::to_string(r.adm) + '\t' + std::to_string(r.hits);
-    if (with_src) out += sig_src_cols(r.src, r.l2err);
-    out += '\n';
+  std::vector<sig_row> rows(ord.size());
+  for (size_t k = 0; k < ord.size(); ++k) {
+    const size_t i = ord[k];
+    const sig_pair& r = in.pr[i];
+    sig_row& o = rows[k];
+    o.a = probe[r.a];
+    o.b = probe[r.b];
+    o.base = r.base;
+    o.fin_txt = in.fin_txt[i];
+    o.flips = in.flips[i];
+    o.p = r.p;
+    o.q = q[i];
+    if (null_final) o.ps = p_search(in.fin[i], *null_final);
+    o.perms = static_cast<long>(r.perms);
+    o.adm = static_cast<long>(r.adm);
+    o.hits = static_cast<long>(r.hits);
+    o.src = SIG_SRC_NAME[r.src];
+    o.l2err = r.l2err;
   }
-  return out;
+  return write_signif(rows, null_final != nullptr, with_src, pv);
 }
 
 std::string null_line(uint64_t seed, int n_cand, const sig_in& in) {
-  std::string out = std::to_string(seed) + '\t' + std::to_string(n_cand) + '\t';
-  if (in.pr.empty()) return out + "NA\tNA\n";
+  if (in.pr.empty()) return null_text(seed, n_cand, false, 0, 0);
   double bb = in.pr[0].base, bf = in.fin[0];
   for (size_t i = 1; i < in.pr.size(); ++i) {
     bb = std::max(bb, in.pr[i].base);
     bf = std::max(bf, in.fin[i]);
   }
-  return out + num("%g", bb) + '\t' + num("%g", bf) + '\n';
+  return null_text(seed, n_cand, true, bb, bf);
 }

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "signif.h"
+#include "sigtab.h"
 
 // The distinct pairs of a record file, in first-record order.
 struct sig_in {
@@ -40,20 +41,12 @@ std::vector<double> null_finals(const char* path);
 // into in.pr, and the Benjamini-Hochberg q-value of each pair (by index).
 void sig_rank(const sig_in& in, std::vector<size_t>& ord, std::vector<double>& q);
 
-// The table's header line, with the p_search column or without, and with
-// the tail's columns p_source and p_log2err at the end or without.
-std::string sig_head(bool with_null, bool with_src = false);
-// The columns base to q of a line, tab-terminated, in the table's number
-// formats; fin is the final synergy as the record file writes it.
-std::string sig_cols(double base, const std::string& fin, int flips, double p, double q);
-
-// The tail's columns of a line: tab, p_source, tab, p_log2err (no newline).
-std::string sig_src_cols(int src, double l2err);
-
 // The significance table: header and one line per pair, sorted by p
-// ascending, base descending, record order. null_final: with a p_search
-// column when not null; with_src: with p_source and p_log2err.
-std::string sig_table(const sig_in& in, const std::vector<double>* null_final, bool with_src = false);
+// ascending, base descending, record order (its format: io/sigtab.h), after
+// the provenance lines of pv. null_final: with a p_search column when not
+// null; with_src: with p_source and p_log2err.
+std::string sig_table(const sig_in& in, const std::vector<double>* null_final, bool with_src = false,
+                      const prov& pv = {});
 
 // The search-null line of a shuffled-label run: seed, candidates, best base
 // and best final over its pairs ("NA" for both without pairs). Needs bases.

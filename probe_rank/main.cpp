@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "cli.h"
+#include "files.h"
 #include "rank.h"
 #include "synergy.h"
 

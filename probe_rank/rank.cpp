@@ -6,6 +6,7 @@
 
 #include "fast.h"
 #include "par.h"
+#include "ranked.h"
 #include "synergy.h"
 
 int max_cid() {
@@ -53,18 +54,6 @@ std::vector<rank_row> rank_probes(int n_thr, const std::function<void(long)>& ti
 
 std::string rank_text(const std::vector<rank_row>& rows) {
   std::string out;
-  char num[64];
-  for (const rank_row& r : rows) {
-    out += probe[r.p];
-    out += '\t';
-    out += std::to_string(r.p);
-    out += '\t';
-    // %g with precision 6 is the default stream format
-    std::snprintf(num, sizeof num, "%g", r.score);
-    out += num;
-    out += '\t';
-    out += std::to_string(r.n_cl);
-    out += '\n';
-  }
+  for (const rank_row& r : rows) ranked_line(out, probe[r.p], r.p, r.score, r.n_cl);
   return out;
 }

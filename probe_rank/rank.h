@@ -1,11 +1,10 @@
 // rank.h: scoring and writing of the ranked probe list.
 //
-// Ranked probe list: one line per probe, "name\tprobe number\tscore\tclusters\n",
-// highest score first (equal scores keep file order, no-partition probes last
-// with score -10 and 1 cluster). Scores are written like the default stream
-// format (six significant digits).
+// Ranked probe list (its format: io/ranked.h): highest score first (equal
+// scores keep file order, no-partition probes last with score -10 and 1
+// cluster).
 //
-// Call after load_exp. The list is written whole by out_file (cli.h).
+// Call after load_exp. The list is written whole by out_file (io/files.h).
 #pragma once
 
 #include <functional>
@@ -28,7 +27,8 @@ int max_cid();
 // far, in probe order (for a progress display); it may be empty.
 std::vector<rank_row> rank_probes(int n_thr, const std::function<void(long)>& tick);
 
-// The list's text for rows, in the given order.
+// The list's text for rows, in the given order, named by the loaded table
+// (ranked_line).
 std::string rank_text(const std::vector<rank_row>& rows);
 
 // The whole command line of probe_rank, and of "synergy rank" (front: exit

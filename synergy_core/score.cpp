@@ -1,7 +1,15 @@
 // Partition entropy and synergy scores over the shared state.
 #include <cmath>
+#include <cstdio>
 
 #include "synergy.h"
+
+int score_chars(double x, char* buf) { return std::snprintf(buf, SCORE_CHARS, "%g", x); }
+
+std::string score_text(double x) {
+  char b[SCORE_CHARS];
+  return std::string(b, static_cast<size_t>(score_chars(x, b)));
+}
 
 double mi(double x) {
   // an unordered comparison (NaN) takes the second branch

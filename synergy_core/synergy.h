@@ -38,6 +38,15 @@ constexpr double PURE_P = 0.9999;       // a pure cluster is scored as this prop
 constexpr double IMP_MARGIN = 0.01;     // a label flip must raise the synergy by more than this
 constexpr double CAND_BOUND = 0.97175;  // ranked probes scoring above this are pair candidates
 
+// ---- score text ------------------------------------------------------------------
+// Every file holds a score or synergy as its six-digit text ("%g", the default
+// stream format), and candidacy is decided on that text: the one rule, used by
+// every writer (io/) and by the candidacy test. buf holds SCORE_CHARS bytes;
+// returns the text's length.
+constexpr int SCORE_CHARS = 32;
+int score_chars(double x, char* buf);
+std::string score_text(double x);
+
 // ---- analysis state (defined in state.cpp) ----------------------------------
 extern std::vector<std::string> probe;         // probe names, file order; read_exp
 extern std::vector<int> phe;                   // labels as read; read_exp

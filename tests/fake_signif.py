@@ -11,7 +11,15 @@ flipped label (labels read from EXPR's second line; without it a made-up
 count). Only for testing and measuring the report: nothing here is a
 permutation test.
 """
-import sys, zlib, math
+import os, re, sys, zlib, math
+
+
+def columns(p_search):
+    """The table's columns, from the one column table of io/sigtab.h (without
+    the tail's columns: the table of --tail none)."""
+    with open(os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "io", "sigtab.h")) as f:
+        cols = re.findall(r"^\s*\{\"(\w+)\", (0|'s'|'t'),", f.read(), re.M)
+    return [n for n, w in cols if w == "0" or (w == "'s'" and p_search)]
 
 
 def g(x):
@@ -71,11 +79,16 @@ def main(a):
         qmin = min(qmin, res[k][5] * m / (r + 1))
         res[k][6] = qmin
     res.sort(key=lambda r: (r[5], -r[2], r[11]))
+    cols = columns(ps)
     with open(out, "w") as f:
-        f.write("first\tsecond\tbase\tfinal\tflips\tp\tq\t" + ("p_search\t" if ps else "") + "perms\tadmissible\thits\n")
+        # provenance lines first, as pair_signif writes them
+        f.write("# fake_signif.py\n# command: fake_signif.py %s\n" % " ".join(a))
+        f.write("\t".join(cols) + "\n")
         for x, y, base, fin_txt, flips, p, q, u, pe, ad, hi, _ in res:
-            f.write("\t".join([x, y, g(base), fin_txt, str(flips), g6(p), g6(q)] + ([g6(min(1.0, 0.5 * u + p))] if ps else [])
-                              + [str(pe), str(ad), str(hi)]) + "\n")
+            v = {"first": x, "second": y, "base": g(base), "final": fin_txt, "flips": str(flips), "p": g6(p),
+                 "q": g6(q), "p_search": g6(min(1.0, 0.5 * u + p)), "perms": str(pe), "admissible": str(ad),
+                 "hits": str(hi)}
+            f.write("\t".join(v[c] for c in cols) + "\n")
     if null:
         best = max((r[2] for r in rows), default=0.5)
         with open(null, "w") as f:

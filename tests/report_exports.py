@@ -45,8 +45,13 @@ def search_table(table, tag):
 
 
 def read_tsv(name):
+    """Rows of a table by column name, its provenance lines ("# ...") skipped."""
     with open(os.path.join(work, name), newline="", encoding="utf-8") as f:
-        return list(csv.DictReader(f, delimiter="\t"))
+        lines = f.readlines()
+    head = 0
+    while head < len(lines) and lines[head].startswith("#"):
+        head += 1
+    return list(csv.DictReader(lines[head:], delimiter="\t"))
 
 
 class Page(html.parser.HTMLParser):

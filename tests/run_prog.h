@@ -97,6 +97,17 @@ inline result prog(const std::string& bin, const std::vector<std::string>& args,
   return sh(cmd, scratch);
 }
 
+// A table without its leading provenance lines ("# ..."), which name the
+// command and so differ between runs that must give the same table.
+inline std::string table(const std::string& text) {
+  size_t at = 0;
+  while (at < text.size() && text[at] == '#') {
+    const size_t nl = text.find('\n', at);
+    at = nl == std::string::npos ? text.size() : nl + 1;
+  }
+  return text.substr(at);
+}
+
 // Number of lines (newline characters) in text.
 inline long lines(const std::string& text) {
   long n = 0;

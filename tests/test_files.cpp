@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "cli.h"
+#include "files.h"
 #include "run_prog.h"
 
 namespace {

@@ -54,7 +54,7 @@ TEST(front, SameOutputsAsTheProgramsExitZero) {
     EXPECT_EQ(got[1].status, 0) << s.cmd << got[1].err;
     EXPECT_EQ(got[0].out, got[1].out) << s.cmd;
     for (const std::string& o : s.outs)
-      EXPECT_EQ(no_footer(run::slurp(d + "/p." + o)), no_footer(run::slurp(d + "/s." + o)))
+      EXPECT_EQ(no_footer(run::table(run::slurp(d + "/p." + o))), no_footer(run::table(run::slurp(d + "/s." + o))))
           << "synergy " << s.cmd << ": " << o;
   }
   EXPECT_FALSE(run::slurp(d + "/s.rec").empty());

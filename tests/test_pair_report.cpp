@@ -1,6 +1,6 @@
-// pair_report: reading records and ranked lists back (every rejection), flip
-// counts and mirror de-duplication, the drawing's escaping, and the program end
-// to end: exit statuses, messages, and what an error leaves behind.
+// pair_report: flip counts and mirror de-duplication, the drawing's escaping,
+// and the program end to end: exit statuses, messages, and what an error
+// leaves behind. (The readers of records and ranked lists: test_io.cpp.)
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -31,20 +31,9 @@ void load_text(const std::string& dir, const std::string& text) {
 
 std::string where = "rec.tsv";
 
-// The message of the syn_error that parsing l1/l2 throws, or "" if none.
-std::string rec_err(const std::string& l1, const std::string* l2) {
-  pair_rec r;
-  try {
-    parse_rec(l1, l2, where, 7, make_idx(), r);
-  } catch (const syn_error& e) {
-    return e.what();
-  }
-  return "";
-}
-
 pair_rec rec(const std::string& l1, const std::string& l2, long line = 1) {
   pair_rec r;
-  parse_rec(l1, &l2, where, line, make_idx(), r);
+  parse_rec(l1, &l2, where, line, make_idx(probe), r);
   return r;
 }
 
@@ -66,96 +55,6 @@ class Report : public ::testing::Test {
 };
 
 }  // namespace
-
-TEST_F(Report, ParsesAWellFormedRecord) {
-  pair_rec r = rec("Q\tP\t0.25\t1\t0\t0\t1", "Q\tP\t-9\t0\t1\t0\t2", 5);
-  EXPECT_EQ(r.line, 5);
-  EXPECT_EQ(r.a, "Q");
-  EXPECT_EQ(r.b, "P");
-  EXPECT_EQ(r.pa, 1);
-  EXPECT_EQ(r.pb, 0);
-  EXPECT_EQ(r.syn, 0.25);
-  EXPECT_EQ(r.syn_txt, "0.25");
-  EXPECT_EQ(r.lab, (std::vector<int>{1, 0, 0, 1}));
-  EXPECT_EQ(r.cid, (std::vector<int>{0, 1, 0, 2}));
-  EXPECT_EQ(r.n_cl, 3);
-  EXPECT_EQ(flipped(r), (std::vector<int>{1, 3}));
-  // the default stream form of small and negative synergies reads back
-  EXPECT_EQ(rec("P\tP\t-1.5e-05\t1\t1\t0\t0", "P\tP\t-9\t0\t0\t1\t1").syn, -1.5e-05);
-}
-
-TEST_F(Report, RejectsEachMalformedRecordNamingFileAndLine) {
-  const std::string l2 = "P\tQ\t-9\t0\t0\t1\t1";
-  struct bad {
-    std::string l1, l2, line, says;
-  };
-  const std::vector<bad> cases = {
-      {"X\tQ\t0.5\t1\t1\t0\t0", l2, ":7:", "probe 'X' is not in the table"},
-      {"P\tX\t0.5\t1\t1\t0\t0", l2, ":7:", "probe 'X' is not in the table"},
-      {"P\tQ\t0.5\t1\t1\t0", l2, ":7:", "record has 6 fields, expected 7"},
-      {"P\tQ\t0.5\t1\t1\t0\t0\t1", l2, ":7:", "record has 8 fields, expected 7"},
-      {"P\tQ\t0.5\t1\t1\t0\t0", "P\tQ\t-9\t0\t0\t1", ":8:", "record has 6 fields, expected 7"},
-      {"P\tQ\t\t1\t1\t0\t0", l2, ":7:", "synergy '' is not a number"},
-      {"P\tQ\t0.5x\t1\t1\t0\t0", l2, ":7:", "synergy '0.5x' is not a number"},
-      {"P\tQ\tnan\t1\t1\t0\t0", l2, ":7:", "is not a number"},
-      {"P\tQ\tinf\t1\t1\t0\t0", l2, ":7:", "is not a number"},
-      {"P\tQ\t0.5\t1\t2\t0\t0", l2, ":7:", "label of sample 1 is '2', expected 0 or 1"},
-      {"P\tQ\t0.5\t1\t1\t\t0", l2, ":7:", "label of sample 2 is ''"},
-      {"P\tQ\t0.5\t1\t1\t0\t1.0", l2, ":7:", "label of sample 3 is '1.0'"},
-      {"P\tQ\t0.5\t1\t1\t0\t0\r", l2, ":7:", "'0\\x0d'"},
-      {"P\tQ\t-9\t0\t0\t1\t1", l2, ":7:", "a partition line (\"-9\" in field 3) where a record's first line"},
-      {"P\tQ\t0.5\t1\t1\t0\t0", "P\tQ\t0.5\t1\t1\t0\t0", ":8:", "expected the partition line of the record begun on line 7"},
-      {"P\tQ\t0.5\t1\t1\t0\t0", "P\tQ", ":8:", "expected the partition line"},
-      {"P\tQ\t0.5\t1\t1\t0\t0", "Q\tP\t-9\t0\t0\t1\t1", ":8:", "partition line names the pair 'Q', 'P'"},
-      {"P\tQ\t0.5\t1\t1\t0\t0", "P\tQ\t-9\t0\t0\t1\tx", ":8:", "cluster number of sample 3 is 'x'"},
-      {"P\tQ\t0.5\t1\t1\t0\t0", "P\tQ\t-9\t0\t-1\t1\t1", ":8:", "cluster number of sample 1 is '-1'"},
-      {"P\tQ\t0.5\t1\t1\t0\t0", "P\tQ\t-9\t0\t0\t1\t4", ":8:", "expected 0 to 3"},
-  };
-  for (const bad& b : cases) {
-    std::string m = rec_err(b.l1, &b.l2);
-    EXPECT_TRUE(has(m, "rec.tsv" + b.line)) << b.l1 << " | " << b.l2 << " -> " << m;
-    EXPECT_TRUE(has(m, b.says)) << b.l1 << " | " << b.l2 << " -> " << m;
-    EXPECT_FALSE(has(m, "\n")) << m;
-  }
-  std::string m = rec_err("P\tQ\t0.5\t1\t1\t0\t0", nullptr);
-  EXPECT_TRUE(has(m, "rec.tsv:7: file ends inside a record")) << m;
-  EXPECT_EQ(rec_err("P\tQ\t0.5\t1\t1\t0\t0", &l2), "");
-}
-
-TEST_F(Report, RecordsFromAnotherTableAreRejectedByFieldCount) {
-  // a record of a five-sample table against this four-sample one
-  const std::string path = dir + "/rec.tsv";
-  run::spit(path, "P\tQ\t0.5\t1\t1\t0\t0\t1\nP\tQ\t-9\t0\t0\t1\t1\t2\n");
-  try {
-    read_records(path.c_str(), 5);
-    FAIL() << "accepted";
-  } catch (const syn_error& e) {
-    EXPECT_EQ(std::string(e.what()), path + ":1: record has 8 fields, expected 7 (two probe names, the synergy, 4 samples)");
-  }
-}
-
-TEST_F(Report, FileWithAnOddLineCountEndsInsideARecord) {
-  const std::string path = dir + "/rec.tsv";
-  run::spit(path, "P\tQ\t0.5\t1\t1\t0\t0\nP\tQ\t-9\t0\t0\t1\t1\nQ\tR\t0.5\t1\t1\t0\t0\n");
-  try {
-    read_records(path.c_str(), 5);
-    FAIL() << "accepted";
-  } catch (const syn_error& e) {
-    EXPECT_TRUE(has(e.what(), path + ":3: file ends inside a record")) << e.what();
-  }
-}
-
-TEST_F(Report, RecordFileCutInsideItsLastLineIsRejected) {
-  // a killed run's last number may be cut ("1" of "12"): reading it would be wrong
-  const std::string path = dir + "/rec.tsv";
-  run::spit(path, "P\tQ\t0.5\t1\t1\t0\t0\nP\tQ\t-9\t0\t0\t1\t1");
-  try {
-    read_records(path.c_str(), 5);
-    FAIL() << "accepted";
-  } catch (const syn_error& e) {
-    EXPECT_TRUE(has(e.what(), path + ":2: file ends inside a record line")) << e.what();
-  }
-}
 
 TEST_F(Report, MirrorsAndRepeatsCountOnce) {
   rec_sum s;
@@ -241,45 +140,6 @@ TEST_F(Report, SampleNamesComeFromTheHeader) {
   EXPECT_EQ(read_names((dir + "/c.tsv").c_str(), 2), (std::vector<std::string>{"x", "y"}));
   run::spit_gz(dir + "/g.tsv.gz", "id\tg1\tg2\nlabel\t1\t0\n");
   EXPECT_EQ(read_names((dir + "/g.tsv.gz").c_str(), 2), (std::vector<std::string>{"g1", "g2"}));
-}
-
-TEST_F(Report, ReadsTheRankedListAndCountsCandidates) {
-  run::spit(dir + "/r.tsv", "Q\t1\t0.99\t2\nR\t2\t0.97175\t1\nP\t0\t0.98\t2\n");
-  rl_info rk = read_ranked((dir + "/r.tsv").c_str());
-  ASSERT_EQ(rk.rows.size(), 3u);
-  EXPECT_EQ(rk.n_cand, 1);  // the bound itself stops the list, later lines never count
-  EXPECT_EQ(rk.pos, (std::vector<int>{2, 0, 1}));
-  EXPECT_EQ(rk.n_nopart, 0);
-  run::spit(dir + "/n.tsv", "P\t0\t0.98\t2\nR\t2\t-10\t1\n");
-  rk = read_ranked((dir + "/n.tsv").c_str());
-  EXPECT_EQ(rk.n_cand, 1);
-  EXPECT_EQ(rk.n_nopart, 1);
-  EXPECT_EQ(rk.pos[1], -1);
-}
-
-TEST_F(Report, RejectsRankedLinesThatCannotBeParsed) {
-  struct bad {
-    std::string text, says;
-  };
-  const std::vector<bad> cases = {
-      {"P\t0\t0.99\n", ":1: ranked list line has 3 fields, expected 4"},
-      {"P\t0\t0.99\t2\n\n", ":2: ranked list line has 1 fields"},
-      {"P\t3\t0.99\t2\n", ":1: probe number '3' is not a probe of the table (0 to 2)"},
-      {"P\t-1\t0.99\t2\n", ":1: probe number '-1'"},
-      {"P\t1\t0.99\t2\n", ":1: probe 1 is named 'P' here but 'Q' in the table"},
-      {"P\t0\tabc\t2\n", ":1: score 'abc' is not a number"},
-      {"P\t0\t0.99\ttwo\n", ":1: cluster count 'two' is not a whole number"},
-      {"P\t0\t0.99\t2\nQ\t1\t0.9\t2\nP\t0\t0.9\t2\n", ":3: probe 'P' is listed twice (also on line 1)"},      {"P\t0\t0.99\t2\nQ\t1\t0.9", ":2: list ends inside a line (cut short?)"},  // a killed writer
-  };
-  for (const bad& b : cases) {
-    run::spit(dir + "/bad.tsv", b.text);
-    try {
-      read_ranked((dir + "/bad.tsv").c_str());
-      ADD_FAILURE() << "accepted: " << b.text;
-    } catch (const syn_error& e) {
-      EXPECT_TRUE(has(e.what(), dir + "/bad.tsv" + b.says)) << e.what();
-    }
-  }
 }
 
 TEST(ReportSvg, EscapesMarkupAndBrokenText) {

@@ -1,7 +1,6 @@
-// pair_report with significance, search null and gene names: the three
-// readers (every rejection names file and line), page order by q, records and
-// table that disagree, the exports, the per-sample flip test and the cluster
-// hues.
+// pair_report with significance, search null and gene names: the gene-name
+// reader (the others: test_io.cpp), page order by q, records and table that
+// disagree, the exports, the per-sample flip test and the cluster hues.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -24,8 +23,6 @@ using fixture::ranked4;
 
 const char* const head10 = "first\tsecond\tbase\tfinal\tflips\tp\tq\tperms\tadmissible\thits\n";
 const char* const head11 = "first\tsecond\tbase\tfinal\tflips\tp\tq\tp_search\tperms\tadmissible\thits\n";
-const std::string head_src =
-    "first\tsecond\tbase\tfinal\tflips\tp\tq\tperms\tadmissible\thits\tp_source\tp_log2err\n";
 // (Q,Q) and (R,P) tie on q; (Q,Q) has the higher base synergy and comes first.
 const std::string signif4 = std::string(head11) +
                             "P\tQ\t0.1\t0.998527\t2\t0.01\t0.03\t0.2\t100\t90\t0\n"
@@ -81,69 +78,11 @@ bool has(const std::string& text, const std::string& part) { return text.find(pa
 
 }  // namespace
 
-TEST_F(ReportSig, SignifReaderRejectsEachBadLineNamingFileAndLine) {
-  const std::string ok = "P\tQ\t0.1\t0.5\t2\t0.01\t0.03\t100\t90\t0\n";
-  const std::vector<std::pair<std::string, std::string>> bad = {
-      {"", ": empty file"},
-      {"first\tsecond\tbase\n" + ok, ":1: expected the header"},
-      {std::string(head10) + "P\tQ\t0.1\n", ":2: line has 3 fields, expected 10"},
-      {std::string(head10) + "P\tZ\t0.1\t0.5\t2\t0.01\t0.03\t100\t90\t0\n",
-       ":2: probe 'Z' is not in the table"},
-      {std::string(head10) + "P\tQ\tx\t0.5\t2\t0.01\t0.03\t100\t90\t0\n", ":2: base 'x' is not a number"},
-      {std::string(head10) + "P\tQ\t0.1\t0.5\t2\t1.5\t0.03\t100\t90\t0\n",
-       ":2: p '1.5' is not a number from 0 to 1"},
-      {std::string(head10) + "P\tQ\t0.1\t0.5\t2\t0.01\tnan\t100\t90\t0\n", ":2: q 'nan' is not"},
-      {std::string(head10) + "P\tQ\t0.1\t0.5\t-2\t0.01\t0.03\t100\t90\t0\n",
-       ":2: flips '-2' is not a whole number"},
-      {std::string(head10) + "P\tQ\t0.1\t0.5\t2\t0.01\t0.03\t100\t101\t0\n", ":2: counts out of order"},
-      {std::string(head10) + ok + "Q\tP\t0.1\t0.5\t2\t0.01\t0.03\t100\t90\t0\n",
-       ":3: pair 'Q', 'P' is listed twice (also on line 2)"},
-      {std::string(head11) + "P\tQ\t0.1\t0.5\t2\t0.01\t0.03\t2\t100\t90\t0\n", ":2: p_search '2' is not"},
-      {head_src + "P\tQ\t0.1\t0.5\t2\t0.01\t0.03\t100\t90\t0\n", ":2: line has 10 fields, expected 12"},
-      {head_src + "P\tQ\t0.1\t0.5\t2\t0.01\t0.03\t100\t90\t0\tmc\t0.3\n", ":2: p_source 'mc' is not perm"},
-      {head_src + "P\tQ\t0.1\t0.5\t2\t0.01\t0.03\t100\t90\t0\ttail\t-1\n", ":2: p_log2err '-1' is not"},
-  };
-  for (const auto& b : bad) {
-    std::string path = file("s.tsv", b.first);
-    std::string e = err([&] { read_signif(path.c_str(), make_idx()); });
-    EXPECT_TRUE(has(e, path + b.second)) << e << "\nwanted: " << b.second;
-  }
-  sig_tab t = read_signif(file("s.tsv", std::string(head10) + ok).c_str(), make_idx());
-  ASSERT_EQ(t.rows.size(), 1u);
-  EXPECT_FALSE(t.has_ps);
-  EXPECT_EQ(t.rows[0].p_txt, "0.01");
-  EXPECT_EQ(t.rows[0].adm, 90);
-  EXPECT_EQ(t.at.at(pair_key(1, 0)), 0u);
-  EXPECT_TRUE(read_signif(file("s.tsv", signif4).c_str(), make_idx()).has_ps);
-  t = read_signif(file("s.tsv", head_src + "P\tQ\t0.1\t0.5\t2\t0.01\t0.03\t100\t90\t0\ttail\t0.35\n").c_str(),
-                  make_idx());
-  EXPECT_TRUE(t.has_src && !t.has_ps);
-  EXPECT_EQ(t.rows[0].src, "tail");
-  EXPECT_EQ(t.rows[0].l2err_txt, "0.35");
-}
-
-TEST_F(ReportSig, NullAndAnnotationReaders) {
-  null_tab n = read_null(file("n.tsv", "seed\tcandidates\tbest_base\tbest_final\n1\t5\t0.2\t0.7\n2\t0\tNA\tNA\n"
-                                       "18446744073709551615\t3\t0.1\t0.6\r\n").c_str());
-  EXPECT_EQ(n.n, 3);
-  EXPECT_EQ(n.n_na, 1);
-  EXPECT_EQ(n.best_fin, (std::vector<double>{0.7, 0.6}));
-  const std::vector<std::pair<std::string, std::string>> bad_null = {
-      {"1\t5\t0.2\n", ":1: line has 3 fields"}, {"x\t5\t0.2\t0.3\n", ":1: seed 'x'"},
-      // no search, or one search counted twice: p_search would be 1, or too small
-      {"", ": no search line"}, {"seed\tcandidates\tbest_base\tbest_final\n", ": no search line"},
-      {"7\t5\t0.2\t0.3\n8\t5\tNA\tNA\n007\t5\t0.2\t0.3\n", ":3: seed '007' is also on line 1"},
-      {"1\t5\tNA\t0.3\n", ":1: best synergies 'NA', '0.3' are not two numbers"},
-      {"seed\tcandidates\tbest_base\tbest_final\n1\t-1\t1\t1\n", ":2: candidate count '-1'"}};
-  for (const auto& b : bad_null) {
-    std::string path = file("n.tsv", b.first);
-    EXPECT_TRUE(has(err([&] { read_null(path.c_str()); }), path + b.second)) << b.second;
-  }
-
+TEST_F(ReportSig, AnnotationReader) {
   // header and other arrays' probes skipped, NA and empty symbols leave the ID,
   // a probe of two genes shows both, R's quotes dropped
   annot a = read_annot(file("a.tsv", "probe\tsymbol\tdescription\nP\t\"GENEP\"\t\"a gene\"\nZ\tNOPE\n"
-                                     "Q\tNA\tnothing\nR\tRA\r\nR\tRB\tsecond\nR\tRA\n\n").c_str(), make_idx());
+                                     "Q\tNA\tnothing\nR\tRA\r\nR\tRB\tsecond\nR\tRA\n\n").c_str(), make_idx(probe));
   EXPECT_EQ(disp(&a, 0, "P"), "GENEP (P)");
   EXPECT_EQ(a.desc[0], "a gene");
   EXPECT_EQ(disp(&a, 1, "Q"), "Q");
@@ -151,7 +90,7 @@ TEST_F(ReportSig, NullAndAnnotationReaders) {
   EXPECT_EQ(a.desc[2], "second");
   EXPECT_EQ(disp(nullptr, 0, "P"), "P");
   std::string path = file("a.tsv", "P\tS\td\textra\n");
-  EXPECT_TRUE(has(err([&] { read_annot(path.c_str(), make_idx()); }), path + ":1: line has 4 fields, expected 2 or 3"));
+  EXPECT_TRUE(has(err([&] { read_annot(path.c_str(), make_idx(probe)); }), path + ":1: line has 4 fields, expected 2 or 3"));
 }
 
 TEST_F(ReportSig, PagesOrderByQThenBaseAndRecordsMustMatchTheTable) {
@@ -355,5 +294,5 @@ TEST_F(ReportSig, RunWritesAllOutputsOrNone) {
   notes = run_report(o);
   ASSERT_EQ(notes.size(), 1u);
   EXPECT_TRUE(has(notes[0], "no pair has q below 0.001"));
-  EXPECT_EQ(run::slurp(o.edges), "source\ttarget\tbase\tfinal\tq\n");
+  EXPECT_EQ(run::table(run::slurp(o.edges)), "source\ttarget\tbase\tfinal\tq\n");
 }

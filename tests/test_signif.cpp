@@ -592,7 +592,7 @@ TEST(PairSignif, SameBytesForThreadsShardsAndRuns) {
       a.push_back(x);
     run::result r = run::prog(PAIR_SIGNIF_BIN, a, d + "/x");
     EXPECT_EQ(r.status, 0) << r.err;
-    return run::slurp(d + "/" + out);
+    return run::table(run::slurp(d + "/" + out));
   };
   const std::string want = sig("1", "all", "s1");
   EXPECT_EQ(sig("2", "all", "s2"), want);
@@ -648,7 +648,11 @@ TEST(PairSignif, SameBytesForThreadsShardsAndRuns) {
   for (const std::string& x : {std::string("--search-null"), d + "/null.tsv", d + "/t.tsv", d + "/r.tsv", d + "/all", d + "/sn"})
     a.push_back(x);
   ASSERT_EQ(run::prog(PAIR_SIGNIF_BIN, a, d + "/x").status, 0);
-  const std::string sn = run::slurp(d + "/sn");
+  const std::string raw = run::slurp(d + "/sn"), sn = run::table(raw);
+  // provenance: how the table was made, in comment lines before the header
+  EXPECT_EQ(raw.substr(0, raw.size() - sn.size()),
+            "# pair_signif 1.0.0\n# command: pair_signif -q --perm 300000 --seed 9 --search-null " + d + "/null.tsv " +
+                d + "/t.tsv " + d + "/r.tsv " + d + "/all " + d + "/sn\n# seed: 9\n# perm: 300000\n# bound: 0.97175\n");
   EXPECT_EQ(
       lines_of(sn, 1),
       "first\tsecond\tbase\tfinal\tflips\tp\tq\tp_search\tperms\tadmissible\thits\tp_source\tp_log2err");

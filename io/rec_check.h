@@ -30,7 +30,8 @@
 #include <vector>
 
 #include "fast.h"
-#include "inputs.h"
+#include "ranked.h"
+#include "records.h"
 
 constexpr int REPLAY = 64;          // records searched again
 constexpr size_t ALL_PARTS = 4096;  // distinct pairs whose partitions are all checked (own partitions)

@@ -4,16 +4,14 @@
 #include <algorithm>
 #include <cstdio>
 
-#include "cli.h"
 #include "line_src.h"
 #include "par.h"
 #include "rng.h"
+#include "table.h"
 
 namespace {
 
 constexpr size_t BATCH = 4096;  // distinct pairs whose partitions are checked at once
-
-std::string at(const std::string& where, int64_t line) { return where + ":" + std::to_string(line) + ": "; }
 
 uint64_t hash_of(const std::vector<int>& cid) {
   uint64_t h = 0x9e3779b97f4a7c15ULL;
@@ -25,7 +23,7 @@ uint64_t hash_of(const std::vector<int>& cid) {
 }
 
 std::string not_joint(const std::string& where, int64_t line, int pa, int pb) {
-  return at(where, line + 1) + "partition line of pair " + show_field(probe[pa]) + ", " +
+  return at_line(where, line + 1) + "partition line of pair " + show_field(probe[pa]) + ", " +
          show_field(probe[pb]) + " is not the pair's joint partition in this table";
 }
 
@@ -59,15 +57,15 @@ void rec_check::add(const pair_rec& r, const std::string& where) {
   for (int p : {r.pa, r.pb}) {
     auto d = dup_.find(p);
     if (d != dup_.end())
-      throw syn_error(at(where, r.line) + "probe " + show_field(probe[p]) +
+      throw syn_error(at_line(where, r.line) + "probe " + show_field(probe[p]) +
                       " names two rows of the table (probe " + std::to_string(std::min(p, d->second)) +
                       " and probe " + std::to_string(std::max(p, d->second)) +
                       "): pairs are told apart by name, so probe names must be unique");
   }
   for (int p : {r.pa, r.pb})
     if (!cand_at[p])
-      throw syn_error(at(where, r.line) + "probe " + show_field(probe[p]) + " is not a candidate of " +
-                      list_ + " at the bound " + num_text(bound_) +
+      throw syn_error(at_line(where, r.line) + "probe " + show_field(probe[p]) + " is not a candidate of " +
+                      list_ + " at the bound " + score_text(bound_) +
                       ": records from another ranked list, table or --bound?");
   // the replay sample: the REPLAY records whose position hashes lowest
   uint64_t x = static_cast<uint64_t>(n_++);
@@ -130,7 +128,7 @@ void rec_check::check_batch() {
         const pend& e = batch_[k];
         const std::string pr = show_field(probe[e.pa]) + ", " + show_field(probe[e.pb]);
         if (bad[k] == n_samp)
-          throw syn_error(at(where_, e.line + 1) + "pair " + pr +
+          throw syn_error(at_line(where_, e.line + 1) + "pair " + pr +
                           " has no joint partition in this table: records from another table?");
         throw syn_error(not_joint(where_, e.line, e.pa, e.pb) + " (sample " + std::to_string(bad[k]) +
                         " is in cluster " + std::to_string(e.cid[bad[k]]) + ", the table puts it in " +
@@ -178,7 +176,7 @@ void rec_check::finish() {
   for (size_t k = 0; k < ps.size(); ++k) {
     const pair_rec& r = ps[k].r;
     if (ok[k] != 1)
-      throw syn_error(at(where_, r.line) + pair_txt(r) +
+      throw syn_error(at_line(where_, r.line) + pair_txt(r) +
                       " has no joint partition in this table: records from another table?");
     if (res[k].cid != r.cid)
       throw syn_error(not_joint(where_, r.line, r.pa, r.pb) + ": records from another table?");
@@ -188,10 +186,10 @@ void rec_check::finish() {
         if (first < 0) first = s;
         ++diff;
       }
-    const std::string syn = num_text(res[k].best);
+    const std::string syn = score_text(res[k].best);
     if (diff == 0 && syn == r.syn_txt) continue;
-    throw syn_error(at(where_, r.line) + pair_txt(r) + " searched again with these labels gives synergy " +
-                    syn +
+    throw syn_error(at_line(where_, r.line) + pair_txt(r) +
+                    " searched again with these labels gives synergy " + syn +
                     (diff ? " and " + std::to_string(diff) + " other final labels (first: sample " +
                                 std::to_string(first) + ")"
                           : std::string()) +
