@@ -354,7 +354,8 @@ opt bound_opt(double& bound) {
 }
 
 void want_bound(double x, const std::string& what) {
-  if (!(x >= 0.0 && x <= 1.0)) throw usage_error(what + " '" + num_text(x) + "' is not from 0 to 1 (bits)");
+  const std::string why = bound_check(x, what);
+  if (!why.empty()) throw usage_error(why);
 }
 
 int all_cores() {

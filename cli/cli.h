@@ -32,6 +32,8 @@
 #include <string>
 #include <vector>
 
+#include "eng_opt.h"  // the engines' option rules and defaults, MAX_THREADS
+
 // ---- options and the main wrapper ------------------------------------------
 
 // A bad command line: reported with the usage lines, exit status 2.
@@ -88,7 +90,7 @@ opt threads_opt(int& n_thr);                     // -t, --threads N (0 = every c
 opt quiet_opt(bool& quiet);                      // -q, --quiet
 opt shuffle_opt(std::optional<uint64_t>& seed);  // --shuffle-labels SEED
 opt bound_opt(double& bound);                    // --bound X (bits)
-// The candidate bound's rule, 0 to 1 bits: throws usage_error naming `what`.
+// The candidate bound's rule (bound_check): throws usage_error naming `what`.
 void want_bound(double x, const std::string& what);
 // The table plus the options that take the labels from a sample sheet
 // (--pheno, --column, --case, --control, --drop-other; sheet.h), which set the
@@ -108,9 +110,6 @@ std::string sh_word(const std::string& s);
 
 // A double as the programs write it: the score text (synergy.h).
 std::string num_text(double x);
-
-// Largest accepted -t value.
-constexpr int MAX_THREADS = 1024;
 
 // Cores this process may run on (taskset and container limits included).
 int all_cores();

@@ -65,9 +65,8 @@ int search_main(const char* prog, const search_opts& o, const std::vector<std::s
   if (o.shuffle) shuffle_phe(*o.shuffle);
   std::vector<int> cand = cand_of(read_ranked(ranked.c_str(), o.bound));
   const int count = static_cast<int>(cand.size());
-  if (start < 0 || start > count || end < 0 || end > count)
-    throw syn_error("range " + std::to_string(start) + ".." + std::to_string(end) +
-                    " reaches outside the candidate positions 0.." + std::to_string(count) + " of " + ranked);
+  const std::string bad = range_check(start, end, count, ranked);
+  if (!bad.empty()) throw syn_error(bad);
   std::string why = label_why(o.bound);
   if (n_prob == 0) why = "no candidates: " + in + " has no probe rows";
   if (count == 0) {

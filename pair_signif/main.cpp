@@ -1,5 +1,7 @@
 // pair_signif: permutation significance of every pair of a finished search.
 // The whole command line, shared by the program (bin.cpp) and "synergy signif".
+#include <algorithm>
+#include <climits>
 #include <cstdint>
 #include <cstdio>
 #include <optional>
@@ -7,6 +9,7 @@
 #include <vector>
 
 #include "cli.h"
+#include "eng_opt.h"
 #include "files.h"
 #include "ranked.h"
 #include "rec_check.h"
@@ -15,20 +18,31 @@
 
 namespace {
 
-sig_opt tail_opt() {
-  sig_opt s;
-  s.tail = true;
-  return s;
-}
-
 // The command line, with its defaults.
 struct signif_opts {
-  sig_opt s = tail_opt();
+  sig_opt s;
   bool perm_set = false;
   bool quiet = false;
+  bool defaults = false;              // --defaults
   std::string null_path;              // --search-null
   std::optional<uint64_t> null_line;  // --null-line SEED
 };
+
+// A whole number for an int field of sig_opt: saturated, so that sig_check
+// reports a value too large for an int as out of its range.
+int arg_sat(const char* v, const char* what) {
+  return static_cast<int>(std::min<uint64_t>(arg_u64(v, what), INT_MAX));
+}
+
+// The engine's defaults, one "name<TAB>value" line each.
+int defaults_main(const std::vector<std::string>& args) {
+  if (!args.empty()) throw usage_error("--defaults takes no arguments");
+  std::string text;
+  for (const auto& d : eng_defaults()) text += d.first + '\t' + d.second + '\n';
+  std::fputs(text.c_str(), stdout);
+  if (std::fflush(stdout) != 0) throw syn_error(os_err("standard output"));
+  return 0;
+}
 
 // The search-null line of a run made with --shuffle-labels SEED.
 int null_main(const char* prog, const signif_opts& o, const std::vector<std::string>& args) {
@@ -81,7 +95,7 @@ int signif_cmd(int argc, char** argv, const char* name) {
       {"[-t N] [-q] [--perm B] [--seed S] [--hits H] [--tail split|none] [--particles N]\n"
        "                   [--bound X] [--search-null NULL]\n"
        "                   EXPR RANKED RECORDS OUT",
-       "--null-line SEED [--bound X] EXPR RANKED RECORDS"},
+       "--null-line SEED [--bound X] EXPR RANKED RECORDS", "--defaults"},
       "For every distinct pair of the pair records RECORDS (from pair_search on EXPR\n"
       "and RANKED; one run or shards concatenated, plain or gzip), estimate how often\n"
       "shuffled labels give a base synergy at least as high, counting only shufflings\n"
@@ -97,7 +111,8 @@ int signif_cmd(int argc, char** argv, const char* name) {
       "left out: the table of earlier versions byte for byte after the comment\n"
       "lines. q is the Benjamini-Hochberg q-value over all lines. With\n"
       "--null-line, print the search-null line of a search run with\n"
-      "--shuffle-labels SEED instead.",
+      "--shuffle-labels SEED instead; with --defaults, print the defaults of\n"
+      "the options (name<TAB>value).",
       "Exit status: 0 on success, 2 on an error (OUT is then left as it was)."};
   const std::vector<opt> table = {
       threads_opt(o.s.n_thr),
@@ -108,31 +123,21 @@ int signif_cmd(int argc, char** argv, const char* name) {
            " with --tail none)",
        [&o](const char* v) {
          o.s.cap = arg_u64(v, "--perm");
-         if (o.s.cap == 0) throw usage_error("--perm must be at least 1");
          o.perm_set = true;
        }},
       {0, "tail", "MODE", "split (default): the tail estimate below H hits; none: the\nshufflings' p alone",
        [&o](const char* v) {
-         const std::string m = v;
-         if (m != "split" && m != "none") throw usage_error("--tail must be split or none, not '" + m + "'");
-         o.s.tail = m == "split";
+         const std::string why = tail_word(v, o.s.tail);
+         if (!why.empty()) throw usage_error(why);
        }},
       {0, "particles", "N",
        "particles of each of the tail's " + std::to_string(SIG_REPS) + " runs (default " + std::to_string(SIG_PART) +
            "):\nsd(ln p) is about sqrt(-ln p / (" + std::to_string(SIG_REPS) + " N))",
-       [&o](const char* v) {
-         const uint64_t n = arg_u64(v, "--particles");
-         if (n < 2 || n > 100000) throw usage_error("--particles must be from 2 to 100000");
-         o.s.part = static_cast<int>(n);
-       }},
+       [&o](const char* v) { o.s.part = arg_sat(v, "--particles"); }},
       {0, "seed", "S", "seed of the shufflings (default " + std::to_string(SIG_SEED) + ")",
        [&o](const char* v) { o.s.seed = arg_u64(v, "--seed"); }},
       {0, "hits", "H", "hits that stop a pair (default " + std::to_string(SIG_HITS) + ")",
-       [&o](const char* v) {
-         const uint64_t h = arg_u64(v, "--hits");
-         if (h == 0 || h > 1000000) throw usage_error("--hits must be from 1 to 1000000");
-         o.s.hits = static_cast<int>(h);
-       }},
+       [&o](const char* v) { o.s.hits = arg_sat(v, "--hits"); }},
       bound_opt(o.s.bound),
       {0, "search-null", "NULL",
        "search-null file (lines of --null-line): adds p_search, the share\nof shuffled-label searches whose best "
@@ -144,8 +149,12 @@ int signif_cmd(int argc, char** argv, const char* name) {
       {0, "null-line", "SEED",
        "for a search run with --shuffle-labels SEED, print its search-null\nline (seed, candidates, best base, best final)",
        [&o](const char* v) { o.null_line = arg_u64(v, "--null-line"); }},
+      {0, "defaults", "", "print the defaults of the options and exit", [&o](const char*) { o.defaults = true; }},
   };
   return run_main(def, with_pheno(table), argc, argv, [&](std::vector<std::string>& args) {
+    if (o.defaults) return defaults_main(args);
+    const std::string why = sig_check(o.s);
+    if (!why.empty()) throw usage_error(why);
     return o.null_line ? null_main(name, o, args) : signif_main(name, o, args);
   });
 }

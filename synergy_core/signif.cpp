@@ -519,6 +519,7 @@ double sig_base(const part& pa, const part& pb, const part& pj, const int* lab) 
 void sig_bases(std::vector<sig_pair>& pr, int n_thr, const std::function<void(size_t, const part&)>& joint) {
   sig_opt o;
   o.cap = 0;
+  o.tail = false;
   o.n_thr = n_thr;
   o.joint = joint;
   sig_run(pr, o, {});

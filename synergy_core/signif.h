@@ -58,17 +58,18 @@ constexpr int SIG_REPS = 4;              // independent runs: sd(ln p) 0.36 (a f
 constexpr int SIG_MOVES = 100;           // proposals per replaced particle
 constexpr double SIG_FLOOR = 1e-15;      // the tail stops below this p
 constexpr int SIG_HITS = 20;             // default hits that stop a pair: p within about 1/sqrt(20) = 22%
+constexpr bool SIG_TAIL = true;          // the tail estimate is on by default
 constexpr uint64_t SIG_SEED = 1;         // default seed of the shuffling pool
 constexpr int SIG_CHUNK0 = 1 << 14;      // shufflings in the first chunk of the pool
 constexpr int SIG_CHUNK_MAX = 1 << 20;   // largest chunk; chunks double up to it
 
 struct sig_opt {
   uint64_t seed = SIG_SEED;
-  uint64_t cap = SIG_PERM;  // shufflings drawn at most per pair
+  uint64_t cap = SIG_PERM_TAIL;  // shufflings drawn at most per pair (the programs: sig_cap(tail))
   int hits = SIG_HITS;      // hits that stop a pair (>= 1)
   double bound = CAND_BOUND;  // candidate bound; -infinity admits every shuffling
   int n_thr = 1;
-  bool tail = false;         // estimate p in the tail below h hits
+  bool tail = SIG_TAIL;      // estimate p in the tail below h hits
   int part = SIG_PART;       // particles per run (>= 2)
   int reps = SIG_REPS;       // independent runs, averaged
   int moves = SIG_MOVES;     // swaps tried per replacement

@@ -211,6 +211,7 @@ TEST(Signif, EngineMatchesLiteralLoopAndIgnoresThreadsAndOrder) {
     ASSERT_GT(pr.size(), 20u);
     pr.resize(wide ? 6 : 20);
     sig_opt o;
+    o.tail = false;
     o.seed = seed;
     o.cap = wide ? 150 : 400;
     o.hits = 5;
@@ -686,6 +687,11 @@ TEST(PairSignif, BadInputStopsAndLeavesOutAlone) {
       {{"--perm", "1.5"}, "rec", "--perm '1.5' is not a whole number"},
       {{"--perm", "-3"}, "rec", "--perm '-3' is not a whole number"},
       {{"--seed", "abc"}, "rec", "--seed 'abc' is not a whole number"},
+      // the core's one check of the engine options (sig_check)
+      {{"--perm", "0"}, "rec", "--perm must be at least 1"},
+      {{"--hits", "99999999999"}, "rec", "--hits must be from 1 to 1000000"},
+      {{"--particles", "1"}, "rec", "--particles must be from 2 to 100000"},
+      {{"--tail", "splits"}, "rec", "--tail must be split or none, not 'splits'"},
       {{"--search-null", d + "/null_bad"}, "rec", "null_bad:3: best synergies"},
   };
   for (const bad& c : cases) {
