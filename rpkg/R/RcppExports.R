@@ -13,6 +13,10 @@ syn_write_ranked <- function(name, num, score, clusters, file) {
     invisible(.Call(`_synergy_syn_write_ranked`, name, num, score, clusters, file))
 }
 
+syn_columns <- function() {
+    .Call(`_synergy_syn_columns`)
+}
+
 syn_write_records <- function(first, second, synergy, part, labels, clusters, idx, file, append) {
     invisible(.Call(`_synergy_syn_write_records`, first, second, synergy, part, labels, clusters, idx, file, append))
 }
@@ -45,7 +49,7 @@ syn_signif <- function(x, names, labels, rec_path, rec_name, rank_path, rank_nam
     .Call(`_synergy_syn_signif`, x, names, labels, rec_path, rec_name, rank_path, rank_name, null_path, null_name, perm, seed, hits, tail, particles, bound, threads, quiet)
 }
 
-syn_write_signif <- function(first, second, base, fin, flips, p, q, p_search, perms, adm, hits, p_source, p_log2err, file) {
-    invisible(.Call(`_synergy_syn_write_signif`, first, second, base, fin, flips, p, q, p_search, perms, adm, hits, p_source, p_log2err, file))
+syn_write_signif <- function(first, second, base, fin, flips, p, q, p_search, perms, adm, hits, p_source, p_log2err, prov_lines, file) {
+    invisible(.Call(`_synergy_syn_write_signif`, first, second, base, fin, flips, p, q, p_search, perms, adm, hits, p_source, p_log2err, prov_lines, file))
 }
 

@@ -198,7 +198,7 @@ syn_ranked_file <- function(ranked, inp, nt) {
         ranked <- data.frame(ranked)
     }
     if (is.data.frame(ranked)) {
-        syn_need(ranked, c("name", "probe", "score"), "ranked")
+        syn_need(ranked, setdiff(syn_columns()$ranked, "clusters"), "ranked")
         if (is.null(ranked$clusters)) ranked$clusters <- 0L
     }
     syn_file(ranked, "ranked", write_ranked)
@@ -288,7 +288,7 @@ print.synergy_records <- function(x, ...) {
 }
 
 write_ranked <- function(ranked, file) {
-    syn_need(ranked, c("name", "probe", "score", "clusters"), "ranked")
+    syn_need(ranked, syn_columns()$ranked, "ranked")
     syn_write_ranked(as.character(ranked$name), as.integer(ranked$probe), as.double(ranked$score),
                      as.integer(ranked$clusters), path.expand(file))
     invisible(file)
@@ -344,8 +344,8 @@ syn_file <- function(v, what, writer) {
 # Search-null lines: seed, candidates, best base, best final (NA for both
 # when that search found no pair), written as pair_signif --null-line prints them.
 syn_write_null <- function(d, f) {
-    syn_need(d, c("seed", "candidates", "best_base", "best_final"), "search_null")
-    syn_write_null_lines(syn_whole_text(d$seed), syn_whole_text(d$candidates),
+    syn_need(d, syn_columns()$search_null, "search_null")
+    syn_write_null_lines(syn_whole_text(d$seed), as.integer(d$candidates),
                          as.double(d$best_base), as.double(d$best_final), f)
 }
 
@@ -365,6 +365,7 @@ pair_signif <- function(x, labels, records, case = NULL, control = NULL, assay =
                         ranked = NULL, perm = NULL, seed = NULL, hits = NULL, tail = NULL,
                         particles = NULL, bound = NULL, search_null = NULL, symbols = NULL,
                         threads = 1) {
+    call <- paste(deparse(match.call(), width.cutoff = 500L), collapse = " ")
     inp <- syn_input(x, labels, case, control, assay, symbols, "pair_signif")
     nt <- syn_num(threads, "threads")
     if (!is.null(tail) && (!is.character(tail) || length(tail) != 1 || is.na(tail)))
@@ -387,19 +388,25 @@ pair_signif <- function(x, labels, records, case = NULL, control = NULL, assay =
     syn_scale(r)
     r$scale <- NULL
     if (length(r$first) == 0) message(sprintf("pair_signif: %s holds no pair record: the table is empty", rec$name))
-    syn_add_symbols(data.frame(r, stringsAsFactors = FALSE), inp, c("first", "second"))
+    out <- syn_add_symbols(data.frame(r, stringsAsFactors = FALSE), inp, c("first", "second"))
+    # for write_signif's provenance lines: how the table was made
+    attr(out, "prov") <- c(syn_made_by("pair_signif"), call, attr(r, "prov"))
+    out
 }
 
+syn_made_by <- function(fun) sprintf("%s (R package synergy %s)", fun, utils::packageVersion("synergy"))
+
 write_signif <- function(signif, file) {
-    cols <- c("first", "second", "base", "final", "flips", "p", "q", "perms", "admissible", "hits")
-    syn_need(signif, cols, "signif")
+    syn_need(signif, syn_columns()$signif, "signif")
+    pv <- attr(signif, "prov")
+    if (is.null(pv)) pv <- c(syn_made_by("write_signif"), "")
     ps <- if ("p_search" %in% names(signif)) as.double(signif$p_search) else NULL
     tl <- all(c("p_source", "p_log2err") %in% names(signif))
     syn_write_signif(as.character(signif$first), as.character(signif$second), as.double(signif$base),
                      as.double(signif$final), as.integer(signif$flips), as.double(signif$p),
                      as.double(signif$q), ps, as.double(signif$perms), as.double(signif$admissible),
                      as.double(signif$hits), if (tl) as.character(signif$p_source) else NULL,
-                     if (tl) as.double(signif$p_log2err) else NULL, path.expand(file))
+                     if (tl) as.double(signif$p_log2err) else NULL, as.character(pv), path.expand(file))
     invisible(file)
 }
 
@@ -431,7 +438,7 @@ pair_report <- function(x, labels, records, file, case = NULL, control = NULL, a
     }
     if (is.null(ranked)) ranked <- probe_rank(inp$x, inp$labels)
     f_rank <- place(ranked, "ranked.tsv", function(v, f) {
-        syn_need(v, c("name", "probe", "score"), "ranked")
+        syn_need(v, setdiff(syn_columns()$ranked, "clusters"), "ranked")
         if (is.null(v$clusters)) v$clusters <- 0L
         write_ranked(v, f)
     })

@@ -60,6 +60,16 @@ BEGIN_RCPP
     return R_NilValue;
 END_RCPP
 }
+// syn_columns
+Rcpp::List syn_columns();
+RcppExport SEXP _synergy_syn_columns() {
+BEGIN_RCPP
+    Rcpp::RObject rcpp_result_gen;
+    Rcpp::RNGScope rcpp_rngScope_gen;
+    rcpp_result_gen = Rcpp::wrap(syn_columns());
+    return rcpp_result_gen;
+END_RCPP
+}
 // syn_write_records
 void syn_write_records(Rcpp::CharacterVector first, Rcpp::CharacterVector second, Rcpp::NumericVector synergy, Rcpp::IntegerVector part, Rcpp::RawMatrix labels, SEXP clusters, Rcpp::IntegerVector idx, std::string file, bool append);
 RcppExport SEXP _synergy_syn_write_records(SEXP firstSEXP, SEXP secondSEXP, SEXP synergySEXP, SEXP partSEXP, SEXP labelsSEXP, SEXP clustersSEXP, SEXP idxSEXP, SEXP fileSEXP, SEXP appendSEXP) {
@@ -118,12 +128,12 @@ BEGIN_RCPP
 END_RCPP
 }
 // syn_write_null_lines
-void syn_write_null_lines(std::vector<std::string> seed, std::vector<std::string> cand, std::vector<double> base, std::vector<double> fin, std::string file);
+void syn_write_null_lines(std::vector<std::string> seed, std::vector<int> cand, std::vector<double> base, std::vector<double> fin, std::string file);
 RcppExport SEXP _synergy_syn_write_null_lines(SEXP seedSEXP, SEXP candSEXP, SEXP baseSEXP, SEXP finSEXP, SEXP fileSEXP) {
 BEGIN_RCPP
     Rcpp::RNGScope rcpp_rngScope_gen;
     Rcpp::traits::input_parameter< std::vector<std::string> >::type seed(seedSEXP);
-    Rcpp::traits::input_parameter< std::vector<std::string> >::type cand(candSEXP);
+    Rcpp::traits::input_parameter< std::vector<int> >::type cand(candSEXP);
     Rcpp::traits::input_parameter< std::vector<double> >::type base(baseSEXP);
     Rcpp::traits::input_parameter< std::vector<double> >::type fin(finSEXP);
     Rcpp::traits::input_parameter< std::string >::type file(fileSEXP);
@@ -196,8 +206,8 @@ BEGIN_RCPP
 END_RCPP
 }
 // syn_write_signif
-void syn_write_signif(std::vector<std::string> first, std::vector<std::string> second, std::vector<double> base, std::vector<double> fin, std::vector<int> flips, std::vector<double> p, std::vector<double> q, Rcpp::Nullable<Rcpp::NumericVector> p_search, std::vector<double> perms, std::vector<double> adm, std::vector<double> hits, Rcpp::Nullable<Rcpp::CharacterVector> p_source, Rcpp::Nullable<Rcpp::NumericVector> p_log2err, std::string file);
-RcppExport SEXP _synergy_syn_write_signif(SEXP firstSEXP, SEXP secondSEXP, SEXP baseSEXP, SEXP finSEXP, SEXP flipsSEXP, SEXP pSEXP, SEXP qSEXP, SEXP p_searchSEXP, SEXP permsSEXP, SEXP admSEXP, SEXP hitsSEXP, SEXP p_sourceSEXP, SEXP p_log2errSEXP, SEXP fileSEXP) {
+void syn_write_signif(std::vector<std::string> first, std::vector<std::string> second, std::vector<double> base, std::vector<double> fin, std::vector<int> flips, std::vector<double> p, std::vector<double> q, Rcpp::Nullable<Rcpp::NumericVector> p_search, std::vector<double> perms, std::vector<double> adm, std::vector<double> hits, Rcpp::Nullable<Rcpp::CharacterVector> p_source, Rcpp::Nullable<Rcpp::NumericVector> p_log2err, std::vector<std::string> prov_lines, std::string file);
+RcppExport SEXP _synergy_syn_write_signif(SEXP firstSEXP, SEXP secondSEXP, SEXP baseSEXP, SEXP finSEXP, SEXP flipsSEXP, SEXP pSEXP, SEXP qSEXP, SEXP p_searchSEXP, SEXP permsSEXP, SEXP admSEXP, SEXP hitsSEXP, SEXP p_sourceSEXP, SEXP p_log2errSEXP, SEXP prov_linesSEXP, SEXP fileSEXP) {
 BEGIN_RCPP
     Rcpp::RNGScope rcpp_rngScope_gen;
     Rcpp::traits::input_parameter< std::vector<std::string> >::type first(firstSEXP);
@@ -213,8 +223,9 @@ BEGIN_RCPP
     Rcpp::traits::input_parameter< std::vector<double> >::type hits(hitsSEXP);
     Rcpp::traits::input_parameter< Rcpp::Nullable<Rcpp::CharacterVector> >::type p_source(p_sourceSEXP);
     Rcpp::traits::input_parameter< Rcpp::Nullable<Rcpp::NumericVector> >::type p_log2err(p_log2errSEXP);
+    Rcpp::traits::input_parameter< std::vector<std::string> >::type prov_lines(prov_linesSEXP);
     Rcpp::traits::input_parameter< std::string >::type file(fileSEXP);
-    syn_write_signif(first, second, base, fin, flips, p, q, p_search, perms, adm, hits, p_source, p_log2err, file);
+    syn_write_signif(first, second, base, fin, flips, p, q, p_search, perms, adm, hits, p_source, p_log2err, prov_lines, file);
     return R_NilValue;
 END_RCPP
 }
@@ -223,6 +234,7 @@ static const R_CallMethodDef CallEntries[] = {
     {"_synergy_syn_rank", (DL_FUNC) &_synergy_syn_rank, 5},
     {"_synergy_syn_search", (DL_FUNC) &_synergy_syn_search, 11},
     {"_synergy_syn_write_ranked", (DL_FUNC) &_synergy_syn_write_ranked, 5},
+    {"_synergy_syn_columns", (DL_FUNC) &_synergy_syn_columns, 0},
     {"_synergy_syn_write_records", (DL_FUNC) &_synergy_syn_write_records, 9},
     {"_synergy_syn_read", (DL_FUNC) &_synergy_syn_read, 1},
     {"_synergy_syn_write_expr", (DL_FUNC) &_synergy_syn_write_expr, 6},
@@ -231,7 +243,7 @@ static const R_CallMethodDef CallEntries[] = {
     {"_synergy_syn_write_annot", (DL_FUNC) &_synergy_syn_write_annot, 3},
     {"_synergy_syn_report", (DL_FUNC) &_synergy_syn_report, 15},
     {"_synergy_syn_signif", (DL_FUNC) &_synergy_syn_signif, 17},
-    {"_synergy_syn_write_signif", (DL_FUNC) &_synergy_syn_write_signif, 14},
+    {"_synergy_syn_write_signif", (DL_FUNC) &_synergy_syn_write_signif, 15},
     {NULL, NULL, 0}
 };
 

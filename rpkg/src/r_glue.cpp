@@ -1,6 +1,8 @@
-// r_glue.cpp: the package's entry points, thin layers over the analysis core and
-// the programs' own routines (rank_probes, rank_text, out_file, run_search,
-// pair_record, rec_out), so that R gets the programs' results and files.
+// r_glue.cpp: the package's entry points, thin layers over the analysis core,
+// the programs' own routines (rank_probes, run_search, sig_run, run_report)
+// and the file layer (io.h: every file read and written by its one reader and
+// writer), so that R gets the programs' results and files. Options are
+// checked, and take their defaults, by the engines' rules (eng_opt.h).
 //
 // Every entry point loads its table afresh and frees it on the way out. Worker
 // threads run core code only; the R API (interrupt checks included) is called
@@ -21,10 +23,10 @@
 #include <vector>
 
 #include "cli.h"
-#include "inputs.h"
+#include "eng_opt.h"
+#include "io.h"
 #include "line_src.h"
 #include "rank.h"
-#include "rec_check.h"
 #include "report.h"
 #include "search.h"
 #include "sheet.h"
@@ -41,14 +43,10 @@ struct state_guard {
 // An R error whose message is the one line alone (no call), as the programs print it.
 [[noreturn]] void fail(const std::string& msg) { throw Rcpp::exception(msg.c_str(), false); }
 
-// The -t rule: a whole number from 0 to MAX_THREADS, 0 meaning every core.
+// The -t rule (threads_check), 0 meaning every core.
 int thread_count(double t) {
-  if (!(t >= 0 && t <= MAX_THREADS && t == std::floor(t))) {
-    char b[64];
-    std::snprintf(b, sizeof b, "%g", t);
-    fail("threads: thread count '" + std::string(b) + "' is not a number from 0 to " +
-         std::to_string(MAX_THREADS));
-  }
+  const std::string why = threads_check(t);
+  if (!why.empty()) fail("threads: " + why);
   return t == 0 ? all_cores() : static_cast<int>(t);
 }
 
@@ -77,12 +75,6 @@ std::string rename_in(std::string msg, const std::string& path, const std::strin
   return msg;
 }
 
-std::string fmt(const char* f, double v) {
-  char b[64];
-  std::snprintf(b, sizeof b, f, v);
-  return b;
-}
-
 // An entry point's body with the core's errors turned into R errors carrying
 // the one-line message (fix: names a scratch file as the caller knows it).
 template <class F>
@@ -102,11 +94,8 @@ std::string scale_of() { return scale_why(); }
 // The candidate bound: the programs' default for NA, else checked by their rule.
 double bound_of(double bound) {
   if (std::isnan(bound)) return CAND_BOUND;
-  try {
-    want_bound(bound, "bound:");
-  } catch (const usage_error& e) {
-    fail(e.what());
-  }
+  const std::string why = bound_check(bound, "bound:");
+  if (!why.empty()) fail(why);
   return bound;
 }
 
@@ -168,7 +157,8 @@ Rcpp::List syn_search(Rcpp::NumericMatrix x, std::vector<std::string> names, std
         const std::vector<int> cand = cand_of(read_ranked(rank_path.c_str(), bound));
         const int count = static_cast<int>(cand.size());
         if (end == NA_INTEGER) end = count;
-        if (count > 0 && (start < 1 || start > count + 1 || end < 0 || end > count))
+        // the program's rule on its positions [start - 1, end), said in R's terms
+        if (count > 0 && !range_check(static_cast<long>(start) - 1, end, count, rank_name).empty())
           fail("start, end: " + std::to_string(start) + " to " + std::to_string(end) +
                " reaches outside the candidates 1 to " + std::to_string(count) + " of ranked");
         std::unique_ptr<std::FILE, int (*)(std::FILE*)> sink(std::fopen("/dev/null", "w"), std::fclose);
@@ -249,24 +239,20 @@ Rcpp::List syn_search(Rcpp::NumericMatrix x, std::vector<std::string> names, std
 // [[Rcpp::export]]
 void syn_write_ranked(std::vector<std::string> name, std::vector<int> num, std::vector<double> score,
                       std::vector<int> clusters, std::string file) {
-  state_guard g;
   return guarded([&] {
-    // rank_text names row r by probe[r.p]: give each written probe number its name
-    std::vector<rank_row> rows(name.size());
-    int top = -1;
-    for (size_t k = 0; k < name.size(); ++k) {
-      const std::string why = name_fault(name[k]);
-      if (!why.empty())
-        fail("ranked: row " + std::to_string(k + 1) + ": probe " + show_field(name[k]) + ": " + why);
-      rows[k].p = probe_of(num[k], k);
-      rows[k].score = score[k];
-      rows[k].n_cl = clusters[k];
-      top = std::max(top, rows[k].p);
-    }
-    probe.assign(static_cast<size_t>(top + 1), std::string());
-    for (size_t k = 0; k < name.size(); ++k) probe[rows[k].p] = name[k];
-    out_file(file).write(rank_text(rows));
+    std::vector<rl_row> rows(name.size());
+    for (size_t k = 0; k < name.size(); ++k) rows[k] = {name[k], probe_of(num[k], k), score[k], clusters[k]};
+    const std::string text = write_ranked(rows);
+    out_file(file).write(text);
   });
+}
+
+// The file columns of a ranked list, a significance table and a search null.
+// [[Rcpp::export]]
+Rcpp::List syn_columns() {
+  return Rcpp::List::create(Rcpp::Named("ranked") = ranked_names(),
+                            Rcpp::Named("signif") = sig_names(false, false),
+                            Rcpp::Named("search_null") = null_names());
 }
 
 // The records numbered idx (1-based) of a pair_search result (record k's
@@ -277,14 +263,11 @@ void syn_write_ranked(std::vector<std::string> name, std::vector<int> num, std::
 void syn_write_records(Rcpp::CharacterVector first, Rcpp::CharacterVector second, Rcpp::NumericVector synergy,
                        Rcpp::IntegerVector part, Rcpp::RawMatrix labels, SEXP clusters,
                        Rcpp::IntegerVector idx, std::string file, bool append) {
-  state_guard g;
   return guarded([&] {
-    // pair_record names the pair by probe[a] and probe[b] and writes n_samp fields
-    n_samp = labels.nrow();
+    const int n_samp = labels.nrow();
     const bool small = TYPEOF(clusters) == RAWSXP;
     const Rbyte* cr = small ? RAW(clusters) : nullptr;
     const int* ci = small ? nullptr : INTEGER(clusters);
-    probe.assign(2, std::string());
     std::vector<int> lab(n_samp), cid(n_samp);
     // appended through the program's record writer; a replaced file is
     // streamed into a temporary file beside it, renamed into place when
@@ -308,14 +291,19 @@ void syn_write_records(Rcpp::CharacterVector first, Rcpp::CharacterVector second
     std::string text;
     for (R_xlen_t r = 0; r < idx.size(); ++r) {
       const R_xlen_t k = idx[r] - 1;
-      probe[0] = Rcpp::as<std::string>(first[k]);
-      probe[1] = Rcpp::as<std::string>(second[k]);
+      const std::string a = Rcpp::as<std::string>(first[k]), b = Rcpp::as<std::string>(second[k]);
+      for (const std::string* n : {&a, &b}) {
+        const std::string why = name_fault(*n);
+        if (!why.empty())
+          fail("records: row " + std::to_string(k + 1) + ": probe " + show_field(*n) + ": " + why);
+      }
       for (int s = 0; s < n_samp; ++s) {
         const size_t at = static_cast<size_t>(part[k] - 1) * n_samp + s;
         lab[s] = labels[at];
         cid[s] = small ? cr[at] : ci[at];
       }
-      const std::string rec = pair_record(0, 1, synergy[k], lab.data(), cid.data());
+      std::string rec;
+      record_text(rec, a, b, synergy[k], lab.data(), cid.data(), n_samp);
       if (append)
         out->append(rec);
       else if (whole)
@@ -396,13 +384,22 @@ void syn_write_sheet(std::vector<std::string> samples, std::vector<int> labels,
 
 // Search-null lines as pair_signif --null-line prints them (NA: no record).
 // [[Rcpp::export]]
-void syn_write_null_lines(std::vector<std::string> seed, std::vector<std::string> cand,
-                          std::vector<double> base, std::vector<double> fin, std::string file) {
+void syn_write_null_lines(std::vector<std::string> seed, std::vector<int> cand, std::vector<double> base,
+                          std::vector<double> fin, std::string file) {
   return guarded([&] {
-    std::string t = "seed\tcandidates\tbest_base\tbest_final\n";
-    auto cell = [](double v) { return std::isnan(v) ? std::string("NA") : fmt("%.17g", v); };
-    for (size_t k = 0; k < seed.size(); ++k)
-      t += seed[k] + '\t' + cand[k] + '\t' + cell(base[k]) + '\t' + cell(fin[k]) + '\n';
+    std::string t = head_line(null_names());
+    for (size_t k = 0; k < seed.size(); ++k) {
+      uint64_t sd = 0;
+      try {
+        sd = arg_u64(seed[k].c_str(), "search_null: seed");
+      } catch (const usage_error& e) {
+        fail(e.what());
+      }
+      if (cand[k] == NA_INTEGER || cand[k] < 0)
+        fail("search_null: row " + std::to_string(k + 1) + ": candidates must be a count");
+      const bool has = !std::isnan(base[k]) && !std::isnan(fin[k]);
+      t += null_text(sd, cand[k], has, has ? base[k] : 0, has ? fin[k] : 0);
+    }
     out_file(file).write(t);
   });
 }
@@ -480,19 +477,23 @@ Rcpp::List syn_signif(Rcpp::NumericMatrix x, std::vector<std::string> names, std
   std::string path, shown;  // the file being read, for messages
   return guarded(
       [&] {
-        sig_opt o;
-        o.tail = true;  // the program's default
-        // the program's rules for --perm, --seed, --hits, --tail and --particles,
-        // named as arguments; empty or NA: the program's default
+        sig_opt o;  // the engines' defaults
+        // the engines' rules for perm, seed, hits, tail and particles, named
+        // as arguments; empty or NA: the default
         if (!tail.empty()) {
-          if (tail != "split" && tail != "none")
-            fail("tail: must be \"split\" or \"none\", not '" + tail + "'");
-          o.tail = tail == "split";
+          const std::string why = tail_word(tail, o.tail, "", ":");
+          if (!why.empty()) fail(why);
         }
+        auto whole = [](double v) {
+          return v >= INT_MAX ? INT_MAX : v <= INT_MIN ? INT_MIN : static_cast<int>(v);
+        };
         if (!std::isnan(particles)) {
-          if (!(particles >= 2 && particles <= 100000 && particles == std::floor(particles)))
-            fail("particles: must be a whole number from 2 to 100000");
-          o.part = static_cast<int>(particles);
+          if (particles != std::floor(particles)) fail("particles: must be a whole number");
+          o.part = whole(particles);
+        }
+        if (!std::isnan(hits)) {
+          if (hits != std::floor(hits)) fail("hits: must be a whole number");
+          o.hits = whole(hits);
         }
         try {
           if (!perm.empty()) o.cap = arg_u64(perm.c_str(), "perm:");
@@ -500,13 +501,9 @@ Rcpp::List syn_signif(Rcpp::NumericMatrix x, std::vector<std::string> names, std
         } catch (const usage_error& e) {
           fail(e.what());
         }
-        if (o.cap == 0) fail("perm: must be at least 1");
-        if (!std::isnan(hits)) {
-          if (!(hits >= 1 && hits <= 1000000 && hits == std::floor(hits)))
-            fail("hits: must be a whole number from 1 to 1000000");
-          o.hits = static_cast<int>(hits);
-        }
         o.bound = bound = bound_of(bound);
+        const std::string why = sig_check(o, "", ":");
+        if (!why.empty()) fail(why);
         o.n_thr = nt;
         load(x, names, labels);
         if (perm.empty()) o.cap = sig_cap(o.tail);
@@ -571,14 +568,19 @@ Rcpp::List syn_signif(Rcpp::NumericMatrix x, std::vector<std::string> names, std
           out["p_source"] = src;
           out["p_log2err"] = l2e;
         }
+        out.names() = sig_names(with_null, o.tail);  // the file's columns, from the file layer
         out["scale"] = scale_of();
+        // what the table's provenance lines record besides the version and command
+        out.attr("prov") = std::vector<std::string>{
+            "seed", std::to_string(o.seed), "perm", std::to_string(o.cap), "bound", num_text(o.bound)};
         return out;
       },
       [&](const std::string& m) { return rename_in(m, path, shown); });
 }
 
-// The significance table written as pair_signif writes OUT: numbers in its
-// formats, the file replaced whole.
+// The significance table written as pair_signif writes OUT (the file
+// layer's writer): the provenance lines from prov (version, command, then
+// name and value pairs), the header, a line per row.
 // [[Rcpp::export]]
 void syn_write_signif(std::vector<std::string> first, std::vector<std::string> second,
                       std::vector<double> base, std::vector<double> fin, std::vector<int> flips,
@@ -586,39 +588,36 @@ void syn_write_signif(std::vector<std::string> first, std::vector<std::string> s
                       Rcpp::Nullable<Rcpp::NumericVector> p_search, std::vector<double> perms,
                       std::vector<double> adm, std::vector<double> hits,
                       Rcpp::Nullable<Rcpp::CharacterVector> p_source,
-                      Rcpp::Nullable<Rcpp::NumericVector> p_log2err, std::string file) {
+                      Rcpp::Nullable<Rcpp::NumericVector> p_log2err, std::vector<std::string> prov_lines,
+                      std::string file) {
   return guarded([&] {
-    std::vector<double> ps;
-    if (p_search.isNotNull()) ps = Rcpp::as<std::vector<double>>(p_search.get());
     const bool with_null = p_search.isNotNull();
     const bool with_src = p_source.isNotNull() && p_log2err.isNotNull();
+    std::vector<double> ps, l2e;
     std::vector<std::string> src;
-    std::vector<double> l2e;
+    if (with_null) ps = Rcpp::as<std::vector<double>>(p_search.get());
     if (with_src) {
       src = Rcpp::as<std::vector<std::string>>(p_source.get());
       l2e = Rcpp::as<std::vector<double>>(p_log2err.get());
     }
-    std::string out = sig_head(with_null, with_src);
-    auto whole = [](double v) { return fmt("%.0f", v); };
-    for (size_t k = 0; k < first.size(); ++k) {
-      for (const std::string* n : {&first[k], &second[k]}) {
-        const std::string why = name_fault(*n);
-        if (!why.empty())
-          fail("signif: row " + std::to_string(k + 1) + ": probe " + show_field(*n) + ": " + why);
-      }
-      // the final synergy as the record file writes it
-      out += first[k] + '\t' + second[k] + '\t' + sig_cols(base[k], fmt("%g", fin[k]), flips[k], p[k], q[k]);
-      if (with_null) out += fmt("%.6g", ps[k]) + '\t';
-      out += whole(perms[k]) + '\t' + whole(adm[k]) + '\t' + whole(hits[k]);
-      if (with_src) {
-        const auto at = std::find(SIG_SRC_NAME, SIG_SRC_NAME + 3, src[k]);
-        if (at == SIG_SRC_NAME + 3)
-          fail("signif: row " + std::to_string(k + 1) + ": p_source '" + src[k] +
-               "' is not perm, tail or floor");
-        out += sig_src_cols(static_cast<int>(at - SIG_SRC_NAME), l2e[k]);
-      }
-      out += '\n';
+    std::vector<sig_row> rows(first.size());
+    for (size_t k = 0; k < rows.size(); ++k) {
+      sig_row& r = rows[k];
+      r.a = first[k], r.b = second[k];
+      r.base = base[k], r.fin = fin[k], r.flips = flips[k], r.p = p[k], r.q = q[k];
+      if (with_null) r.ps = ps[k];
+      r.perms = static_cast<long>(perms[k]), r.adm = static_cast<long>(adm[k]),
+      r.hits = static_cast<long>(hits[k]);
+      if (with_src) r.src = src[k], r.l2err = l2e[k];
     }
-    out_file(file).write(out);
+    prov pv;
+    if (prov_lines.size() >= 2) {
+      pv.version = prov_lines[0];
+      pv.command = prov_lines[1];
+      for (size_t k = 2; k + 1 < prov_lines.size(); k += 2)
+        pv.more.emplace_back(prov_lines[k], prov_lines[k + 1]);
+    }
+    const std::string text = write_signif(rows, with_null, with_src, pv);
+    out_file(file).write(text);
   });
 }

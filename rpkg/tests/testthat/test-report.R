@@ -24,8 +24,7 @@ test_that("write_expr writes the table the programs read, and pair_report the pr
   p <- pair_search(t$x, cls, case = "BCR/ABL")
   pair_report(t$x, cls, p, file.path(d, "r.html"), case = "BCR/ABL", control = "NEG", top = 5,
               tsv = file.path(d, "r.tsv"))
-  body <- function(f) grep("^#", readLines(f), invert = TRUE, value = TRUE)
-  expect_identical(body(file.path(d, "r.tsv")), body(file.path(d, "prog.tsv")))
+  expect_identical(body_lines(file.path(d, "r.tsv")), body_lines(file.path(d, "prog.tsv")))
   page <- readLines(file.path(d, "r.html"))
   expect_true(any(grepl("BCR/ABL", page, fixed = TRUE)) && any(grepl("NEG", page, fixed = TRUE)))
   expect_true(any(grepl("pair_report(x = t$x", page, fixed = TRUE)))
