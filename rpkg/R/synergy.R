@@ -436,7 +436,7 @@ pair_report <- function(x, labels, records, file, case = NULL, control = NULL, a
         writer(v, file.path(d, name))
         name
     }
-    if (is.null(ranked)) ranked <- probe_rank(inp$x, inp$labels)
+    if (is.null(ranked)) ranked <- suppressWarnings(probe_rank(inp$x, inp$labels))  # the report warns
     f_rank <- place(ranked, "ranked.tsv", function(v, f) {
         syn_need(v, setdiff(syn_columns()$ranked, "clusters"), "ranked")
         if (is.null(v$clusters)) v$clusters <- 0L
