@@ -55,10 +55,11 @@ stopifnot(identical(r\$name[1], 'a'), identical(r\$probe, c(1L, 2L)))
 cat('installed from the tarball alone:', format(packageVersion('synergy')), '\n')"
 
 echo "== R CMD check --as-cran --no-manual"
-# offline: no incoming checks against the repositories, no clock to ask;
+# offline: no incoming checks against the repositories, no clock to ask, no
+# maintainer lookup of missing suggested packages;
 # suggested packages that are missing (hgu95av2.db) only skip what uses them
 export _R_CHECK_CRAN_INCOMING_=false _R_CHECK_CRAN_INCOMING_REMOTE_=false _R_CHECK_FORCE_SUGGESTS_=false
-export _R_CHECK_FUTURE_FILE_TIMESTAMPS_=false
+export _R_CHECK_FUTURE_FILE_TIMESTAMPS_=false _R_CHECK_ORPHANED_=false
 # the tools of two checks (Debian: devscripts, qpdf); without them the check
 # of configure is skipped and the PDF check's warning is not the package's
 if ! command -v checkbashisms >/dev/null; then
