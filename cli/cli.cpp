@@ -385,7 +385,7 @@ meter::meter(const char* prog, const char* unit, long total, bool on, double sca
 meter::~meter() { close(); }
 
 void meter::close() {
-  if (open_) std::fputc('\n', stderr);
+  if (open_) say_err("\n");
   open_ = false;
 }
 
@@ -413,16 +413,16 @@ void meter::operator()(long done) {
   size_t w = line.size();
   if (line.size() < width_) line += std::string(width_ - line.size(), ' ');
   width_ = w;
-  std::fprintf(stderr, "\r%s", line.c_str());
+  say_err(("\r" + line).c_str());
   open_ = done < total_;
   if (!open_) {
-    std::fputc('\n', stderr);
+    say_err("\n");
     width_ = 0;
   }
 }
 
 void note(const char* prog, bool quiet, const std::string& text) {
-  if (!quiet) std::fprintf(stderr, "%s: %s\n", prog, text.c_str());
+  if (!quiet) say_err((std::string(prog) + ": " + text + "\n").c_str());
 }
 
 // ---- the table --------------------------------------------------------------------

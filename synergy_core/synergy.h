@@ -106,6 +106,10 @@ std::string scale_why();
 constexpr double SCALE_SPAN = 100.0;
 constexpr double SCALE_TOP = 1000.0;
 
+// Text for standard error (the programs' progress and notes): written there
+// by say.cpp; a host that owns the console (the R package) links its own.
+void say_err(const char* text);
+
 // atoi without its undefined overflow: out-of-range values clamp to INT_MIN
 // and INT_MAX.
 int to_int(const char* s);

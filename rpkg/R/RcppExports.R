@@ -13,19 +13,43 @@ syn_write_ranked <- function(name, num, score, clusters, file) {
     invisible(.Call(`_synergy_syn_write_ranked`, name, num, score, clusters, file))
 }
 
-syn_write_records <- function(first, second, synergy, labels, clusters, file, append) {
-    invisible(.Call(`_synergy_syn_write_records`, first, second, synergy, labels, clusters, file, append))
+syn_columns <- function() {
+    .Call(`_synergy_syn_columns`)
+}
+
+syn_write_records <- function(first, second, synergy, part, labels, clusters, idx, file, append) {
+    invisible(.Call(`_synergy_syn_write_records`, first, second, synergy, part, labels, clusters, idx, file, append))
 }
 
 syn_read <- function(path) {
     .Call(`_synergy_syn_read`, path)
 }
 
+syn_write_expr <- function(x, names, labels, samples, file, with_labels = TRUE) {
+    invisible(.Call(`_synergy_syn_write_expr`, x, names, labels, samples, file, with_labels))
+}
+
+syn_write_sheet <- function(samples, labels, classes, file) {
+    invisible(.Call(`_synergy_syn_write_sheet`, samples, labels, classes, file))
+}
+
+syn_write_null_lines <- function(seed, cand, base, fin, file) {
+    invisible(.Call(`_synergy_syn_write_null_lines`, seed, cand, base, fin, file))
+}
+
+syn_write_annot <- function(names, sym, file) {
+    invisible(.Call(`_synergy_syn_write_annot`, names, sym, file))
+}
+
+syn_report <- function(expr_path, sheet, cas, ranked, records, out, signif, null_path, annot, tsv, edges, top, q, bound, command) {
+    .Call(`_synergy_syn_report`, expr_path, sheet, cas, ranked, records, out, signif, null_path, annot, tsv, edges, top, q, bound, command)
+}
+
 syn_signif <- function(x, names, labels, rec_path, rec_name, rank_path, rank_name, null_path, null_name, perm, seed, hits, tail, particles, bound, threads, quiet) {
     .Call(`_synergy_syn_signif`, x, names, labels, rec_path, rec_name, rank_path, rank_name, null_path, null_name, perm, seed, hits, tail, particles, bound, threads, quiet)
 }
 
-syn_write_signif <- function(first, second, base, fin, flips, p, q, p_search, perms, adm, hits, p_source, p_log2err, file) {
-    invisible(.Call(`_synergy_syn_write_signif`, first, second, base, fin, flips, p, q, p_search, perms, adm, hits, p_source, p_log2err, file))
+syn_write_signif <- function(first, second, base, fin, flips, p, q, p_search, perms, adm, hits, p_source, p_log2err, prov_lines, file) {
+    invisible(.Call(`_synergy_syn_write_signif`, first, second, base, fin, flips, p, q, p_search, perms, adm, hits, p_source, p_log2err, prov_lines, file))
 }
 

@@ -60,19 +60,31 @@ BEGIN_RCPP
     return R_NilValue;
 END_RCPP
 }
+// syn_columns
+Rcpp::List syn_columns();
+RcppExport SEXP _synergy_syn_columns() {
+BEGIN_RCPP
+    Rcpp::RObject rcpp_result_gen;
+    Rcpp::RNGScope rcpp_rngScope_gen;
+    rcpp_result_gen = Rcpp::wrap(syn_columns());
+    return rcpp_result_gen;
+END_RCPP
+}
 // syn_write_records
-void syn_write_records(std::vector<std::string> first, std::vector<std::string> second, std::vector<double> synergy, Rcpp::IntegerMatrix labels, Rcpp::IntegerMatrix clusters, std::string file, bool append);
-RcppExport SEXP _synergy_syn_write_records(SEXP firstSEXP, SEXP secondSEXP, SEXP synergySEXP, SEXP labelsSEXP, SEXP clustersSEXP, SEXP fileSEXP, SEXP appendSEXP) {
+void syn_write_records(Rcpp::CharacterVector first, Rcpp::CharacterVector second, Rcpp::NumericVector synergy, Rcpp::IntegerVector part, Rcpp::RawMatrix labels, SEXP clusters, Rcpp::IntegerVector idx, std::string file, bool append);
+RcppExport SEXP _synergy_syn_write_records(SEXP firstSEXP, SEXP secondSEXP, SEXP synergySEXP, SEXP partSEXP, SEXP labelsSEXP, SEXP clustersSEXP, SEXP idxSEXP, SEXP fileSEXP, SEXP appendSEXP) {
 BEGIN_RCPP
     Rcpp::RNGScope rcpp_rngScope_gen;
-    Rcpp::traits::input_parameter< std::vector<std::string> >::type first(firstSEXP);
-    Rcpp::traits::input_parameter< std::vector<std::string> >::type second(secondSEXP);
-    Rcpp::traits::input_parameter< std::vector<double> >::type synergy(synergySEXP);
-    Rcpp::traits::input_parameter< Rcpp::IntegerMatrix >::type labels(labelsSEXP);
-    Rcpp::traits::input_parameter< Rcpp::IntegerMatrix >::type clusters(clustersSEXP);
+    Rcpp::traits::input_parameter< Rcpp::CharacterVector >::type first(firstSEXP);
+    Rcpp::traits::input_parameter< Rcpp::CharacterVector >::type second(secondSEXP);
+    Rcpp::traits::input_parameter< Rcpp::NumericVector >::type synergy(synergySEXP);
+    Rcpp::traits::input_parameter< Rcpp::IntegerVector >::type part(partSEXP);
+    Rcpp::traits::input_parameter< Rcpp::RawMatrix >::type labels(labelsSEXP);
+    Rcpp::traits::input_parameter< SEXP >::type clusters(clustersSEXP);
+    Rcpp::traits::input_parameter< Rcpp::IntegerVector >::type idx(idxSEXP);
     Rcpp::traits::input_parameter< std::string >::type file(fileSEXP);
     Rcpp::traits::input_parameter< bool >::type append(appendSEXP);
-    syn_write_records(first, second, synergy, labels, clusters, file, append);
+    syn_write_records(first, second, synergy, part, labels, clusters, idx, file, append);
     return R_NilValue;
 END_RCPP
 }
@@ -84,6 +96,85 @@ BEGIN_RCPP
     Rcpp::RNGScope rcpp_rngScope_gen;
     Rcpp::traits::input_parameter< std::string >::type path(pathSEXP);
     rcpp_result_gen = Rcpp::wrap(syn_read(path));
+    return rcpp_result_gen;
+END_RCPP
+}
+// syn_write_expr
+void syn_write_expr(Rcpp::NumericMatrix x, std::vector<std::string> names, std::vector<int> labels, std::vector<std::string> samples, std::string file, bool with_labels);
+RcppExport SEXP _synergy_syn_write_expr(SEXP xSEXP, SEXP namesSEXP, SEXP labelsSEXP, SEXP samplesSEXP, SEXP fileSEXP, SEXP with_labelsSEXP) {
+BEGIN_RCPP
+    Rcpp::RNGScope rcpp_rngScope_gen;
+    Rcpp::traits::input_parameter< Rcpp::NumericMatrix >::type x(xSEXP);
+    Rcpp::traits::input_parameter< std::vector<std::string> >::type names(namesSEXP);
+    Rcpp::traits::input_parameter< std::vector<int> >::type labels(labelsSEXP);
+    Rcpp::traits::input_parameter< std::vector<std::string> >::type samples(samplesSEXP);
+    Rcpp::traits::input_parameter< std::string >::type file(fileSEXP);
+    Rcpp::traits::input_parameter< bool >::type with_labels(with_labelsSEXP);
+    syn_write_expr(x, names, labels, samples, file, with_labels);
+    return R_NilValue;
+END_RCPP
+}
+// syn_write_sheet
+void syn_write_sheet(std::vector<std::string> samples, std::vector<int> labels, std::vector<std::string> classes, std::string file);
+RcppExport SEXP _synergy_syn_write_sheet(SEXP samplesSEXP, SEXP labelsSEXP, SEXP classesSEXP, SEXP fileSEXP) {
+BEGIN_RCPP
+    Rcpp::RNGScope rcpp_rngScope_gen;
+    Rcpp::traits::input_parameter< std::vector<std::string> >::type samples(samplesSEXP);
+    Rcpp::traits::input_parameter< std::vector<int> >::type labels(labelsSEXP);
+    Rcpp::traits::input_parameter< std::vector<std::string> >::type classes(classesSEXP);
+    Rcpp::traits::input_parameter< std::string >::type file(fileSEXP);
+    syn_write_sheet(samples, labels, classes, file);
+    return R_NilValue;
+END_RCPP
+}
+// syn_write_null_lines
+void syn_write_null_lines(std::vector<std::string> seed, std::vector<int> cand, std::vector<double> base, std::vector<double> fin, std::string file);
+RcppExport SEXP _synergy_syn_write_null_lines(SEXP seedSEXP, SEXP candSEXP, SEXP baseSEXP, SEXP finSEXP, SEXP fileSEXP) {
+BEGIN_RCPP
+    Rcpp::RNGScope rcpp_rngScope_gen;
+    Rcpp::traits::input_parameter< std::vector<std::string> >::type seed(seedSEXP);
+    Rcpp::traits::input_parameter< std::vector<int> >::type cand(candSEXP);
+    Rcpp::traits::input_parameter< std::vector<double> >::type base(baseSEXP);
+    Rcpp::traits::input_parameter< std::vector<double> >::type fin(finSEXP);
+    Rcpp::traits::input_parameter< std::string >::type file(fileSEXP);
+    syn_write_null_lines(seed, cand, base, fin, file);
+    return R_NilValue;
+END_RCPP
+}
+// syn_write_annot
+void syn_write_annot(std::vector<std::string> names, std::vector<std::string> sym, std::string file);
+RcppExport SEXP _synergy_syn_write_annot(SEXP namesSEXP, SEXP symSEXP, SEXP fileSEXP) {
+BEGIN_RCPP
+    Rcpp::RNGScope rcpp_rngScope_gen;
+    Rcpp::traits::input_parameter< std::vector<std::string> >::type names(namesSEXP);
+    Rcpp::traits::input_parameter< std::vector<std::string> >::type sym(symSEXP);
+    Rcpp::traits::input_parameter< std::string >::type file(fileSEXP);
+    syn_write_annot(names, sym, file);
+    return R_NilValue;
+END_RCPP
+}
+// syn_report
+Rcpp::List syn_report(std::string expr_path, std::string sheet, std::string cas, std::string ranked, std::string records, std::string out, std::string signif, std::string null_path, std::string annot, std::string tsv, std::string edges, double top, double q, double bound, std::string command);
+RcppExport SEXP _synergy_syn_report(SEXP expr_pathSEXP, SEXP sheetSEXP, SEXP casSEXP, SEXP rankedSEXP, SEXP recordsSEXP, SEXP outSEXP, SEXP signifSEXP, SEXP null_pathSEXP, SEXP annotSEXP, SEXP tsvSEXP, SEXP edgesSEXP, SEXP topSEXP, SEXP qSEXP, SEXP boundSEXP, SEXP commandSEXP) {
+BEGIN_RCPP
+    Rcpp::RObject rcpp_result_gen;
+    Rcpp::RNGScope rcpp_rngScope_gen;
+    Rcpp::traits::input_parameter< std::string >::type expr_path(expr_pathSEXP);
+    Rcpp::traits::input_parameter< std::string >::type sheet(sheetSEXP);
+    Rcpp::traits::input_parameter< std::string >::type cas(casSEXP);
+    Rcpp::traits::input_parameter< std::string >::type ranked(rankedSEXP);
+    Rcpp::traits::input_parameter< std::string >::type records(recordsSEXP);
+    Rcpp::traits::input_parameter< std::string >::type out(outSEXP);
+    Rcpp::traits::input_parameter< std::string >::type signif(signifSEXP);
+    Rcpp::traits::input_parameter< std::string >::type null_path(null_pathSEXP);
+    Rcpp::traits::input_parameter< std::string >::type annot(annotSEXP);
+    Rcpp::traits::input_parameter< std::string >::type tsv(tsvSEXP);
+    Rcpp::traits::input_parameter< std::string >::type edges(edgesSEXP);
+    Rcpp::traits::input_parameter< double >::type top(topSEXP);
+    Rcpp::traits::input_parameter< double >::type q(qSEXP);
+    Rcpp::traits::input_parameter< double >::type bound(boundSEXP);
+    Rcpp::traits::input_parameter< std::string >::type command(commandSEXP);
+    rcpp_result_gen = Rcpp::wrap(syn_report(expr_path, sheet, cas, ranked, records, out, signif, null_path, annot, tsv, edges, top, q, bound, command));
     return rcpp_result_gen;
 END_RCPP
 }
@@ -115,8 +206,8 @@ BEGIN_RCPP
 END_RCPP
 }
 // syn_write_signif
-void syn_write_signif(std::vector<std::string> first, std::vector<std::string> second, std::vector<double> base, std::vector<double> fin, std::vector<int> flips, std::vector<double> p, std::vector<double> q, Rcpp::Nullable<Rcpp::NumericVector> p_search, std::vector<double> perms, std::vector<double> adm, std::vector<double> hits, Rcpp::Nullable<Rcpp::CharacterVector> p_source, Rcpp::Nullable<Rcpp::NumericVector> p_log2err, std::string file);
-RcppExport SEXP _synergy_syn_write_signif(SEXP firstSEXP, SEXP secondSEXP, SEXP baseSEXP, SEXP finSEXP, SEXP flipsSEXP, SEXP pSEXP, SEXP qSEXP, SEXP p_searchSEXP, SEXP permsSEXP, SEXP admSEXP, SEXP hitsSEXP, SEXP p_sourceSEXP, SEXP p_log2errSEXP, SEXP fileSEXP) {
+void syn_write_signif(std::vector<std::string> first, std::vector<std::string> second, std::vector<double> base, std::vector<double> fin, std::vector<int> flips, std::vector<double> p, std::vector<double> q, Rcpp::Nullable<Rcpp::NumericVector> p_search, std::vector<double> perms, std::vector<double> adm, std::vector<double> hits, Rcpp::Nullable<Rcpp::CharacterVector> p_source, Rcpp::Nullable<Rcpp::NumericVector> p_log2err, std::vector<std::string> prov_lines, std::string file);
+RcppExport SEXP _synergy_syn_write_signif(SEXP firstSEXP, SEXP secondSEXP, SEXP baseSEXP, SEXP finSEXP, SEXP flipsSEXP, SEXP pSEXP, SEXP qSEXP, SEXP p_searchSEXP, SEXP permsSEXP, SEXP admSEXP, SEXP hitsSEXP, SEXP p_sourceSEXP, SEXP p_log2errSEXP, SEXP prov_linesSEXP, SEXP fileSEXP) {
 BEGIN_RCPP
     Rcpp::RNGScope rcpp_rngScope_gen;
     Rcpp::traits::input_parameter< std::vector<std::string> >::type first(firstSEXP);
@@ -132,8 +223,9 @@ BEGIN_RCPP
     Rcpp::traits::input_parameter< std::vector<double> >::type hits(hitsSEXP);
     Rcpp::traits::input_parameter< Rcpp::Nullable<Rcpp::CharacterVector> >::type p_source(p_sourceSEXP);
     Rcpp::traits::input_parameter< Rcpp::Nullable<Rcpp::NumericVector> >::type p_log2err(p_log2errSEXP);
+    Rcpp::traits::input_parameter< std::vector<std::string> >::type prov_lines(prov_linesSEXP);
     Rcpp::traits::input_parameter< std::string >::type file(fileSEXP);
-    syn_write_signif(first, second, base, fin, flips, p, q, p_search, perms, adm, hits, p_source, p_log2err, file);
+    syn_write_signif(first, second, base, fin, flips, p, q, p_search, perms, adm, hits, p_source, p_log2err, prov_lines, file);
     return R_NilValue;
 END_RCPP
 }
@@ -142,10 +234,16 @@ static const R_CallMethodDef CallEntries[] = {
     {"_synergy_syn_rank", (DL_FUNC) &_synergy_syn_rank, 5},
     {"_synergy_syn_search", (DL_FUNC) &_synergy_syn_search, 11},
     {"_synergy_syn_write_ranked", (DL_FUNC) &_synergy_syn_write_ranked, 5},
-    {"_synergy_syn_write_records", (DL_FUNC) &_synergy_syn_write_records, 7},
+    {"_synergy_syn_columns", (DL_FUNC) &_synergy_syn_columns, 0},
+    {"_synergy_syn_write_records", (DL_FUNC) &_synergy_syn_write_records, 9},
     {"_synergy_syn_read", (DL_FUNC) &_synergy_syn_read, 1},
+    {"_synergy_syn_write_expr", (DL_FUNC) &_synergy_syn_write_expr, 6},
+    {"_synergy_syn_write_sheet", (DL_FUNC) &_synergy_syn_write_sheet, 4},
+    {"_synergy_syn_write_null_lines", (DL_FUNC) &_synergy_syn_write_null_lines, 5},
+    {"_synergy_syn_write_annot", (DL_FUNC) &_synergy_syn_write_annot, 3},
+    {"_synergy_syn_report", (DL_FUNC) &_synergy_syn_report, 15},
     {"_synergy_syn_signif", (DL_FUNC) &_synergy_syn_signif, 17},
-    {"_synergy_syn_write_signif", (DL_FUNC) &_synergy_syn_write_signif, 14},
+    {"_synergy_syn_write_signif", (DL_FUNC) &_synergy_syn_write_signif, 15},
     {NULL, NULL, 0}
 };
 

@@ -37,6 +37,9 @@ run_prog <- function(prog, args, stdout = FALSE) {
   list(status = st, text = if (file.exists(out)) readLines(out) else character())
 }
 
+# A table's lines without its provenance comment lines.
+body_lines <- function(f) grep("^#", readLines(f), invert = TRUE, value = TRUE)
+
 same_bytes <- function(a, b) {
   identical(readBin(a, "raw", file.size(a)), readBin(b, "raw", file.size(b)))
 }

@@ -50,28 +50,39 @@ test_that("bad objects and arguments give one-line messages naming the place", {
     list(quote(probe_rank(x, c(0, 1, NA, 0, 1, 0))), "labels: label of column 3 is NA, expected 0 or 1"),
     list(quote(probe_rank(x, c(0, 1, 0.5, 0, 1, 0))), "labels: label of column 3 is 0.5, expected 0 or 1"),
     list(quote(probe_rank(x, lab[-1])), "labels: 5 labels for 6 samples"),
-    list(quote(probe_rank(x, c("group", "case"))),
-         "labels: a phenotype column and level need an ExpressionSet or a SummarizedExperiment; give a 0/1 vector for a matrix"),
+    list(quote(probe_rank(x, "group", case = "case")),
+         "labels: a phenotype column needs an ExpressionSet or a SummarizedExperiment; give the labels themselves for a matrix"),
+    list(quote(probe_rank(x, c("a", "b", "a", "b", "a", "b"))),
+         "case: give the value of the case samples (labels has 'a', 'b')"),
+    list(quote(probe_rank(x, c("a", "b", "a", "b", "a", "c"), case = "a", control = "b")),
+         "labels: sample 6 has labels 'c', neither case nor control (leave such samples out of x)"),
+    list(quote(probe_rank(x, factor(c("a", "b", "a", "b", "a", "b")), case = "A")), "case: no sample has labels 'A'"),
+    list(quote(probe_rank(x, lab, case = "1")), "case: only with labels as a factor, characters or a phenotype column"),
+    list(quote(probe_rank(x, lab, assay = 1)), "assay: only for a SummarizedExperiment"),
     list(quote(probe_rank(x, lab, threads = -1)), "threads: thread count '-1' is not a number from 0 to 1024"),
     list(quote(probe_rank(x, lab, threads = 2.5)), "threads: thread count '2.5' is not a number from 0 to 1024"),
     list(quote(pair_search(x, lab, ranked = r, start = 1.5)), "start: '1.5' is not a whole number"),
     list(quote(pair_search(x, lab, ranked = r, end = 99)),
-         sprintf("range 0..99 reaches outside the candidate positions 0..%d of ranked", sum(r$score > 0.97175))),
-    list(quote(pair_search(x, lab, ranked = other)), "ranked:1: probe number '57' is not a probe of the table (0 to 11)"),
+         sprintf("start, end: 1 to 99 reaches outside the candidates 1 to %d of ranked", sum(r$score > 0.97175))),
+    list(quote(pair_search(x, lab, ranked = r, start = 0)),
+         sprintf("start, end: 0 to %d reaches outside the candidates 1 to %d of ranked", sum(r$score > 0.97175),
+                 sum(r$score > 0.97175))),
+    list(quote(pair_search(x, lab, ranked = other)), "ranked:1: probe number '56' is not a probe of the table (0 to 11)"),
+    list(quote(write_ranked(transform(r, probe = 0L), tempfile())), "ranked: row 1: probe number 0 is out of range"),
     list(quote(pair_search(x, lab, ranked = r[c("name", "score")])), "ranked: no column 'probe'"),
     list(quote(write_ranked(r, "/nonexistent/r.tsv")),
          "/nonexistent/r.tsv: cannot write into folder '/nonexistent': No such file or directory"),
-    list(quote(write_records(r, tempfile())), "records: no column 'first'")
+    list(quote(write_records(r, tempfile())), "records: expected what pair_search returns")
   )
   expect_messages(cases, environment())
   if (requireNamespace("Biobase", quietly = TRUE)) {
     pd <- Biobase::AnnotatedDataFrame(data.frame(group = c("case", "ctrl", NA, "ctrl", "case", "ctrl"),
                                                  row.names = colnames(x)))
     es <- Biobase::ExpressionSet(x, phenoData = pd)
-    expect_error(probe_rank(es, c("nope", "case")), "labels: no phenotype column 'nope'", fixed = TRUE)
-    expect_error(probe_rank(es, c("group", "case")), "labels: phenotype 'group' is NA in column 3", fixed = TRUE)
+    expect_error(probe_rank(es, "nope", case = "case"), "labels: no phenotype column 'nope'", fixed = TRUE)
+    expect_error(probe_rank(es, "group", case = "case"), "labels: phenotype 'group' is NA for sample 3", fixed = TRUE)
     es$group[3] <- "ctrl"
-    expect_error(probe_rank(es, c("group", "CASE")), "labels: no sample has phenotype 'group' = 'CASE'", fixed = TRUE)
+    expect_error(probe_rank(es, c("group", "CASE")), "case: no sample has phenotype 'group' 'CASE'", fixed = TRUE)
   }
 })
 
@@ -110,5 +121,5 @@ test_that("ranked lists, bounds and names are checked as the programs check them
   err <- tryCatch(probe_rank(gz, t$labels), error = conditionMessage)
   expect_true(grepl("name starts with the bytes of a gzip header (1f 8b)", err, fixed = TRUE, useBytes = TRUE))
   expect_message(probe_rank(t$x[0, , drop = FALSE], t$labels), "probe_rank: x has no probe rows: the list is empty")
-  expect_message(pair_search(t$x, t$labels, start = 2, end = 1), "START 2 is above END 1: the range is empty")
+  expect_message(pair_search(t$x, t$labels, start = 3, end = 1), "start 3 is above end 1: the range is empty")
 })

@@ -32,6 +32,7 @@ for (cs in file_cases) {
     expect_equal(run_prog(prog_search, c("-q", tsv, ranked, half, n, rec2))$status, 1)
 
     r <- probe_rank(t$x, t$labels, threads = cs$threads)
+    expect_identical(rownames(t$x)[r$probe], r$name)
     write_ranked(r, file.path(d, "r_ranked.tsv"))
     expect_true(same_bytes(file.path(d, "r_ranked.tsv"), ranked))
 
@@ -39,15 +40,27 @@ for (cs in file_cases) {
     write_records(p, file.path(d, "r_rec1.tsv"))
     expect_true(same_bytes(file.path(d, "r_rec1.tsv"), rec1))
     # ranked = NULL ranks first; a range is the program's range
-    p2 <- pair_search(t$x, t$labels, ranked = r, start = half, end = n)
-    expect_identical(pair_search(t$x, t$labels, start = half, threads = cs$threads), p2)
+    # 1-based and inclusive: the program's positions half to n - 1
+    p2 <- pair_search(t$x, t$labels, ranked = r, start = half + 1, end = n)
+    expect_identical(pair_search(t$x, t$labels, start = half + 1, threads = cs$threads), p2)
     write_records(p2, file.path(d, "r_rec2.tsv"))
     expect_true(same_bytes(file.path(d, "r_rec2.tsv"), rec2))
     # shards appended in range order give the whole search
     write_records(pair_search(t$x, t$labels, ranked = r, end = half), file.path(d, "r_app.tsv"), append = TRUE)
     write_records(p2, file.path(d, "r_app.tsv"), append = TRUE)
     expect_true(same_bytes(file.path(d, "r_app.tsv"), rec1))
-    # flips count the labels the search changed
-    expect_identical(p$flips, as.integer(rowSums(p$labels != matrix(t$labels, nrow(p), ncol(p$labels), byrow = TRUE))))
+    # flips count the labels the search changed; one row per unordered pair,
+    # the mirror's record kept for the writers
+    expect_identical(p$flips, as.integer(rowSums(pair_labels(p) != matrix(t$labels, nrow(p), ncol(t$x), byrow = TRUE))))
+    all <- pair_search(t$x, t$labels, ranked = r, distinct = FALSE)
+    expect_equal(nrow(all), length(readLines(rec1)) / 2)
+    key <- function(d) paste(pmin(d$first, d$second), pmax(d$first, d$second))
+    expect_identical(key(p), unique(key(all)))
+    write_records(all[order(-all$synergy), ], file.path(d, "r_all.tsv"))
+    expect_true(same_bytes(file.path(d, "r_all.tsv"), rec1))
+    # a selection writes its pairs' records, mirrors included, in search order
+    write_records(p[2:1, ], file.path(d, "r_two.tsv"))
+    two <- readLines(file.path(d, "r_two.tsv"))
+    expect_identical(two, readLines(rec1)[sort(c(2 * which(key(all) %in% key(p)[1:2]) - 1, 2 * which(key(all) %in% key(p)[1:2])))])
   })
 }

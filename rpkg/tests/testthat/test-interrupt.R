@@ -3,7 +3,7 @@
 # an R interrupt, and the session can search again.
 
 long_calls <- list(
-  "a threaded search between pairs" = "pair_search(t$x, t$labels, r, threads = 2)",
+  "a threaded search between pairs" = "pair_search(t$x, t$labels, ranked = r, threads = 2)",
   # no pair ever stops: rounds of shufflings until the interrupt
   "a threaded significance run between rounds" =
     "pair_signif(t$x[1:40, ], t$labels, p40, perm = 1e15, hits = 1e6, threads = 2)"
