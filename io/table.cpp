@@ -28,6 +28,13 @@ std::string at_line(const std::string& where, int64_t line) {
   return where + ":" + std::to_string(line) + ": ";
 }
 
+std::string rename_in(std::string msg, const std::string& path, const std::string& shown) {
+  if (path.empty() || path == shown) return msg;
+  for (size_t at = msg.find(path); at != std::string::npos; at = msg.find(path, at + shown.size()))
+    msg.replace(at, path.size(), shown);
+  return msg;
+}
+
 bool to_count(std::string_view f, int& v) {
   int64_t x = 0;
   if (!count_field(f, false, INT32_MAX, x)) return false;

@@ -18,6 +18,11 @@ void drop_cr(std::string& line);
 // "FILE:LINE: ", the start of every message about a line.
 std::string at_line(const std::string& where, int64_t line);
 
+// A message with a scratch file's path replaced by the name the caller knows
+// it by (an R or Python object written to that file); as given when shown ==
+// path. For the bindings.
+std::string rename_in(std::string msg, const std::string& path, const std::string& shown);
+
 // A whole field as a non-negative decimal int / long (digits only); false
 // for anything else.
 bool to_count(std::string_view f, int& v);

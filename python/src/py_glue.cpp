@@ -146,15 +146,6 @@ table_in table_of(const matrix& x, std::vector<std::string> names, std::vector<i
 
 void load(const table_in& t) { load_mem("x", t.names, t.labels, t.x); }
 
-// A file's path in a message replaced by the name the caller knows it by
-// (an object written to a scratch file); shown as given when shown == path.
-std::string rename_in(std::string msg, const std::string& path, const std::string& shown) {
-  if (path.empty() || path == shown) return msg;
-  for (size_t at = msg.find(path); at != std::string::npos; at = msg.find(path, at + shown.size()))
-    msg.replace(at, path.size(), shown);
-  return msg;
-}
-
 // The same, around a body whose messages may name one of several scratch files.
 template <class F>
 auto renamed(const std::vector<std::pair<std::string, std::string>>& files, F&& body) -> decltype(body()) {

@@ -66,15 +66,6 @@ void load(const Rcpp::NumericMatrix& x, const std::vector<std::string>& names,
   load_mem("x", names, labels, x.begin());
 }
 
-// A file's path in a message replaced by the name the R caller knows it by
-// (an R object written to a scratch file); shown as given when shown == path.
-std::string rename_in(std::string msg, const std::string& path, const std::string& shown) {
-  if (path.empty() || path == shown) return msg;
-  for (size_t at = msg.find(path); at != std::string::npos; at = msg.find(path, at + shown.size()))
-    msg.replace(at, path.size(), shown);
-  return msg;
-}
-
 // An entry point's body with the core's errors turned into R errors carrying
 // the one-line message (fix: names a scratch file as the caller knows it).
 template <class F>
