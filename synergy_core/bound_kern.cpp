@@ -47,7 +47,7 @@ inline double bound1(const double* px, const double* py, const double* pm, int t
 // Least Chebyshev distance from point s to the points after it, the first
 // on ties, with the very operations of the plain distance.
 SYN_CLONES("avx512f", "avx2")
-void row_least(const double* px, const double* py, int s, int m, double& best, int& at) {
+static void row_least_v(const double* px, const double* py, int s, int m, double& best, int& at) {
   const double xs = px[s], ys = py[s];
   const v8l mag8 = v8l{} + ~(1LL << 63);
   const v8d vx = v8d{} + xs, vy = v8d{} + ys;
@@ -89,7 +89,7 @@ void row_least(const double* px, const double* py, int s, int m, double& best, i
 // fr, unless both are single samples (pm 0), where the centroids' distance is
 // the plain distance itself.
 SYN_CLONES("avx512f", "avx2")
-void lower_bounds(const double* px, const double* py, const double* pm, int ts, int t0, int t1, double ea,
+static void lower_bounds_v(const double* px, const double* py, const double* pm, int ts, int t0, int t1, double ea,
                   double fr, double* out) {
   const double xs = px[ts], ys = py[ts], ms = pm[ts];
   const bool all = ms > 0;
@@ -108,7 +108,7 @@ void lower_bounds(const double* px, const double* py, const double* pm, int ts, 
 // second least: of v, or when v is null of the bounds to position ts that
 // lower_bounds would write.
 SYN_CLONES("avx512f", "avx2")
-void least_two(const double* v, const double* px, const double* py, const double* pm, int ts, int t0, int t1,
+static void least_two_v(const double* v, const double* px, const double* py, const double* pm, int ts, int t0, int t1,
                double ea, double fr, double& best, double& sec, int& at) {
   const double xs = px[ts], ys = py[ts], ms = pm[ts];
   const bool all = ms > 0;
@@ -165,7 +165,7 @@ void least_two(const double* v, const double* px, const double* py, const double
 // the second key can fall, and it does here; the other rows and their
 // entries are listed in rare and b for the caller. Returns how many.
 SYN_CLONES("avx2")
-int rows_above(const double* cx, const double* cy, const double* key, double* key2, int lo, double ea,
+static int rows_above_v(const double* cx, const double* cy, const double* key, double* key2, int lo, double ea,
                double fr, double* b, int* rare) {
   const double xs = cx[lo], ys = cy[lo];
   const v4l mag = {~(1LL << 63), ~(1LL << 63), ~(1LL << 63), ~(1LL << 63)};
@@ -244,4 +244,23 @@ double pair_sum(const double* a, int na, const double* b, int nb) {
     for (; j < nb; ++j) s[0] += std::fabs(a[i] - b[j]);
   }
   return (s[0] + s[1]) + (s[2] + s[3]);
+}
+
+// The entry points the other files call: a multi-versioned function is
+// called through its dispatcher only from its own file (clang does not
+// resolve one declared elsewhere).
+void row_least(const double* px, const double* py, int s, int m, double& best, int& at) {
+  row_least_v(px, py, s, m, best, at);
+}
+void lower_bounds(const double* px, const double* py, const double* pm, int ts, int t0, int t1, double ea,
+                  double fr, double* out) {
+  lower_bounds_v(px, py, pm, ts, t0, t1, ea, fr, out);
+}
+void least_two(const double* v, const double* px, const double* py, const double* pm, int ts, int t0, int t1,
+               double ea, double fr, double& best, double& sec, int& at) {
+  least_two_v(v, px, py, pm, ts, t0, t1, ea, fr, best, sec, at);
+}
+int rows_above(const double* cx, const double* cy, const double* key, double* key2, int lo, double ea,
+               double fr, double* b, int* rare) {
+  return rows_above_v(cx, cy, key, key2, lo, ea, fr, b, rare);
 }

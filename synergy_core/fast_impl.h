@@ -143,19 +143,13 @@ struct bnd_buf {
 // group is then clustered from it.
 bool bnd_grp(const int* smp, int m, const double* gx, const double* gy, bnd_buf& z, int* rep);
 
-// clang needs the clones on the declaration too; GCC resolves them from the definition
-#ifdef __clang__
-#define SYN_CLONES_DECL(...) SYN_CLONES(__VA_ARGS__)
-#else
-#define SYN_CLONES_DECL(...)
-#endif
 // The kernels of bnd_grp (bound_kern.cpp, where each is described).
-SYN_CLONES_DECL("avx512f", "avx2") void row_least(const double* px, const double* py, int s, int m, double& best, int& at);
-SYN_CLONES_DECL("avx512f", "avx2") void lower_bounds(const double* px, const double* py, const double* pm, int ts, int t0, int t1, double ea,
+void row_least(const double* px, const double* py, int s, int m, double& best, int& at);
+void lower_bounds(const double* px, const double* py, const double* pm, int ts, int t0, int t1, double ea,
                   double fr, double* out);
-SYN_CLONES_DECL("avx512f", "avx2") void least_two(const double* v, const double* px, const double* py, const double* pm, int ts, int t0, int t1,
+void least_two(const double* v, const double* px, const double* py, const double* pm, int ts, int t0, int t1,
                double ea, double fr, double& best, double& sec, int& at);
-SYN_CLONES_DECL("avx2") int rows_above(const double* cx, const double* cy, const double* key, double* key2, int lo, double ea,
+int rows_above(const double* cx, const double* cy, const double* key, double* key2, int lo, double ea,
                double fr, double* b, int* rare);
 double gap_sum(const double* a, int na, const double* b, int nb);
 double pair_sum(const double* a, int na, const double* b, int nb);

@@ -101,7 +101,7 @@ void lab_bits(const int* lab, uint64_t* out) {
 // Entropy sum of a partition under labels L: the terms mi(S/M)*M in cluster
 // order, as es_sum of the flip search adds them.
 SIG_CLONES
-double bits_ent(const bit_part& b, const uint64_t* L) {
+static double bits_ent_v(const bit_part& b, const uint64_t* L) {
   double t = 0.0;
   const uint64_t* c = b.cl.data();
   const int w = n_word;
@@ -150,3 +150,8 @@ void cand_bits(const cand_part& cp, const bit_part& b, const uint64_t* L, long c
   else
     cand_loop<0>(cp, b, L, c, ones, lo, hi, bound, mask, out);
 }
+
+// Called from signif.cpp: a multi-versioned function is called through its
+// dispatcher only from its own file (clang does not resolve one declared
+// elsewhere).
+double bits_ent(const bit_part& b, const uint64_t* L) { return bits_ent_v(b, L); }
