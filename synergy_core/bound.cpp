@@ -7,7 +7,7 @@
 // and only when intervals cannot decide, the plain distance, replayed through
 // the merges, once for each pair of clusters (ties: values on a grid). The
 // merges are the plain clustering's, in the same order
-// (compared with it in tests/test_diff.cpp and tests/test_diff_real.cpp).
+// (compared with it in tests/diff/test_diff.cpp and tests/diff/test_diff_real.cpp).
 //
 // Why the bounds hold: Chebyshev distance in the plane is L1 distance in the
 // turned coordinates u = x + y, v = x - y, halved: max(|a|, |b|) =

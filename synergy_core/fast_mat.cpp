@@ -106,7 +106,7 @@ inline void pf_col(double* d, int m, int row, int col) {
 // clusters are listed by slot in w.act, ascending; the survivor of a merge
 // keeps the lower slot, so slots stay in the order of smallest members and
 // scan order over slots is the scan order over cluster numbers of the plain
-// clustering (cluster() in cluster.cpp; compared in tests/test_diff.cpp).
+// clustering (cluster() in cluster.cpp; compared in tests/diff/test_diff.cpp).
 // The closest pair is the root of a tournament tree over the row minima. A
 // row whose minimum column was merged away, or moved further, is only marked
 // stale: its old minimum stays a lower bound of the row (its other entries are

@@ -19,8 +19,8 @@
 // step each. A gap not exact at the root merges when its upper bound lies
 // below every other key and not above the cut; else it is replayed once, and
 // stays exact until one of its runs merges again. That is the partition of
-// the plain clustering (compared with it in tests/test_diff_real.cpp and
-// tests/test_diff.cpp).
+// the plain clustering (compared with it in tests/diff/test_diff_real.cpp and
+// tests/diff/test_diff.cpp).
 #include <algorithm>
 #include <cmath>
 #include <limits>

@@ -114,7 +114,7 @@ bool sig_cand(double score, double bound);
 // Base synergy of a pair from its three partitions under labels lab: the
 // first score of flip_search, ((s1/n + s2/n) - e/n) - h, each entropy summed
 // term by term in cluster order (bit-identical to call_two_syn; tested in
-// tests/test_signif.cpp). NO_PART when a partition is missing.
+// tests/unit/test_signif.cpp). NO_PART when a partition is missing.
 double sig_base(const part& pa, const part& pb, const part& pj, const int* lab);
 
 // Base synergies only (no shufflings), on n_thr threads. Throws syn_error
